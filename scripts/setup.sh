@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks for building and testing.
+# Safe to run again: it installs only what is missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
