@@ -1,0 +1,40 @@
+// The opened camera and its image memories: open, AOI, live capture, frame copy, close.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "camera_api.h"
+#include "tarvik.h"
+
+// One image memory of the camera, as the camera API allocated it.
+struct ImageBuffer {
+    char* memory = nullptr;
+    std::int32_t memoryId = 0;
+};
+
+struct CameraContext {
+    CameraHandle handle = 0;
+    // Exactly two after every successful setAoi, in allocation order.
+    std::vector<std::unique_ptr<ImageBuffer>> buffers;
+};
+
+namespace tarvik {
+
+CameraContext* openFirstCamera();
+// Closes the camera and frees the context; returns the close status.
+std::int32_t closeCamera(CameraContext* camera);
+
+std::int32_t cameraId(const CameraContext& camera);
+void cameraSerial(const CameraContext& camera, char* serial);
+
+void setAoi(CameraContext& camera, const AoiRect& aoi);
+void readAoiInfo(const CameraContext& camera, AoiInfoRecord& info);
+
+std::int32_t startLive(const CameraContext& camera);
+std::int32_t stopLive(const CameraContext& camera);
+// 1 when a frame was copied to destination, 0 otherwise.
+std::int32_t captureFrame(const CameraContext& camera, void* destination);
+
+} // namespace tarvik
