@@ -1,0 +1,168 @@
+#include "capture_device.h"
+
+#include <iostream>
+#include <utility>
+
+#include "running_object_table.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Prints the step's line when it failed; true means "stop here".
+bool failed(HRESULT hr, const char* message) {
+    if (SUCCEEDED(hr))
+        return false;
+    std::cout << message << std::endl;
+    return true;
+}
+
+// Any video subtype, as long as it comes with a VIDEOINFOHEADER.
+AM_MEDIA_TYPE grabberMediaType() {
+    AM_MEDIA_TYPE type{};
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = GUID_NULL;
+    type.formattype = FORMAT_VideoInfo;
+    return type;
+}
+
+}  // namespace
+
+CaptureDevice::CaptureDevice(ComPtr<IMoniker> deviceMoniker, int32_t deviceIndex)
+    : moniker(std::move(deviceMoniker)), index(deviceIndex) {}
+
+bool CaptureDevice::open() {
+    // A device never has two graphs, event threads or registrations.
+    tearDown(true);
+    if (!build())
+        return false;
+    running = true;
+    eventThread = CreateThread(nullptr, 0, eventLoop, this, 0, nullptr);
+    return true;
+}
+
+// On failure everything obtained so far stays in its field until the next close or open.
+bool CaptureDevice::build() {
+    if (failed(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder, &graph),
+               "Error creating filtergraph"))
+        return false;
+    if (failed(graph->QueryInterface(IID_IMediaControl, &mediaControl), "Error creating the MediaControl"))
+        return false;
+    if (failed(graph->QueryInterface(IID_IMediaEventEx, &mediaEvent), "Error creating media event control"))
+        return false;
+    if (failed(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC, IID_ICaptureGraphBuilder2,
+                                &captureBuilder),
+               "Error creating capture graph builder"))
+        return false;
+    if (failed(captureBuilder->SetFiltergraph(graph.Get()), "Error adding capture graph builder to filter graph"))
+        return false;
+    // After uninit the moniker is gone; binding nothing fails like a failed bind.
+    const HRESULT bound = moniker ? moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, &captureFilter) : E_POINTER;
+    if (failed(bound, "Error binding moniker to IBaseFilter"))
+        return false;
+    if (failed(graph->AddFilter(captureFilter.Get(), L"Video Capture"), "Error adding capture filter to graph"))
+        return false;
+    if (failed(CoCreateInstance(fenwyr::kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                &nullRenderer),
+               "Error creating null renderer"))
+        return false;
+    if (failed(graph->AddFilter(nullRenderer.Get(), L"Null Renderer"), "Error adding null renderer to graph"))
+        return false;
+    if (failed(CoCreateInstance(fenwyr::kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                &grabberFilter),
+               "Error creating grabber base filter"))
+        return false;
+    if (failed(grabberFilter->QueryInterface(fenwyr::kIidSampleGrabber, &grabber), "Error creating ISampleGrabber"))
+        return false;
+    const AM_MEDIA_TYPE mediaType = grabberMediaType();
+    if (failed(grabber->SetMediaType(&mediaType), "Error setting media type"))
+        return false;
+    if (failed(grabber->SetBufferSamples(TRUE), "Error setting buffersamples"))
+        return false;
+    if (failed(grabber->SetOneShot(FALSE), "Error setting oneshot"))
+        return false;
+    // 1: call BufferCB with each sample's bytes.
+    if (failed(grabber->SetCallback(&sampleHandler_, 1), "Error setting sample grabber callback"))
+        return false;
+    if (failed(graph->AddFilter(grabberFilter.Get(), L"Sample Grabber"), "Error adding sample grabber"))
+        return false;
+    // Not tested: a capture pin left unconnected makes rendering the grabber's output fail below.
+    captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, captureFilter.Get(), nullptr,
+                                 grabberFilter.Get());
+    outputPin = findOutputPin(grabberFilter.Get());
+    const HRESULT rendered = outputPin ? graph->Render(outputPin.Get()) : E_POINTER;
+    if (failed(rendered, "Unable to render pin"))
+        return false;
+    if (failed(addGraphToRot(graph.Get(), &rotRegister), "Error adding graph to remote register"))
+        return false;
+    return true;
+}
+
+void CaptureDevice::close() {
+    tearDown(false);
+}
+
+void CaptureDevice::tearDown(bool keepMoniker) {
+    if (mediaControl)
+        mediaControl->StopWhenReady();
+    // The event thread uses mediaEvent: end it before anything is released.
+    running = false;
+    if (eventThread) {
+        WaitForMultipleObjects(1, &eventThread, TRUE, INFINITE);
+        CloseHandle(eventThread);
+        eventThread = nullptr;
+    }
+    revokeFromRot(rotRegister);
+    rotRegister = 0;
+
+    grabber.Reset();
+    grabberFilter.Reset();
+    nullRenderer.Reset();
+    captureFilter.Reset();
+    if (!keepMoniker)
+        moniker.Reset();
+    graph.Reset();
+    captureBuilder.Reset();
+    mediaControl.Reset();
+    mediaEvent.Reset();
+    outputPin.Reset();
+}
+
+HRESULT CaptureDevice::startCapture() {
+    if (!mediaControl)
+        return E_POINTER;
+    return mediaControl->Run();
+}
+
+HRESULT CaptureDevice::stopCapture() {
+    if (!mediaControl)
+        return E_POINTER;
+    return mediaControl->StopWhenReady();
+}
+
+// Keeps the graph's event queue from growing; the events themselves are of no interest.
+DWORD WINAPI CaptureDevice::eventLoop(void* parameter) {
+    auto* device = static_cast<CaptureDevice*>(parameter);
+    while (device->running) {
+        long code = 0;
+        LONG_PTR first = 0;
+        LONG_PTR second = 0;
+        while (SUCCEEDED(device->mediaEvent->GetEvent(&code, &first, &second, 0)))
+            device->mediaEvent->FreeEventParams(code, first, second);
+        Sleep(1000);
+    }
+    return 0;
+}
+
+ComPtr<IPin> findOutputPin(IBaseFilter* filter) {
+    ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(&pins)))
+        return nullptr;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT)
+            return pin;
+    }
+    return nullptr;
+}

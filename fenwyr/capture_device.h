@@ -1,0 +1,54 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include <wrl/client.h>
+
+#include "fenwyr.h"
+#include "guids.h"
+#include "sample_handler.h"
+
+// One video-input device of the device table and, once opened, its filter graph:
+// capture filter -> (Smart Tee) -> sample grabber -> null renderer.
+// Records are never destroyed while the process runs; close() releases what they hold.
+struct CaptureDevice {
+    CaptureDevice(Microsoft::WRL::ComPtr<IMoniker> deviceMoniker, int32_t deviceIndex);
+    CaptureDevice(const CaptureDevice&) = delete;
+    CaptureDevice& operator=(const CaptureDevice&) = delete;
+
+    // Builds the graph, stopped, and starts the event thread. A device that is already open
+    // (or partly built by a failed open) is torn down first. Prints the first failure.
+    bool open();
+    // Stops the graph, ends the event thread, revokes the registration and releases everything.
+    void close();
+    HRESULT startCapture();
+    HRESULT stopCapture();
+
+    Microsoft::WRL::ComPtr<IMoniker> moniker;
+    const int32_t index;
+    Microsoft::WRL::ComPtr<IBaseFilter> captureFilter;
+    Microsoft::WRL::ComPtr<IGraphBuilder> graph;
+    Microsoft::WRL::ComPtr<ICaptureGraphBuilder2> captureBuilder;
+    DWORD rotRegister = 0;
+    Microsoft::WRL::ComPtr<IMediaControl> mediaControl;
+    Microsoft::WRL::ComPtr<IMediaEventEx> mediaEvent;
+    Microsoft::WRL::ComPtr<IBaseFilter> nullRenderer;
+    Microsoft::WRL::ComPtr<IBaseFilter> grabberFilter;
+    Microsoft::WRL::ComPtr<ISampleGrabber> grabber;
+    Microsoft::WRL::ComPtr<IPin> outputPin;
+    HANDLE eventThread = nullptr;
+    std::atomic<bool> running{false};
+    std::atomic<FrameArrivedCallback> frameCallback{nullptr};
+
+private:
+    bool build();
+    // The fixed teardown order; the moniker goes too unless the graph is about to be rebuilt.
+    void tearDown(bool keepMoniker);
+    static DWORD WINAPI eventLoop(void* device);
+
+    // Made with the record and reused by every open: the grabber may still hold it after close.
+    SampleHandler sampleHandler_{frameCallback};
+};
+
+// The first output pin of a filter, or null.
+Microsoft::WRL::ComPtr<IPin> findOutputPin(IBaseFilter* filter);

@@ -1,0 +1,20 @@
+#pragma once
+#include <cstdint>
+
+#include "capture_device.h"
+#include "fenwyr.h"
+
+// The process-wide list of capture devices; a device's position is its index.
+// Records are appended by init and never removed or destroyed while the process runs.
+namespace device_table {
+
+// Initialises COM on this thread and appends every video-input device that can be bound.
+void init();
+// Closes every device and undoes init's COM initialisation.
+void uninit();
+// A new CoTaskMemAlloc block of 64 entries describing the first 64 devices; null when out of memory.
+DeviceInfo* listDevices();
+// The device at this index, or null when the index is outside the table.
+CaptureDevice* find(int32_t index);
+
+}  // namespace device_table

@@ -1,0 +1,92 @@
+// The export boundary: the index rule and the exception barrier, nothing else.
+#include <utility>
+
+#include "capture_device.h"
+#include "device_table.h"
+#include "fenwyr.h"
+#include "formats.h"
+#include "property_pages.h"
+
+namespace {
+
+// Runs an export's work so that no exception reaches the host; the host gets `fallback` instead
+// (nothing for an export without a result).
+template <typename Work, typename... Fallback>
+auto guarded(Work work, Fallback... fallback) noexcept -> decltype(work()) {
+    try {
+        return work();
+    } catch (...) {
+        return decltype(work())(fallback...);
+    }
+}
+
+// The index rule: work runs on the device at `index`; outside the table nothing happens and
+// the export answers `fallback`.
+template <typename Work, typename... Fallback>
+auto onDevice(int32_t index, Work work, Fallback... fallback) noexcept
+    -> decltype(work(std::declval<CaptureDevice&>())) {
+    using Result = decltype(work(std::declval<CaptureDevice&>()));
+    return guarded(
+        [&]() -> Result {
+            if (CaptureDevice* device = device_table::find(index))
+                return work(*device);
+            return Result(fallback...);
+        },
+        fallback...);
+}
+
+}  // namespace
+
+extern "C" {
+
+FENWYR_API void init(void) {
+    guarded([] { device_table::init(); });
+}
+
+FENWYR_API void uninit(void) {
+    guarded([] { device_table::uninit(); });
+}
+
+FENWYR_API DeviceInfo* listDevices(void) {
+    return guarded([] { return device_table::listDevices(); }, nullptr);
+}
+
+FENWYR_API int32_t openDevice(int32_t device) {
+    return onDevice(device, [](CaptureDevice& d) { return d.open() ? 1 : 0; }, 0);
+}
+
+FENWYR_API int32_t startCapture(int32_t device) {
+    return onDevice(device, [](CaptureDevice& d) { return d.startCapture(); }, E_INVALIDARG);
+}
+
+FENWYR_API int32_t stopCapture(int32_t device) {
+    return onDevice(device, [](CaptureDevice& d) { return d.stopCapture(); }, E_INVALIDARG);
+}
+
+FENWYR_API void setFrameArrivedCallback(int32_t device, FrameArrivedCallback callback) {
+    onDevice(device, [&](CaptureDevice& d) { d.frameCallback = callback; });
+}
+
+// Outside the table these two still return a new record at its defaults.
+FENWYR_API ResolutionInfo* getResolutions(int32_t device) {
+    return guarded([&] { return formats::getResolutions(device_table::find(device)); }, nullptr);
+}
+
+FENWYR_API ResolutionInfo* getResolution(int32_t device) {
+    return guarded([&] { return formats::getResolution(device_table::find(device)); }, nullptr);
+}
+
+FENWYR_API void setResolution(int32_t device, int32_t capability) {
+    onDevice(device, [&](CaptureDevice& d) { formats::setResolution(d, capability); });
+}
+
+FENWYR_API int32_t showFilterProperties(int32_t device) {
+    return onDevice(device, [](CaptureDevice& d) { return property_pages::showFilterProperties(d); }, E_INVALIDARG);
+}
+
+FENWYR_API int32_t showCapturePinProperties(int32_t device) {
+    return onDevice(device, [](CaptureDevice& d) { return property_pages::showCapturePinProperties(d); },
+                    E_INVALIDARG);
+}
+
+}  // extern "C"

@@ -1,0 +1,18 @@
+#pragma once
+#include <cstdint>
+
+#include "capture_device.h"
+#include "fenwyr.h"
+
+// The stream capabilities of an opened device and the format flowing through its graph.
+namespace formats {
+
+// A new block of 1024 records, record i for capability i; all at their defaults for a null
+// device or one that was never opened. Null when out of memory.
+ResolutionInfo* getResolutions(CaptureDevice* device);
+// A new record of the grabber's connected format; the defaults for a null or unopened device.
+ResolutionInfo* getResolution(CaptureDevice* device);
+// Makes capability `capability` the device's stream format.
+void setResolution(CaptureDevice& device, int32_t capability);
+
+}  // namespace formats
