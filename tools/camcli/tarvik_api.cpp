@@ -1,0 +1,25 @@
+#include "tarvik_api.h"
+
+TarvikApi::TarvikApi(const Library& dll) {
+    dll.bind("findAvailableCamera", findAvailableCamera);
+    dll.bind("closeCamera", closeCamera);
+    dll.bind("getCameraId", getCameraId);
+    dll.bind("getCameraName", getCameraName);
+    dll.bind("setAoi", setAoi);
+    dll.bind("aoiInfo", aoiInfo);
+    dll.bind("startCapture", startCapture);
+    dll.bind("stopCurrentCapture", stopCurrentCapture);
+    dll.bind("captureFrame", captureFrame);
+    dll.bind("getPixelClockRange", getPixelClockRange);
+    dll.bind("setPixelClock", setPixelClock);
+    dll.bind("getCurrentPixelClock", getCurrentPixelClock);
+    dll.bind("getFpsRange", getFpsRange);
+    dll.bind("setFps", setFps);
+    dll.bind("getCurrentFps", getCurrentFps);
+    dll.bind("getExposureRange", getExposureRange);
+    dll.bind("getCurrentExposure", getCurrentExposure);
+    dll.bind("setExposure", setExposure);
+    dll.bind("setGamma", setGamma);
+    dll.bind("setGain", setGain);
+    dll.bind("getGain", getGain);
+}
