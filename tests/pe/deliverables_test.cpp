@@ -40,6 +40,10 @@ const std::vector<std::string> kTarvikExports = {
     "getCurrentPixelClock", "getFpsRange", "setFps", "getCurrentFps", "getExposureRange",
     "getCurrentExposure", "setExposure", "setGamma", "setGain", "getGain"};
 
+const std::vector<std::string> kFenwyrExports = {
+    "init", "uninit", "listDevices", "openDevice", "startCapture", "stopCapture", "setFrameArrivedCallback",
+    "getResolutions", "getResolution", "setResolution", "showFilterProperties", "showCapturePinProperties"};
+
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());
     return v;
@@ -64,4 +68,15 @@ TEST(Tarvik, ImportsOnlySystemDllsAndTheCameraApiByOrdinal) {
     const std::set<unsigned> expected = {3,   5,   12,  17,  23,  36,  38,  68,  69,  72,  85,  215, 231,
                                          237, 239, 241, 271, 393, 395, 429, 486, 496, 500, 514, 530};
     EXPECT_EQ(ordinals, expected);
+}
+
+TEST(Fenwyr, ExportsExactlyItsUndecoratedNames) {
+    const PeImage image = readPeImage(besideProgram(L"fenwyr.dll"));
+    EXPECT_EQ(sorted(image.exports), sorted(kFenwyrExports));
+}
+
+TEST(Fenwyr, ImportsOnlySystemDlls) {
+    const PeImage image = readPeImage(besideProgram(L"fenwyr.dll"));
+    EXPECT_FALSE(image.imports.empty());
+    expectOnlySystemImports(image, {});
 }
