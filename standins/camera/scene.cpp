@@ -100,15 +100,18 @@ std::vector<std::uint8_t> drawTestChart() {
             if (std::abs(x - 1120) + std::abs(y - 864) < 80)
                 chart.set(x, y, 60);
 
-    // Quadrant numbers, large, each in its own grey.
-    chart.digit(1, 300, 60, 16, 255);
-    chart.digit(2, 900, 60, 16, 170);
-    chart.digit(3, 300, 720, 16, 96);
-    chart.digit(4, 900, 720, 16, 0);
+    // Quadrant numbers, large, each in its own grey on a plate that sets it off.
+    const struct { int value, x, y; std::uint8_t grey, plate; } numbers[] = {
+        {1, 300, 60, 255, 0}, {2, 900, 60, 170, 0}, {3, 300, 720, 96, 255}, {4, 900, 720, 0, 255}};
+    for (const auto& number : numbers) {
+        chart.fillRect(number.x - 16, number.y - 16, 5 * 16 + 32, 7 * 16 + 32, number.plate);
+        chart.digit(number.value, number.x, number.y, 16, number.grey);
+    }
 
-    // A strip of all ten digits along the bottom, each a different grey.
+    // A strip of all ten digits along the bottom on a black band, each a different grey.
+    chart.fillRect(268, 908, 10 * 72 + 12, 7 * 12 + 24, 0);
     for (int value = 0; value < 10; ++value)
-        chart.digit(value, 280 + value * 72, 920, 12, static_cast<std::uint8_t>(250 - value * 22));
+        chart.digit(value, 280 + value * 72, 920, 12, static_cast<std::uint8_t>(250 - value * 20));
 
     return chart.release();
 }
