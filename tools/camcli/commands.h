@@ -3,6 +3,14 @@
 
 // Each command returns camcli's exit code: 0 done, 1 the device could not be
 // opened, 2 bad arguments (thrown as UsageError).
+int runDevices(Arguments& args);
+int runFormats(Arguments& args);
+int runGrab(Arguments& args);
+int runProps(Arguments& args);
 int runIndustrial(Arguments& args);
 
+extern const char* const kDevicesHelp;
+extern const char* const kFormatsHelp;
+extern const char* const kGrabHelp;
+extern const char* const kPropsHelp;
 extern const char* const kIndustrialHelp;

@@ -16,6 +16,10 @@ namespace {
 const char* const kUsage =
     "usage: camcli <command> [options]\n"
     "commands:\n"
+    "  devices      list the video-capture devices\n"
+    "  formats D    list the capabilities and current format of device D\n"
+    "  grab D       capture frames from device D to PNG files\n"
+    "  props D      show the property dialog of device D\n"
     "  industrial   open the industrial camera, show its ranges, capture frames to PNG\n"
     "Run 'camcli <command> --help' for the options of a command.\n";
 
@@ -26,6 +30,10 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"devices", runDevices, &kDevicesHelp},
+    {"formats", runFormats, &kFormatsHelp},
+    {"grab", runGrab, &kGrabHelp},
+    {"props", runProps, &kPropsHelp},
     {"industrial", runIndustrial, &kIndustrialHelp},
 };
 

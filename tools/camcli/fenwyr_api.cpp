@@ -1,0 +1,16 @@
+#include "fenwyr_api.h"
+
+FenwyrApi::FenwyrApi(const Library& dll) {
+    dll.bind("init", init);
+    dll.bind("uninit", uninit);
+    dll.bind("listDevices", listDevices);
+    dll.bind("openDevice", openDevice);
+    dll.bind("startCapture", startCapture);
+    dll.bind("stopCapture", stopCapture);
+    dll.bind("setFrameArrivedCallback", setFrameArrivedCallback);
+    dll.bind("getResolutions", getResolutions);
+    dll.bind("getResolution", getResolution);
+    dll.bind("setResolution", setResolution);
+    dll.bind("showFilterProperties", showFilterProperties);
+    dll.bind("showCapturePinProperties", showCapturePinProperties);
+}

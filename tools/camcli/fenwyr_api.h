@@ -1,0 +1,21 @@
+#pragma once
+#include "fenwyr.h"
+#include "library.h"
+
+// fenwyr.dll's exports, bound by name at run time.
+struct FenwyrApi {
+    explicit FenwyrApi(const Library& dll);
+
+    decltype(&::init) init;
+    decltype(&::uninit) uninit;
+    decltype(&::listDevices) listDevices;
+    decltype(&::openDevice) openDevice;
+    decltype(&::startCapture) startCapture;
+    decltype(&::stopCapture) stopCapture;
+    decltype(&::setFrameArrivedCallback) setFrameArrivedCallback;
+    decltype(&::getResolutions) getResolutions;
+    decltype(&::getResolution) getResolution;
+    decltype(&::setResolution) setResolution;
+    decltype(&::showFilterProperties) showFilterProperties;
+    decltype(&::showCapturePinProperties) showCapturePinProperties;
+};

@@ -1,0 +1,78 @@
+#include "video_session.h"
+
+#include <objbase.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "arguments.h"
+
+VideoSession::VideoSession() : dll_(L"fenwyr.dll"), api_(dll_) {
+    api_.init();
+    DeviceInfo* list = api_.listDevices();
+    if (!list)
+        throw std::runtime_error("fenwyr could not list the devices");
+    for (int k = 0; k < 64; ++k)
+        if (list[k].index >= 0)
+            devices_.push_back({list[k].index, list[k].name});
+    CoTaskMemFree(list);
+}
+
+VideoSession::~VideoSession() {
+    api_.uninit();
+}
+
+int VideoSession::deviceArgument(const std::string& word) const {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(word.c_str(), &end, 10);
+    if (word.empty() || *end || errno)
+        throw UsageError("the device must be an index, not '" + word + "'; 'camcli devices' lists them");
+    for (const Device& d : devices_)
+        if (d.index == n)
+            return d.index;
+    throw UsageError("there is no device " + word + "; 'camcli devices' lists them");
+}
+
+bool VideoSession::open(int device) {
+    if (api_.openDevice(device))
+        return true;
+    std::printf("camcli: device %d could not be opened\n", device);
+    return false;
+}
+
+std::vector<ResolutionInfo> VideoSession::capabilities(int device) const {
+    std::vector<ResolutionInfo> result;
+    ResolutionInfo* block = api_.getResolutions(device);
+    if (!block)
+        return result;
+    for (int i = 0; i < 1024; ++i)
+        if (block[i].index >= 0)
+            result.push_back(block[i]);
+    CoTaskMemFree(block);
+    return result;
+}
+
+ResolutionInfo VideoSession::currentFormat(int device) const {
+    ResolutionInfo format{-1, 0, 0, 0, 0.0f, 0};
+    if (ResolutionInfo* record = api_.getResolution(device)) {
+        format = *record;
+        CoTaskMemFree(record);
+    }
+    return format;
+}
+
+const char* pixelFormatName(int32_t code, int32_t bitCount) {
+    switch (code) {
+    case 1: return "RGB1";
+    case 2: return "RGB8";
+    case 3: return "RGB555";
+    case 4: return "RGB565";
+    case 5: return "RGB24";
+    case 6: return "RGB32";
+    case 7: return "MJPG";
+    case 8: return "YUY2";
+    default: return bitCount == 12 ? "NV12?" : "other";
+    }
+}

@@ -1,0 +1,38 @@
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fenwyr_api.h"
+
+// fenwyr from init to uninit, with the device list read once: what every video command needs.
+class VideoSession {
+public:
+    VideoSession();
+    ~VideoSession();
+    VideoSession(const VideoSession&) = delete;
+    VideoSession& operator=(const VideoSession&) = delete;
+
+    const FenwyrApi& api() const { return api_; }
+    struct Device {
+        int index;
+        std::string name;
+    };
+    const std::vector<Device>& devices() const { return devices_; }
+
+    // The device's index from a command-line word; a UsageError when no such device exists.
+    int deviceArgument(const std::string& word) const;
+    // Opens the device; false (after a message) when it cannot be opened.
+    bool open(int device);
+
+    // The device's capabilities (records with index >= 0) and its current format.
+    std::vector<ResolutionInfo> capabilities(int device) const;
+    ResolutionInfo currentFormat(int device) const;
+
+private:
+    Library dll_;
+    FenwyrApi api_;
+    std::vector<Device> devices_;
+};
+
+const char* pixelFormatName(int32_t code, int32_t bitCount);
