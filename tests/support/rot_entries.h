@@ -1,0 +1,10 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// Display names of every entry in the running object table (shared by all processes of the
+// prefix), such as "!FilterGraph 010a2038 pid 00000020". COM must be initialised on the thread.
+std::vector<std::wstring> runningObjectNames();
+
+// The entries that name a filter graph of this process: "!FilterGraph XXXXXXXX pid <our pid>".
+std::vector<std::wstring> filterGraphsOfThisProcess();
