@@ -1,4 +1,5 @@
 #include "camera_model.h"
+#include "environment.h"
 
 #include <windows.h>
 
@@ -810,6 +811,8 @@ std::int32_t CameraModel::hardwareGain(std::uint32_t handle, int master, int red
 
 CameraModel& cameraModel() {
     static CameraModel model;
+    static const bool configured = (applyEnvironment(model), true);
+    (void)configured;
     return model;
 }
 

@@ -91,6 +91,24 @@ void printCamera(const TarvikApi& api, CameraContext* camera) {
                 exposure.step, api.getCurrentExposure(camera));
 }
 
+// What the camera reports of its AOI rules, checked before asking it.
+std::string aoiProblem(const AoiRect& aoi, const AoiInfoRecord& limits) {
+    const AoiSize& inc = limits.increment;
+    if (aoi.x < 0 || aoi.y < 0 || aoi.x + aoi.width > limits.maximum.width || aoi.y + aoi.height > limits.maximum.height)
+        return "must lie within the sensor's " + std::to_string(limits.maximum.width) + "x" +
+               std::to_string(limits.maximum.height);
+    if (aoi.width < limits.minimum.width || aoi.height < limits.minimum.height)
+        return "must be at least " + std::to_string(limits.minimum.width) + "x" + std::to_string(limits.minimum.height);
+    if ((inc.width > 0 && aoi.width % inc.width) || (inc.height > 0 && aoi.height % inc.height))
+        return "needs a size in steps of " + std::to_string(inc.width) + "x" + std::to_string(inc.height);
+    return "";
+}
+
+std::string aoiText(const AoiRect& aoi) {
+    return std::to_string(aoi.x) + "," + std::to_string(aoi.y) + "," + std::to_string(aoi.width) + "," +
+           std::to_string(aoi.height);
+}
+
 bool sameAoi(const AoiRect& a, const AoiRect& b) {
     return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
 }
@@ -122,14 +140,13 @@ int runIndustrial(Arguments& args) {
     AoiInfoRecord info{};
     api.aoiInfo(camera, &info);
     const AoiRect aoi = settings.aoi.value_or(info.current);
+    const std::string problem = aoiProblem(aoi, info);
+    if (!problem.empty())
+        throw UsageError("AOI " + aoiText(aoi) + " " + problem);
     api.setAoi(camera, &aoi);
     api.aoiInfo(camera, &info);
     if (!sameAoi(info.current, aoi))
-        throw UsageError("the camera refused AOI " + std::to_string(aoi.x) + "," + std::to_string(aoi.y) + "," +
-                         std::to_string(aoi.width) + "," + std::to_string(aoi.height) + ": it must lie within " +
-                         std::to_string(info.maximum.width) + "x" + std::to_string(info.maximum.height) +
-                         ", sizes in steps of " + std::to_string(info.increment.width) + "x" +
-                         std::to_string(info.increment.height));
+        throw UsageError("the camera refused AOI " + aoiText(aoi) + "; try another position or size");
     if (settings.pixelClock)
         api.setPixelClock(camera, *settings.pixelClock);
     if (settings.fps)
