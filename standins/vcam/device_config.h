@@ -1,0 +1,33 @@
+#pragma once
+#include <windows.h>
+#include <ocidl.h>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "video_format.h"
+
+// What one device is, as its registry key describes it (read through the moniker's property bag).
+struct DeviceConfig {
+    std::wstring name;                                  // FriendlyName
+    std::vector<VideoFormat> formats = defaultVideoFormats();
+    DWORD tag = 0;
+    // Fault switches, for tests that need a misbehaving device.
+    bool noStreamConfig = false;
+    bool noPropertyPages = false;
+    bool failJoin = false;
+    std::optional<DWORD> failLoadAfter;
+    std::set<int> failStreamCaps;
+    DWORD capsSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    DWORD frameLimit = 0;
+    bool unthrottled = false;
+};
+
+// Reads every value the device understands; absent values keep their defaults.
+HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config);
+
+// Counts one property-bag load of the named device in this process and tells whether it may
+// succeed: the first `allowed` loads do. The count outlives unloading of this DLL.
+bool admitLoad(const std::wstring& name, DWORD allowed);

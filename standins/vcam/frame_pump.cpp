@@ -1,0 +1,175 @@
+#include "frame_pump.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+
+#include "frame_source.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+constexpr REFERENCE_TIME kDefaultInterval = 333333;  // 30 fps
+
+REFERENCE_TIME performanceCounterTime() {
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<REFERENCE_TIME>(static_cast<double>(counter.QuadPart) * 1e7 /
+                                       static_cast<double>(frequency.QuadPart));
+}
+}  // namespace
+
+FramePump::FramePump(PumpSettings settings)
+    : settings_(std::move(settings)),
+      pacing_(settings_.geometry.interval > 0 ? settings_.geometry.interval : kDefaultInterval) {}
+
+FramePump::~FramePump() {
+    requestExit();
+    join();
+}
+
+HRESULT FramePump::start() {
+    try {
+        thread_ = std::thread([this] { threadMain(); });
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+void FramePump::run(IReferenceClock* clock, REFERENCE_TIME streamStart) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clock_ = clock;
+    runStart_ = clock ? streamStart : performanceCounterTime();
+    originPending_ = true;
+    framesThisRun_ = 0;
+    running_ = true;
+    halted_ = false;
+    ++generation_;
+    wake_.notify_all();
+}
+
+void FramePump::pause() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
+    ++generation_;
+    wake_.notify_all();
+}
+
+void FramePump::requestExit() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    exiting_ = true;
+    wake_.notify_all();
+}
+
+void FramePump::join() {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+}
+
+REFERENCE_TIME FramePump::now(IReferenceClock* clock) const {
+    REFERENCE_TIME time = 0;
+    if (clock && SUCCEEDED(clock->GetTime(&time)))
+        return time;
+    return performanceCounterTime();
+}
+
+void FramePump::threadMain() {
+    // WIC and the objects downstream are used from here.
+    HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    try {
+        stream();
+    } catch (...) {
+        settings_.notifier->notifyGraph(EC_ERRORABORT, E_OUTOFMEMORY, 0);
+    }
+    if (SUCCEEDED(init))
+        CoUninitialize();
+}
+
+void FramePump::stream() {
+    FrameSource source(settings_.geometry, settings_.tag);
+    if (FAILED(source.initialize())) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lost_ = true;
+    }
+    uint32_t sequence = 0;
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (true) {
+        wake_.wait(lock, [this] { return exiting_ || (running_ && !halted_ && !lost_); });
+        if (exiting_)
+            break;
+
+        const uint64_t generation = generation_;
+        ComPtr<IReferenceClock> clock = clock_;
+        lock.unlock();
+        const REFERENCE_TIME current = now(clock.Get());
+        lock.lock();
+        if (generation != generation_ || exiting_)
+            continue;
+
+        // A run resumed after a pause goes on from the stream time it resumes at.
+        if (originPending_) {
+            origin_ = std::max<REFERENCE_TIME>(0, current - runStart_);
+            originPending_ = false;
+        }
+        const REFERENCE_TIME streamTime = origin_ + static_cast<REFERENCE_TIME>(framesThisRun_) * pacing_;
+        if (!settings_.unthrottled) {
+            const REFERENCE_TIME due = runStart_ + streamTime;
+            if (current < due) {
+                wake_.wait_for(lock, std::chrono::microseconds((due - current + 9) / 10));
+                continue;
+            }
+        }
+
+        lock.unlock();
+        // Unthrottled frames carry no time, so renderers do not hold them back.
+        const HRESULT hr = deliver(source, sequence, settings_.unthrottled ? nullptr : &streamTime);
+        const bool delivered = hr == S_OK || hr == S_FALSE;
+        bool reportLoss = false;
+        lock.lock();
+
+        if (delivered) {
+            ++sequence;
+            if (generation == generation_)
+                ++framesThisRun_;
+            if (settings_.frameLimit && sequence >= settings_.frameLimit) {
+                lost_ = true;
+                reportLoss = true;
+            }
+        }
+        if (hr != S_OK)
+            halted_ = true;
+        if (reportLoss) {
+            lock.unlock();
+            settings_.notifier->notifyGraph(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED), 0);
+            lock.lock();
+        }
+    }
+}
+
+HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime) {
+    ComPtr<IMediaSample> sample;
+    HRESULT hr = settings_.allocator->GetBuffer(&sample, nullptr, nullptr, 0);
+    if (FAILED(hr))
+        return hr;
+    BYTE* data = nullptr;
+    hr = sample->GetPointer(&data);
+    if (FAILED(hr))
+        return hr;
+    const size_t used = source.fill(sequence, data, static_cast<size_t>(std::max<long>(0, sample->GetSize())));
+    if (!used)
+        return E_FAIL;
+    sample->SetActualDataLength(static_cast<long>(used));
+    if (streamTime) {
+        REFERENCE_TIME start = *streamTime, stop = *streamTime + pacing_;
+        sample->SetTime(&start, &stop);
+    } else {
+        sample->SetTime(nullptr, nullptr);
+    }
+    sample->SetSyncPoint(TRUE);
+    sample->SetDiscontinuity(sequence == 0);
+    sample->SetPreroll(FALSE);
+    return settings_.receiver->Receive(sample.Get());
+}

@@ -1,0 +1,73 @@
+#pragma once
+#include <windows.h>
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "video_format.h"
+
+// Where the streaming thread reports what the graph must hear (an unplugged device).
+class GraphNotifier {
+public:
+    virtual void notifyGraph(long code, LONG_PTR param1, LONG_PTR param2) = 0;
+
+protected:
+    ~GraphNotifier() = default;
+};
+
+struct PumpSettings {
+    FrameGeometry geometry;
+    DWORD tag = 0;
+    uint32_t frameLimit = 0;  // 0: no limit
+    bool unthrottled = false;
+    Microsoft::WRL::ComPtr<IMemAllocator> allocator;
+    Microsoft::WRL::ComPtr<IMemInputPin> receiver;
+    GraphNotifier* notifier = nullptr;  // outlives the pump
+};
+
+// The device's streaming thread: from start() to finish() it exists; between run() and
+// pause() it delivers frames downstream, one per frame interval of the graph's clock
+// (or as fast as downstream takes them when unthrottled).
+class FramePump {
+public:
+    explicit FramePump(PumpSettings settings);
+    ~FramePump();
+    FramePump(const FramePump&) = delete;
+    FramePump& operator=(const FramePump&) = delete;
+
+    HRESULT start();
+    // Delivers from now on; `clock` may be null, `streamStart` is the graph's run time.
+    void run(IReferenceClock* clock, REFERENCE_TIME streamStart);
+    void pause();
+    // Asks the thread to end; a delivery blocked in the allocator ends once it is decommitted.
+    void requestExit();
+    void join();
+
+private:
+    void threadMain();
+    void stream();
+    HRESULT deliver(class FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime);
+    REFERENCE_TIME now(IReferenceClock* clock) const;
+
+    PumpSettings settings_;
+    REFERENCE_TIME pacing_;  // the frame interval, or 30 fps when the format has none
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool exiting_ = false;
+    bool running_ = false;
+    bool halted_ = false;  // downstream refused a frame: wait for the next run
+    bool lost_ = false;    // frame limit reached: the device is gone for this stream
+    uint64_t generation_ = 0;
+    Microsoft::WRL::ComPtr<IReferenceClock> clock_;
+    REFERENCE_TIME runStart_ = 0;
+    bool originPending_ = false;
+    REFERENCE_TIME origin_ = 0;  // stream time of the run's first frame
+    uint64_t framesThisRun_ = 0;
+
+    std::thread thread_;
+};

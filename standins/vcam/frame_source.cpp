@@ -1,0 +1,96 @@
+#include "frame_source.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+FrameSource::FrameSource(const FrameGeometry& geometry, DWORD tag)
+    : geometry_(geometry), tag_(tag), picture_(geometry.width, std::abs(geometry.height)) {}
+
+HRESULT FrameSource::initialize() {
+    if (geometry_.layout == PixelLayout::Mjpg) {
+        canvas_ = picture_.background();
+        return jpeg_.initialize();
+    }
+    backgroundFrame_.assign(geometry_.imageSize, 0);
+    writePictureRows(geometry_, picture_.background().data(), 0, picture_.rows(), backgroundFrame_.data());
+    return S_OK;
+}
+
+size_t FrameSource::fill(uint32_t sequence, BYTE* buffer, size_t capacity) {
+    if (geometry_.layout == PixelLayout::Mjpg)
+        return fillJpeg(sequence, buffer, capacity);
+    return fillUncompressed(sequence, buffer, capacity);
+}
+
+void FrameSource::alignBand(int* top, int* bottom) const {
+    if (geometry_.layout == PixelLayout::Nv12) {
+        *top &= ~1;
+        *bottom = std::min(picture_.rows(), (*bottom + 1) & ~1);
+    }
+}
+
+size_t FrameSource::fillUncompressed(uint32_t sequence, BYTE* buffer, size_t capacity) {
+    const size_t size = geometry_.imageSize;
+    if (capacity < size)
+        return 0;
+    std::memcpy(buffer, backgroundFrame_.data(), backgroundFrame_.size());
+    int top = 0, bottom = 0;
+    picture_.boxRows(sequence, &top, &bottom);
+    alignBand(&top, &bottom);
+    band_.resize(static_cast<size_t>(bottom - top) * picture_.width());
+    picture_.paintRows(sequence, top, bottom - top, band_.data());
+    writePictureRows(geometry_, band_.data(), top, bottom - top, buffer);
+    stamp(sequence, buffer);
+    return size;
+}
+
+size_t FrameSource::fillJpeg(uint32_t sequence, BYTE* buffer, size_t capacity) {
+    const int width = picture_.width();
+    // Put back the rows the last box covered, then paint this frame's box.
+    if (canvasBoxBottom_ > canvasBoxTop_) {
+        const size_t offset = static_cast<size_t>(canvasBoxTop_) * width;
+        std::memcpy(&canvas_[offset], &picture_.background()[offset],
+                    static_cast<size_t>(canvasBoxBottom_ - canvasBoxTop_) * width * sizeof(Bgr));
+    }
+    picture_.boxRows(sequence, &canvasBoxTop_, &canvasBoxBottom_);
+    picture_.paintRows(sequence, canvasBoxTop_, canvasBoxBottom_ - canvasBoxTop_,
+                       &canvas_[static_cast<size_t>(canvasBoxTop_) * width]);
+
+    if (FAILED(jpeg_.encode(reinterpret_cast<const BYTE*>(canvas_.data()), width, picture_.rows(), jpegBytes_)))
+        return 0;
+    if (jpegBytes_.size() < 2 || jpegBytes_[0] != 0xFF || jpegBytes_[1] != 0xD8)
+        return 0;
+
+    // SOI, then a comment segment carrying the stamp, then the rest of the encoder's output.
+    const size_t commentSize = 4 + kFrameStampSize;
+    const size_t total = jpegBytes_.size() + commentSize;
+    if (total > capacity)
+        return 0;
+    buffer[0] = 0xFF;
+    buffer[1] = 0xD8;
+    buffer[2] = 0xFF;
+    buffer[3] = 0xFE;
+    buffer[4] = 0;
+    buffer[5] = static_cast<BYTE>(2 + kFrameStampSize);
+    stamp(sequence, buffer + 6);
+    std::memcpy(buffer + 2 + commentSize, jpegBytes_.data() + 2, jpegBytes_.size() - 2);
+    return total;
+}
+
+void FrameSource::stamp(uint32_t sequence, BYTE* out) const {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    BYTE bytes[kFrameStampSize];
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<BYTE>(sequence >> (8 * i));
+        bytes[4 + i] = static_cast<BYTE>(tag_ >> (8 * i));
+    }
+    const uint64_t counter = static_cast<uint64_t>(now.QuadPart);
+    for (int i = 0; i < 8; ++i)
+        bytes[8 + i] = static_cast<BYTE>(counter >> (8 * i));
+    // Tiny frames (a few 1-bit pixels) keep what fits.
+    const size_t room = geometry_.layout == PixelLayout::Mjpg ? kFrameStampSize
+                                                               : std::min<size_t>(kFrameStampSize, geometry_.imageSize);
+    std::memcpy(out, bytes, room);
+}

@@ -1,0 +1,62 @@
+#pragma once
+#include <windows.h>
+#include <dshow.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "media_type.h"
+
+// The pixel layouts the device can produce, one per media subtype.
+enum class PixelLayout { Rgb1, Rgb4, Rgb8, Rgb555, Rgb565, Rgb24, Rgb32, Yuy2, Mjpg, Nv12 };
+
+// One capability as configured: "WIDTHxHEIGHT@FPS SUBTYPE [VIH2]".
+struct VideoFormat {
+    LONG width = 0;
+    LONG height = 0;  // negative: top-down
+    double fps = 0;   // 0: no frame interval
+    PixelLayout layout = PixelLayout::Yuy2;
+    bool videoInfo2 = false;
+};
+
+// One entry, e.g. "640x480@29.97 YUY2" or "320x-240@15 RGB24 VIH2"; nullopt when malformed.
+std::optional<VideoFormat> parseVideoFormat(std::wstring_view text);
+// A ';'-separated list; malformed entries are left out, empty entries ignored.
+std::vector<VideoFormat> parseVideoFormatList(std::wstring_view text);
+// What a device offers when it has no Formats value.
+std::vector<VideoFormat> defaultVideoFormats();
+
+const GUID& subtypeOf(PixelLayout layout);
+std::optional<PixelLayout> layoutOfSubtype(const GUID& subtype);
+const wchar_t* layoutName(PixelLayout layout);
+WORD bitCountOf(PixelLayout layout);
+bool isRgb(PixelLayout layout);
+// Palette entries the format block carries (RGB1/4/8), 0 for the others.
+unsigned paletteSizeOf(PixelLayout layout);
+// Fills paletteSizeOf(layout) entries: black/white, the 16 VGA colours, or a colour cube with greys.
+void fillPalette(PixelLayout layout, RGBQUAD* colors);
+
+// 100 ns units per frame; 0 for 0 fps.
+REFERENCE_TIME frameInterval(double fps);
+// Bytes of one uncompressed frame (for MJPG: the largest frame the device sends).
+DWORD imageSizeOf(PixelLayout layout, LONG width, LONG height);
+
+// The media type the device offers for a capability.
+MediaType makeMediaType(const VideoFormat& format);
+// Whether a media type describes this capability (the frame interval may differ).
+bool describesCapability(const AM_MEDIA_TYPE& mt, const VideoFormat& format);
+
+// What the streaming side needs to know of a connected media type.
+struct FrameGeometry {
+    PixelLayout layout = PixelLayout::Yuy2;
+    LONG width = 0;
+    LONG height = 0;  // as in the header: negative is top-down
+    DWORD imageSize = 0;
+    REFERENCE_TIME interval = 0;
+};
+std::optional<FrameGeometry> geometryOf(const AM_MEDIA_TYPE& mt);
+
+// "640 x 480, YUY2, 30.00 fps" for people.
+std::wstring describeMediaType(const AM_MEDIA_TYPE& mt);

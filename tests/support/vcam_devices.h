@@ -1,0 +1,39 @@
+#pragma once
+#include <windows.h>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct VcamDevice {
+    std::wstring key;                              // instance key name; devices enumerate sorted by it
+    std::wstring name;                             // FriendlyName
+    std::optional<std::wstring> formats;           // Formats; nullopt: value absent (default list)
+    DWORD tag = 0;                                 // Tag
+    std::map<std::wstring, DWORD> dwords;          // fault switches: NoStreamConfig, FailLoadAfter, FrameLimit, CapsSize, ...
+    std::map<std::wstring, std::wstring> strings;  // FailStreamCaps, ...
+};
+
+// Registers the virtual device's COM classes (vcam.dll beside the running test program) for the
+// lifetime of the object, removes every instance key in the video-input category first (the test
+// starts from an empty category), and removes the keys it added and the classes when destroyed.
+class VcamDevices {
+public:
+    VcamDevices();
+    explicit VcamDevices(const std::vector<VcamDevice>& devices);
+    ~VcamDevices();
+    void add(const VcamDevice& device);
+    static const CLSID& filterClsid();
+
+    VcamDevices(const VcamDevices&) = delete;
+    VcamDevices& operator=(const VcamDevices&) = delete;
+
+private:
+    std::vector<std::wstring> addedKeys_;
+};
+// Tests that touch the registry use add_wine_gtest(... LOCK registry).
+
+// Class id of the device's property page.
+const CLSID& vcamPropertyPageClsid();
+// Full path of vcam.dll beside the running test program.
+std::wstring vcamDllPath();
