@@ -27,8 +27,21 @@ camcli() {
     wine "$bin/camcli.exe" "$@"
 }
 
-camcli industrial --aoi 0,0,1280,1024 --fps 20 --frames 3 --out "$(winepath -w "$out")"
-camcli industrial --aoi 320,256,640,480 --fps 40 --exposure 5 --gain 20 --frames 3 --out "$(winepath -w "$out")"
+winout="$(winepath -w "$out")"
+
+echo "== Registering the virtual capture devices (regsvr32 vcam.dll)"
+wine regsvr32 /s "$bin/vcam.dll"
+
+camcli devices
+camcli formats 0
+camcli formats 1
+camcli grab 0 --format 0 --frames 5 --out "$winout"
+camcli grab 0 --format 1 --frames 5 --out "$winout"
+camcli grab 1 --format 0 --frames 5 --out "$winout"
+camcli grab 1 --format 1 --frames 5 --out "$winout"
+
+camcli industrial --aoi 0,0,1280,1024 --fps 20 --frames 3 --out "$winout"
+camcli industrial --aoi 320,256,640,480 --fps 40 --exposure 5 --gain 20 --frames 3 --out "$winout"
 
 echo
 echo "Pictures: $out"
