@@ -30,12 +30,14 @@ FramePump::~FramePump() {
 }
 
 HRESULT FramePump::start() {
-    try {
-        thread_ = std::thread([this] { threadMain(); });
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    // A thread of the device's own (it starts in this DLL, as a driver's would).
+    thread_ = CreateThread(nullptr, 0, threadStart, this, 0, &threadId_);
+    return thread_ ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+}
+
+DWORD WINAPI FramePump::threadStart(void* pump) {
+    static_cast<FramePump*>(pump)->threadMain();
+    return 0;
 }
 
 void FramePump::run(IReferenceClock* clock, REFERENCE_TIME streamStart) {
@@ -64,8 +66,11 @@ void FramePump::requestExit() {
 }
 
 void FramePump::join() {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
-        thread_.join();
+    if (!thread_ || threadId_ == GetCurrentThreadId())
+        return;
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
 }
 
 REFERENCE_TIME FramePump::now(IReferenceClock* clock) const {

@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
 #include "video_format.h"
 
@@ -48,6 +47,7 @@ public:
     void join();
 
 private:
+    static DWORD WINAPI threadStart(void* pump);
     void threadMain();
     void stream();
     HRESULT deliver(class FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime);
@@ -69,5 +69,6 @@ private:
     REFERENCE_TIME origin_ = 0;  // stream time of the run's first frame
     uint64_t framesThisRun_ = 0;
 
-    std::thread thread_;
+    HANDLE thread_ = nullptr;
+    DWORD threadId_ = 0;
 };
