@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "capture_filter.h"
 #include "enum_media_types.h"
@@ -32,7 +33,8 @@ bool fitsPartialType(const AM_MEDIA_TYPE* wanted, const AM_MEDIA_TYPE& candidate
            (wanted->formattype == GUID_NULL || wanted->formattype == candidate.formattype);
 }
 
-void fillConfigCaps(const VideoFormat& format, const AM_MEDIA_TYPE& mt, BYTE* buffer) {
+// Writes `size` bytes at most: a caller may size its buffer by what GetNumberOfCapabilities said.
+void fillConfigCaps(const VideoFormat& format, const AM_MEDIA_TYPE& mt, BYTE* buffer, size_t size) {
     VIDEO_STREAM_CONFIG_CAPS caps;
     std::memset(&caps, 0, sizeof(caps));
     const LONG rows = std::abs(format.height);
@@ -49,7 +51,7 @@ void fillConfigCaps(const VideoFormat& format, const AM_MEDIA_TYPE& mt, BYTE* bu
     caps.MinFrameInterval = caps.MaxFrameInterval = interval;
     caps.MinBitsPerSecond = caps.MaxBitsPerSecond =
         interval ? static_cast<LONG>(std::min(bits * 1e7 / static_cast<double>(interval), 2.0e9)) : 0;
-    std::memcpy(buffer, &caps, sizeof(caps));
+    std::memcpy(buffer, &caps, std::min(size, sizeof(caps)));
 }
 
 }  // namespace
@@ -136,6 +138,7 @@ HRESULT CapturePin::attemptConnection(IPin* peer, const AM_MEDIA_TYPE& mt) {
     auto geometry = geometryOf(mt);
     if (!geometry)
         return VFW_E_TYPE_NOT_ACCEPTED;
+    MediaType connected(mt);
     HRESULT hr = peer->ReceiveConnection(static_cast<IPin*>(this), &mt);
     if (FAILED(hr))
         return hr;
@@ -152,8 +155,8 @@ HRESULT CapturePin::attemptConnection(IPin* peer, const AM_MEDIA_TYPE& mt) {
     }
     peer_ = peer;
     peerInput_ = input;
-    connectedType_ = MediaType(mt);
-    chosenFormat_ = connectedType_;
+    chosenFormat_ = connected;
+    connectedType_ = std::move(connected);
     return S_OK;
 }
 
@@ -456,7 +459,7 @@ STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps
     try {
         const VideoFormat& format = config.formats[static_cast<size_t>(index)];
         MediaType type = makeMediaType(format);
-        fillConfigCaps(format, type.get(), caps);
+        fillConfigCaps(format, type.get(), caps, config.capsSize);
         *mt = type.createCopy();
         return *mt ? S_OK : E_OUTOFMEMORY;
     } catch (...) {

@@ -24,10 +24,8 @@ void moduleLock(bool lock) {
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
+    if (reason == DLL_PROCESS_ATTACH)
         g_module = instance;
-        DisableThreadLibraryCalls(instance);
-    }
     return TRUE;
 }
 

@@ -163,8 +163,13 @@ STDMETHODIMP PropertyPage::SetObjects(ULONG count, IUnknown** objects) {
             objects[i]->QueryInterface(IID_IVirtualCameraInfo, reinterpret_cast<void**>(device_.GetAddressOf()));
     if (!device_)
         return E_NOINTERFACE;
-    if (window_)
-        fillTexts(window_);
+    if (window_) {
+        try {
+            fillTexts(window_);
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
     return S_OK;
 }
 
