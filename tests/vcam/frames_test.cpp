@@ -392,3 +392,60 @@ TEST(VcamFrames, FrameLimitStopsDeliveryAndTellsTheGraph) {
     EXPECT_TRUE(aborted);
     EXPECT_EQ(graph.stop(), S_OK);
 }
+
+TEST(VcamFrames, TwoDevicesStreamAtOnceEachWithItsOwnTag) {
+    ComApartment com;
+    VcamDevices devices({
+        {L"a", L"Left", std::wstring(L"160x120@30 YUY2"), 0x1111, {}, {}},
+        {L"b", L"Right", std::wstring(L"320x240@15 RGB24"), 0x2222, {}, {}},
+    });
+    PlatformGraph left, right;
+    ASSERT_EQ(left.open(L"Left"), S_OK);
+    ASSERT_EQ(right.open(L"Right"), S_OK);
+    FrameLog leftLog, rightLog;
+    left.setCallback([&](const BYTE* data, long length, double time) { leftLog.add(data, length, time); });
+    right.setCallback([&](const BYTE* data, long length, double time) { rightLog.add(data, length, time); });
+    ASSERT_TRUE(SUCCEEDED(left.run()));
+    ASSERT_TRUE(SUCCEEDED(right.run()));
+    EXPECT_TRUE(leftLog.waitFor(6, 5s));
+    EXPECT_TRUE(rightLog.waitFor(3, 5s));
+    ASSERT_EQ(left.stop(), S_OK);
+    ASSERT_EQ(right.stop(), S_OK);
+    auto leftFrames = leftLog.frames();
+    auto rightFrames = rightLog.frames();
+    for (size_t i = 0; i < leftFrames.size(); ++i) {
+        EXPECT_EQ(leftFrames[i].length, 160 * 120 * 2);
+        EXPECT_EQ(readStamp(leftFrames[i].bytes.data()).tag, 0x1111u);
+        EXPECT_EQ(readStamp(leftFrames[i].bytes.data()).sequence, i);
+    }
+    for (size_t i = 0; i < rightFrames.size(); ++i) {
+        EXPECT_EQ(rightFrames[i].length, 320 * 240 * 3);
+        EXPECT_EQ(readStamp(rightFrames[i].bytes.data()).tag, 0x2222u);
+        EXPECT_EQ(readStamp(rightFrames[i].bytes.data()).sequence, i);
+    }
+}
+
+TEST(VcamFrames, RunningAgainAfterAPauseGoesOnWithTheSequenceAndTheStreamTime) {
+    ComApartment com;
+    VcamDevices devices({{L"cam", L"Camera", std::wstring(L"160x120@30 YUY2"), 1, {}, {}}});
+    PlatformGraph graph;
+    ASSERT_EQ(graph.open(L"Camera"), S_OK);
+    FrameLog log;
+    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    ASSERT_TRUE(SUCCEEDED(graph.run()));
+    ASSERT_TRUE(log.waitFor(3, 5s));
+    ASSERT_TRUE(SUCCEEDED(graph.control()->Pause()));
+    const size_t beforePause = log.size();
+    Sleep(300);
+    EXPECT_EQ(log.size(), beforePause);
+    ASSERT_TRUE(SUCCEEDED(graph.run()));
+    ASSERT_TRUE(log.waitFor(beforePause + 3, 5s));
+    ASSERT_EQ(graph.stop(), S_OK);
+    auto frames = log.frames();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(readStamp(frames[i].bytes.data()).sequence, i);
+        if (i > 0) {
+            EXPECT_GT(frames[i].time, frames[i - 1].time) << "frame " << i;
+        }
+    }
+}
