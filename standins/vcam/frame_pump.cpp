@@ -118,6 +118,13 @@ void FramePump::stream() {
             origin_ = std::max<REFERENCE_TIME>(0, current - runStart_);
             originPending_ = false;
         }
+        if (!settings_.unthrottled) {
+            // Late by a whole frame or more (downstream was slow): like a camera, drop what
+            // could not be delivered instead of sending a burst to catch up.
+            const REFERENCE_TIME elapsed = current - runStart_ - origin_;
+            const uint64_t slot = elapsed > 0 ? static_cast<uint64_t>(elapsed / pacing_) : 0;
+            framesThisRun_ = std::max(framesThisRun_, slot);
+        }
         const REFERENCE_TIME streamTime = origin_ + static_cast<REFERENCE_TIME>(framesThisRun_) * pacing_;
         if (!settings_.unthrottled) {
             const REFERENCE_TIME due = runStart_ + streamTime;
