@@ -1,31 +1,197 @@
 #include "formats.h"
 
-#include <objbase.h>
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
 constexpr size_t kCapabilityRecords = 1024;
+constexpr ResolutionInfo kCapabilityDefaults = {-1, -1, -1, -1, -1.0f, -1};
+constexpr ResolutionInfo kCurrentDefaults = {-1, 1, 1, 1, 1.0f, 0};
+
+// Only capabilities described by VIDEO_STREAM_CONFIG_CAPS are understood.
+constexpr int kVideoCapsSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+static_assert(kVideoCapsSize == 128, "VIDEO_STREAM_CONFIG_CAPS is 128 bytes");
+
+void printLine(const char* text) {
+    std::cout << text << std::endl;
+}
+
+// The format block and the optional object a media type carries; the structure itself stays.
+void freeMediaTypeContents(AM_MEDIA_TYPE& type) {
+    if (type.cbFormat != 0) {
+        CoTaskMemFree(type.pbFormat);
+        type.cbFormat = 0;
+        type.pbFormat = nullptr;
+    }
+    if (type.pUnk) {
+        type.pUnk->Release();
+        type.pUnk = nullptr;
+    }
+}
+
+// A media type that IAMStreamConfig allocated, with everything it holds.
+struct MediaTypeDeleter {
+    void operator()(AM_MEDIA_TYPE* type) const {
+        freeMediaTypeContents(*type);
+        CoTaskMemFree(type);
+    }
+};
+using MediaTypePtr = std::unique_ptr<AM_MEDIA_TYPE, MediaTypeDeleter>;
+
+// Subtypes in the order they are compared; RGB555 and RGB565 keep their historical codes.
+int32_t pixelFormatCode(const GUID& subtype) {
+    static const struct {
+        const GUID* subtype;
+        int32_t code;
+    } codes[] = {
+        {&MEDIASUBTYPE_RGB1, 1},  {&MEDIASUBTYPE_RGB8, 2}, {&MEDIASUBTYPE_RGB555, 3}, {&MEDIASUBTYPE_RGB565, 4},
+        {&MEDIASUBTYPE_RGB24, 5}, {&MEDIASUBTYPE_RGB32, 6}, {&MEDIASUBTYPE_MJPG, 7},  {&MEDIASUBTYPE_YUY2, 8},
+    };
+    for (const auto& entry : codes) {
+        if (IsEqualGUID(subtype, *entry.subtype))
+            return entry.code;
+    }
+    return 0;
+}
+
+bool describable(const AM_MEDIA_TYPE& type) {
+    return IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.cbFormat >= sizeof(VIDEOINFOHEADER) &&
+           type.pbFormat != nullptr;
+}
+
+// Everything but the index.
+void describe(const AM_MEDIA_TYPE& type, ResolutionInfo& record) {
+    VIDEOINFOHEADER info;
+    std::memcpy(&info, type.pbFormat, sizeof info);
+    record.width = info.bmiHeader.biWidth;
+    record.height = info.bmiHeader.biHeight;
+    record.bitCount = info.bmiHeader.biBitCount;
+    // A frame time of 0 gives infinity, as the division says.
+    record.framesPerSecond = static_cast<float>(1.0 / (static_cast<double>(info.AvgTimePerFrame) / 10000000.0));
+    record.pixelFormat = pixelFormatCode(type.subtype);
+}
+
+// The capture pin's stream configuration; null, with nothing printed, on a device never opened.
+ComPtr<IAMStreamConfig> findStreamConfig(CaptureDevice& device) {
+    if (!device.captureBuilder || !device.captureFilter)
+        return nullptr;
+    ComPtr<IAMStreamConfig> config;
+    if (FAILED(device.captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                                    device.captureFilter.Get(), IID_IAMStreamConfig, &config))) {
+        printLine("Error getting IAMStreamConfig");
+        return nullptr;
+    }
+    return config;
+}
+
+// The number of capabilities, or -1 when they cannot be walked (printed when the query failed).
+int capabilityCount(IAMStreamConfig* config) {
+    int count = 0;
+    int size = 0;
+    if (FAILED(config->GetNumberOfCapabilities(&count, &size))) {
+        printLine("Error count and size");
+        return -1;
+    }
+    return size == kVideoCapsSize ? count : -1;
+}
+
+void printFailureName(HRESULT hr) {
+    switch (hr) {
+    case E_NOTIMPL:
+        printLine("E_NOTIMPL");
+        break;
+    case E_POINTER:
+        printLine("E_POINTER");
+        break;
+    case E_FAIL:
+        printLine("E_FAIL");
+        break;
+    case E_INVALIDARG:
+        printLine("E_INVALIDARG");
+        break;
+    default:
+        std::cout << "Unknown: " << static_cast<int32_t>(hr) << std::endl;
+        break;
+    }
+}
 
 }  // namespace
 
 namespace formats {
 
-ResolutionInfo* getResolutions(CaptureDevice*) {
+ResolutionInfo* getResolutions(CaptureDevice* device) {
     auto* block = static_cast<ResolutionInfo*>(CoTaskMemAlloc(sizeof(ResolutionInfo) * kCapabilityRecords));
     if (!block)
         return nullptr;
     for (size_t i = 0; i < kCapabilityRecords; ++i)
-        block[i] = ResolutionInfo{-1, -1, -1, -1, -1.0f, -1};
+        block[i] = kCapabilityDefaults;
+    if (!device)
+        return block;
+
+    ComPtr<IAMStreamConfig> config = findStreamConfig(*device);
+    if (!config)
+        return block;
+    const int count = capabilityCount(config.Get());
+    for (int i = 0; i < count; ++i) {
+        AM_MEDIA_TYPE* obtained = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        const HRESULT hr = config->GetStreamCaps(i, &obtained, reinterpret_cast<BYTE*>(&caps));
+        const MediaTypePtr type(obtained);
+        if (hr == S_FALSE)
+            break;
+        if (FAILED(hr)) {
+            std::cout << "Error enumerating stream caps id: " << i << std::endl;
+            continue;
+        }
+        if (type && describable(*type) && static_cast<size_t>(i) < kCapabilityRecords) {
+            describe(*type, block[i]);
+            block[i].index = i;
+        }
+    }
     return block;
 }
 
-ResolutionInfo* getResolution(CaptureDevice*) {
+ResolutionInfo* getResolution(CaptureDevice* device) {
     auto* record = static_cast<ResolutionInfo*>(CoTaskMemAlloc(sizeof(ResolutionInfo)));
-    if (record)
-        *record = ResolutionInfo{-1, 1, 1, 1, 1.0f, 0};
+    if (!record)
+        return nullptr;
+    *record = kCurrentDefaults;
+    if (!device || !device->outputPin)
+        return record;
+
+    // The format in which frames leave the grabber, which is the one they reach the host in.
+    AM_MEDIA_TYPE type{};
+    const HRESULT hr = device->outputPin->ConnectionMediaType(&type);
+    if (FAILED(hr)) {
+        printFailureName(hr);
+        printLine("Error getting current media format: ");
+        return record;
+    }
+    if (describable(type))
+        describe(type, *record);
+    freeMediaTypeContents(type);
     return record;
 }
 
-void setResolution(CaptureDevice&, int32_t) {}
+void setResolution(CaptureDevice& device, int32_t capability) {
+    ComPtr<IAMStreamConfig> config = findStreamConfig(device);
+    if (!config)
+        return;
+    const int count = capabilityCount(config.Get());
+    if (capability < 0 || capability >= count)
+        return;
+    AM_MEDIA_TYPE* obtained = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    const HRESULT hr = config->GetStreamCaps(capability, &obtained, reinterpret_cast<BYTE*>(&caps));
+    const MediaTypePtr type(obtained);
+    if (hr != S_OK || !type)
+        return;
+    // Not reported: the host sees the outcome through getResolution.
+    config->SetFormat(type.get());
+}
 
 }  // namespace formats
