@@ -38,6 +38,8 @@ struct CaptureDevice {
     Microsoft::WRL::ComPtr<IPin> outputPin;
     HANDLE eventThread = nullptr;
     std::atomic<bool> running{false};
+    // Set by close so the event thread ends at once instead of after its current 1000 ms wait.
+    HANDLE wakeEventThread = nullptr;
     std::atomic<FrameArrivedCallback> frameCallback{nullptr};
 
 private:
