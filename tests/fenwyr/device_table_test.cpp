@@ -38,13 +38,6 @@ void expectEmptyEntriesFrom(const DeviceInfo* block, int first) {
 
 }  // namespace
 
-TEST(DeviceTable, EntryLayoutIs132BytesWithTheNameAtOffset4) {
-    EXPECT_EQ(sizeof(DeviceInfo), 132u);
-    EXPECT_EQ(offsetof(DeviceInfo, index), 0u);
-    EXPECT_EQ(offsetof(DeviceInfo, name), 4u);
-    EXPECT_EQ(sizeof(DeviceInfo::name), 128u);
-}
-
 TEST(DeviceTable, NoDeviceIsReportedAndEveryEntryIsEmpty) {
     VcamDevices none;
     StdoutCapture out;

@@ -4,7 +4,6 @@
 #include <objbase.h>
 
 #include <cmath>
-#include <cstddef>
 #include <limits>
 #include <string>
 
@@ -54,15 +53,6 @@ struct Resolutions {
 };
 
 }  // namespace
-
-TEST(Formats, RecordLayoutIs24Bytes) {
-    EXPECT_EQ(sizeof(ResolutionInfo), 24u);
-    EXPECT_EQ(offsetof(ResolutionInfo, width), 4u);
-    EXPECT_EQ(offsetof(ResolutionInfo, height), 8u);
-    EXPECT_EQ(offsetof(ResolutionInfo, bitCount), 12u);
-    EXPECT_EQ(offsetof(ResolutionInfo, framesPerSecond), 16u);
-    EXPECT_EQ(offsetof(ResolutionInfo, pixelFormat), 20u);
-}
 
 TEST(Formats, CapabilitiesAreListedInTheirPlacesWithGapsForOtherFormatTypes) {
     VcamDevices devices({withFormats(L"640x480@30 YUY2;1280x720@60 MJPG;320x-240@15 RGB24;"

@@ -43,15 +43,19 @@ TEST(FrameDelivery, FramesArriveInOrderWithoutLossOrRepeat) {
     uninit();
 }
 
-TEST(FrameDelivery, EachStartBeginsANewSequence) {
+TEST(FrameDelivery, StopEndsDeliveryAndEachStartBeginsANewSequence) {
     VcamDevices devices({camera(L"a", L"Alpha", 1)});
     init();
     setFrameArrivedCallback(0, frameCallback(0));
     ASSERT_EQ(openDevice(0), 1);
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_EQ(frameLog(0).count(), 0u) << "frames before start";
     ASSERT_TRUE(SUCCEEDED(startCapture(0)));
     ASSERT_TRUE(frameLog(0).waitFor(3));
     ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
     const std::size_t firstRun = frameLog(0).count();
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(frameLog(0).count(), firstRun) << "frames after stop";
 
     ASSERT_TRUE(SUCCEEDED(startCapture(0)));
     ASSERT_TRUE(frameLog(0).waitFor(firstRun + 3));
@@ -134,15 +138,3 @@ TEST(FrameDelivery, WithoutACallbackFramesAreDropped) {
     uninit();
 }
 
-TEST(FrameDelivery, CallbackInstalledBeforeOpenIsKept) {
-    VcamDevices devices({camera(L"a", L"Alpha", 9)});
-    init();
-    setFrameArrivedCallback(0, frameCallback(2));
-    ASSERT_EQ(openDevice(0), 1);
-    ASSERT_EQ(openDevice(0), 1);
-    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-    ASSERT_TRUE(frameLog(2).waitFor(2));
-    stopCapture(0);
-    EXPECT_EQ(frameLog(2).frames()[0].tag, 9u);
-    uninit();
-}
