@@ -102,9 +102,18 @@ BgrImage frameToImage(const ResolutionInfo& format, const std::vector<uint8_t>& 
         BYTE* o = out + row * w * 3;
         for (size_t x = 0; x < w; ++x, o += 3) {
             switch (format.pixelFormat) {
-            case kRgb8:  // the palette is not reported: show the index as grey
-                o[0] = o[1] = o[2] = line[x];
+            case kRgb8: {
+                // fenwyr does not report the palette: take the common 6x6x6 colour cube, grey above it.
+                const unsigned i = line[x];
+                if (i < 216) {
+                    o[0] = static_cast<BYTE>(i % 6 * 51);
+                    o[1] = static_cast<BYTE>(i / 6 % 6 * 51);
+                    o[2] = static_cast<BYTE>(i / 36 * 51);
+                } else {
+                    o[0] = o[1] = o[2] = static_cast<BYTE>((i - 216) * 255 / 39);
+                }
                 break;
+            }
             case kRgb555:
             case kRgb565: {
                 const unsigned v = line[2 * x] | (line[2 * x + 1] << 8);

@@ -73,6 +73,7 @@ const char* pixelFormatName(int32_t code, int32_t bitCount) {
     case 6: return "RGB32";
     case 7: return "MJPG";
     case 8: return "YUY2";
-    default: return bitCount == 12 ? "NV12?" : "other";
+    // Subtypes without a code of their own: 12-bit frames are taken as NV12, the common one.
+    default: return bitCount == 12 ? "NV12" : "other";
     }
 }
