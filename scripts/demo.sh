@@ -13,12 +13,9 @@ out="$root/build/demo-output"
 export WINEPREFIX="$root/build/demo-prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "== Making the demo's Wine prefix (once)"
-    wineboot -i >/dev/null 2>&1
-fi
-wineserver -p 30 </dev/null >/dev/null 2>&1 || true  # fails harmlessly when already running
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+[ -f "$WINEPREFIX/system.reg" ] || echo "== Making the demo's Wine prefix (once)"
+build/mingw/wine-prefix setup "$WINEPREFIX"
+trap 'build/mingw/wine-prefix cleanup "$WINEPREFIX"' EXIT
 rm -rf "$out" && mkdir -p "$out"
 
 camcli() {

@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <wincodec.h>
 
+#include <io.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -45,6 +47,8 @@ void onFrame(uint8_t* bytes, int32_t length) {
 
 // Waits until every frame arrived or none came for a while, showing progress.
 void waitForFrames(size_t wanted) {
+    // The progress line rewrites itself: only worth it on a console, not in a log.
+    const bool onConsole = _isatty(_fileno(stdout)) != 0;
     std::unique_lock<std::mutex> guard(collector.lock);
     size_t seen = 0;
     auto lastProgress = Clock::now();
@@ -54,10 +58,13 @@ void waitForFrames(size_t wanted) {
             seen = collector.frames.size();
             lastProgress = Clock::now();
         }
-        std::printf("\rwaiting for frames: %zu/%zu", seen, wanted);
-        std::fflush(stdout);
+        if (onConsole) {
+            std::printf("\rwaiting for frames: %zu/%zu", seen, wanted);
+            std::fflush(stdout);
+        }
     }
-    std::printf("\n");
+    if (onConsole)
+        std::printf("\n");
 }
 
 std::wstring widen(const std::string& s) {
