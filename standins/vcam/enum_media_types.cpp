@@ -1,7 +1,7 @@
 #include "enum_media_types.h"
 
 MediaTypeEnumerator::MediaTypeEnumerator(std::vector<MediaType> types, size_t position)
-    : types_(std::move(types)), position_(position) {}
+    : types_(std::move(types)), cursor_(types_.size(), position) {}
 
 STDMETHODIMP MediaTypeEnumerator::QueryInterface(REFIID iid, void** object) {
     if (!object)
@@ -25,50 +25,25 @@ STDMETHODIMP_(ULONG) MediaTypeEnumerator::Release() {
 }
 
 STDMETHODIMP MediaTypeEnumerator::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) {
-    if (!types || (count > 1 && !fetched))
-        return E_POINTER;
-    ULONG done = 0;
-    while (done < count && position_ < types_.size()) {
-        AM_MEDIA_TYPE* copy = types_[position_].createCopy();
-        if (!copy) {
-            for (ULONG i = 0; i < done; ++i) {
-                deleteMediaType(types[i]);
-                types[i] = nullptr;
-            }
-            if (fetched)
-                *fetched = 0;
-            return E_OUTOFMEMORY;
-        }
-        types[done++] = copy;
-        ++position_;
-    }
-    if (fetched)
-        *fetched = done;
-    return done == count ? S_OK : S_FALSE;
+    return cursor_.next(
+        count, types, fetched,
+        [this](size_t index, AM_MEDIA_TYPE** type) {
+            AM_MEDIA_TYPE* copy = types_[index].createCopy();
+            if (!copy)
+                return false;
+            *type = copy;
+            return true;
+        },
+        deleteMediaType);
 }
 
-STDMETHODIMP MediaTypeEnumerator::Skip(ULONG count) {
-    if (count > types_.size() - position_) {
-        position_ = types_.size();
-        return S_FALSE;
-    }
-    position_ += count;
-    return S_OK;
-}
+STDMETHODIMP MediaTypeEnumerator::Skip(ULONG count) { return cursor_.skip(count); }
 
 STDMETHODIMP MediaTypeEnumerator::Reset() {
-    position_ = 0;
+    cursor_.reset();
     return S_OK;
 }
 
 STDMETHODIMP MediaTypeEnumerator::Clone(IEnumMediaTypes** clone) {
-    if (!clone)
-        return E_POINTER;
-    *clone = nullptr;
-    try {
-        *clone = new MediaTypeEnumerator(types_, position_);
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return cloneEnumerator(clone, [this] { return new MediaTypeEnumerator(types_, cursor_.position()); });
 }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "enum_cursor.h"
 #include "media_type.h"
 #include "module.h"
 
@@ -25,5 +26,5 @@ private:
     ModuleObjectCount count_;
     LONG refs_ = 1;
     std::vector<MediaType> types_;
-    size_t position_;
+    EnumCursor cursor_;
 };

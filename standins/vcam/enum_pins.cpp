@@ -3,7 +3,7 @@
 #include <new>
 
 PinEnumerator::PinEnumerator(IBaseFilter* filter, std::vector<Microsoft::WRL::ComPtr<IPin>> pins, size_t position)
-    : filter_(filter), pins_(std::move(pins)), position_(position) {}
+    : filter_(filter), pins_(std::move(pins)), cursor_(pins_.size(), position) {}
 
 STDMETHODIMP PinEnumerator::QueryInterface(REFIID iid, void** object) {
     if (!object)
@@ -27,42 +27,23 @@ STDMETHODIMP_(ULONG) PinEnumerator::Release() {
 }
 
 STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
-    if (!pins || (count > 1 && !fetched))
-        return E_POINTER;
-    ULONG done = 0;
-    while (done < count && position_ < pins_.size()) {
-        pins[done] = pins_[position_].Get();
-        pins[done]->AddRef();
-        ++done;
-        ++position_;
-    }
-    if (fetched)
-        *fetched = done;
-    return done == count ? S_OK : S_FALSE;
+    return cursor_.next(
+        count, pins, fetched,
+        [this](size_t index, IPin** pin) {
+            *pin = pins_[index].Get();
+            (*pin)->AddRef();
+            return true;
+        },
+        [](IPin* pin) { pin->Release(); });
 }
 
-STDMETHODIMP PinEnumerator::Skip(ULONG count) {
-    if (count > pins_.size() - position_) {
-        position_ = pins_.size();
-        return S_FALSE;
-    }
-    position_ += count;
-    return S_OK;
-}
+STDMETHODIMP PinEnumerator::Skip(ULONG count) { return cursor_.skip(count); }
 
 STDMETHODIMP PinEnumerator::Reset() {
-    position_ = 0;
+    cursor_.reset();
     return S_OK;
 }
 
 STDMETHODIMP PinEnumerator::Clone(IEnumPins** clone) {
-    if (!clone)
-        return E_POINTER;
-    *clone = nullptr;
-    try {
-        *clone = new PinEnumerator(filter_.Get(), pins_, position_);
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return cloneEnumerator(clone, [this] { return new PinEnumerator(filter_.Get(), pins_, cursor_.position()); });
 }

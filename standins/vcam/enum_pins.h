@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "enum_cursor.h"
 #include "module.h"
 
 // IEnumPins over a fixed list of a filter's pins; keeps the filter alive.
@@ -26,5 +27,5 @@ private:
     LONG refs_ = 1;
     Microsoft::WRL::ComPtr<IBaseFilter> filter_;
     std::vector<Microsoft::WRL::ComPtr<IPin>> pins_;
-    size_t position_;
+    EnumCursor cursor_;
 };
