@@ -4,20 +4,12 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
+#include "graph_helpers.h"
 #include "platform_graph.h"
 #include "vcam_devices.h"
 #include "vcam_test_helpers.h"
 
 using Microsoft::WRL::ComPtr;
-
-namespace {
-
-HRESULT findStreamConfig(PlatformGraph& graph, ComPtr<IAMStreamConfig>& config) {
-    return graph.builder()->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, graph.captureFilter(),
-                                          IID_IAMStreamConfig, reinterpret_cast<void**>(config.GetAddressOf()));
-}
-
-}  // namespace
 
 TEST(VcamFaults, NoStreamConfigLeavesFindInterfaceEmptyHanded) {
     ComApartment com;

@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include "module_threads.h"
+#include "graph_helpers.h"
 #include "platform_graph.h"
 #include "vcam_devices.h"
 #include "vcam_test_helpers.h"
@@ -74,7 +75,7 @@ TEST(VcamFilter, PausedLiveSourceCannotCueAndRunningStateIsReported) {
     EXPECT_EQ(state, State_Stopped);
 
     FrameLog log;
-    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    logFrames(graph, log);
     ASSERT_TRUE(SUCCEEDED(graph.control()->Pause()));
     EXPECT_EQ(graph.captureFilter()->GetState(0, &state), VFW_S_CANT_CUE);
     EXPECT_EQ(state, State_Paused);
@@ -99,7 +100,7 @@ TEST(VcamFilter, EveryStopEndsTheStreamingThreadAndStopsDelivery) {
     PlatformGraph graph;
     ASSERT_EQ(graph.open(L"Camera"), S_OK);
     FrameLog log;
-    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    logFrames(graph, log);
     const size_t threadsBefore = threadsStartedIn(L"vcam.dll");
     for (int run = 0; run < 5; ++run) {
         log.clear();
@@ -154,7 +155,7 @@ TEST(VcamFilter, NothingOfTheDeviceOutlivesItsGraph) {
         ASSERT_EQ(config->SetFormat(mjpg), S_OK);
         deleteMediaType(mjpg);
         FrameLog log;
-        graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+        logFrames(graph, log);
         ASSERT_TRUE(SUCCEEDED(graph.run()));
         EXPECT_TRUE(log.waitFor(3, 5s));
         ASSERT_EQ(graph.stop(), S_OK);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "graph_helpers.h"
 #include "platform_graph.h"
 #include "vcam_devices.h"
 #include "vcam_test_helpers.h"
@@ -44,7 +45,7 @@ std::vector<FrameLog::Frame> captureFrames(const std::wstring& formats, size_t c
     if (type)
         *type = connectedType(graph);
     FrameLog log(true);
-    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    logFrames(graph, log);
     EXPECT_TRUE(SUCCEEDED(graph.run()));
     EXPECT_TRUE(log.waitFor(count, 10s));
     EXPECT_EQ(graph.stop(), S_OK);
@@ -99,6 +100,15 @@ void checkStampsAndSizes(const std::vector<FrameLog::Frame>& frames, long expect
         EXPECT_GT(stamp.counter, since);
         EXPECT_LE(stamp.counter, frames[i].arrival);
     }
+}
+
+// One device's frames: its frame size and tag, numbered from zero.
+void expectOwnFrames(const std::vector<FrameLog::Frame>& frames, long length, uint32_t tag) {
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].length, length) << "frame " << i;
+        EXPECT_EQ(readStamp(frames[i].bytes.data()).tag, tag) << "frame " << i;
+    }
+    expectNumberedFromZero(frames);
 }
 
 // Checks one uncompressed format against the RGB24 top-down picture of the same frame.
@@ -310,15 +320,14 @@ TEST(VcamFrames, SequenceStartsAgainAtZeroOnEachRun) {
     PlatformGraph graph;
     ASSERT_EQ(graph.open(L"Camera"), S_OK);
     FrameLog log;
-    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    logFrames(graph, log);
     for (int run = 0; run < 2; ++run) {
         log.clear();
         ASSERT_TRUE(SUCCEEDED(graph.run()));
         ASSERT_TRUE(log.waitFor(4, 10s));
         ASSERT_EQ(graph.stop(), S_OK);
-        auto frames = log.frames();
-        for (size_t i = 0; i < frames.size(); ++i)
-            EXPECT_EQ(readStamp(frames[i].bytes.data()).sequence, i) << "run " << run;
+        SCOPED_TRACE(testing::Message() << "run " << run);
+        expectNumberedFromZero(log.frames());
     }
 }
 
@@ -328,7 +337,7 @@ TEST(VcamFrames, FramesComeAtTheFormatsRateAndCarryStreamTimes) {
     PlatformGraph graph;
     ASSERT_EQ(graph.open(L"Camera"), S_OK);
     FrameLog log;
-    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    logFrames(graph, log);
     ASSERT_TRUE(SUCCEEDED(graph.run()));
     ASSERT_TRUE(log.waitFor(1, 5s));
     Sleep(1500);
@@ -363,7 +372,7 @@ TEST(VcamFrames, UnthrottledDeviceDeliversAsFastAsTakenWithoutTimes) {
     PlatformGraph graph;
     ASSERT_EQ(graph.open(L"Camera"), S_OK);
     FrameLog log;
-    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    logFrames(graph, log);
     ASSERT_TRUE(SUCCEEDED(graph.run()));
     // At 5 fps this would take 10 s.
     EXPECT_TRUE(log.waitFor(50, 3s));
@@ -381,7 +390,7 @@ TEST(VcamFrames, FrameLimitStopsDeliveryAndTellsTheGraph) {
     PlatformGraph graph;
     ASSERT_EQ(graph.open(L"Camera"), S_OK);
     FrameLog log;
-    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    logFrames(graph, log);
     ASSERT_TRUE(SUCCEEDED(graph.run()));
     ASSERT_TRUE(log.waitFor(5, 5s));
     Sleep(1000);
@@ -411,26 +420,16 @@ TEST(VcamFrames, TwoDevicesStreamAtOnceEachWithItsOwnTag) {
     ASSERT_EQ(left.open(L"Left"), S_OK);
     ASSERT_EQ(right.open(L"Right"), S_OK);
     FrameLog leftLog, rightLog;
-    left.setCallback([&](const BYTE* data, long length, double time) { leftLog.add(data, length, time); });
-    right.setCallback([&](const BYTE* data, long length, double time) { rightLog.add(data, length, time); });
+    logFrames(left, leftLog);
+    logFrames(right, rightLog);
     ASSERT_TRUE(SUCCEEDED(left.run()));
     ASSERT_TRUE(SUCCEEDED(right.run()));
     EXPECT_TRUE(leftLog.waitFor(6, 5s));
     EXPECT_TRUE(rightLog.waitFor(3, 5s));
     ASSERT_EQ(left.stop(), S_OK);
     ASSERT_EQ(right.stop(), S_OK);
-    auto leftFrames = leftLog.frames();
-    auto rightFrames = rightLog.frames();
-    for (size_t i = 0; i < leftFrames.size(); ++i) {
-        EXPECT_EQ(leftFrames[i].length, 160 * 120 * 2);
-        EXPECT_EQ(readStamp(leftFrames[i].bytes.data()).tag, 0x1111u);
-        EXPECT_EQ(readStamp(leftFrames[i].bytes.data()).sequence, i);
-    }
-    for (size_t i = 0; i < rightFrames.size(); ++i) {
-        EXPECT_EQ(rightFrames[i].length, 320 * 240 * 3);
-        EXPECT_EQ(readStamp(rightFrames[i].bytes.data()).tag, 0x2222u);
-        EXPECT_EQ(readStamp(rightFrames[i].bytes.data()).sequence, i);
-    }
+    expectOwnFrames(leftLog.frames(), 160 * 120 * 2, 0x1111u);
+    expectOwnFrames(rightLog.frames(), 320 * 240 * 3, 0x2222u);
 }
 
 TEST(VcamFrames, RunningAgainAfterAPauseGoesOnWithTheSequenceAndTheStreamTime) {
@@ -439,7 +438,7 @@ TEST(VcamFrames, RunningAgainAfterAPauseGoesOnWithTheSequenceAndTheStreamTime) {
     PlatformGraph graph;
     ASSERT_EQ(graph.open(L"Camera"), S_OK);
     FrameLog log;
-    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    logFrames(graph, log);
     ASSERT_TRUE(SUCCEEDED(graph.run()));
     ASSERT_TRUE(log.waitFor(3, 5s));
     ASSERT_TRUE(SUCCEEDED(graph.control()->Pause()));
@@ -479,6 +478,5 @@ TEST(VcamFrames, AfterASlowConsumerFramesResumeAtTheRateInsteadOfInABurst) {
     ASSERT_GE(frames.size(), 3u);
     // The frame after the stall is stamped about a second after the first one.
     EXPECT_GT(frames[1].time - frames[0].time, 0.9);
-    for (size_t i = 0; i < frames.size(); ++i)
-        EXPECT_EQ(readStamp(frames[i].bytes.data()).sequence, i);
+    expectNumberedFromZero(frames);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "graph_helpers.h"
 #include "platform_graph.h"
 #include "vcam_devices.h"
 #include "vcam_test_helpers.h"
@@ -109,7 +110,7 @@ TEST(VcamRegistration, Regsvr32RegistersClassesAndTwoDevicesAndUnregisterRemoves
             PlatformGraph graph;
             ASSERT_EQ(graph.open(name), S_OK);
             FrameLog log;
-            graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+            logFrames(graph, log);
             ASSERT_TRUE(SUCCEEDED(graph.run()));
             EXPECT_TRUE(log.waitFor(1, 10s));
             graph.stop();

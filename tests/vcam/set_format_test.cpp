@@ -5,6 +5,7 @@
 #include <qedit.h>
 #include <wrl/client.h>
 
+#include "graph_helpers.h"
 #include "platform_graph.h"
 #include "vcam_devices.h"
 #include "vcam_test_helpers.h"
@@ -18,9 +19,7 @@ const wchar_t kFormats[] = L"320x240@30 YUY2;160x120@15 RGB24;176x144@30 RGB32 V
 
 ComPtr<IAMStreamConfig> streamConfig(PlatformGraph& graph) {
     ComPtr<IAMStreamConfig> config;
-    EXPECT_EQ(graph.builder()->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, graph.captureFilter(),
-                                             IID_IAMStreamConfig, reinterpret_cast<void**>(config.GetAddressOf())),
-              S_OK);
+    EXPECT_EQ(findStreamConfig(graph, config), S_OK);
     return config;
 }
 
@@ -88,7 +87,7 @@ TEST(VcamSetFormat, WhileStoppedTheWholeStreamDownToTheGrabberOutputChanges) {
     deleteMediaType(current);
 
     FrameLog log;
-    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    logFrames(graph, log);
     ASSERT_TRUE(SUCCEEDED(graph.run()));
     ASSERT_TRUE(log.waitFor(3, 5s));
     ASSERT_EQ(graph.stop(), S_OK);
@@ -122,7 +121,7 @@ TEST(VcamSetFormat, WhileRunningIsRefusedAndTheStreamGoesOn) {
     ComPtr<IAMStreamConfig> config = streamConfig(graph);
     ASSERT_NE(config, nullptr);
     FrameLog log;
-    graph.setCallback([&](const BYTE* data, long length, double time) { log.add(data, length, time); });
+    logFrames(graph, log);
     ASSERT_TRUE(SUCCEEDED(graph.run()));
     ASSERT_TRUE(log.waitFor(1, 5s));
 
