@@ -31,6 +31,12 @@ std::size_t eventThreads() {
     return threadsStartedIn(L"fenwyr.dll");
 }
 
+// No graph of the process in the running object table and no event thread.
+void expectNoGraphLeft() {
+    EXPECT_TRUE(filterGraphsOfThisProcess().empty());
+    EXPECT_EQ(eventThreads(), 0u);
+}
+
 }  // namespace
 
 TEST(CaptureGraph, OpenRegistersTheGraphAndUninitRevokesItAndEndsTheEventThread) {
@@ -48,8 +54,7 @@ TEST(CaptureGraph, OpenRegistersTheGraphAndUninitRevokesItAndEndsTheEventThread)
     EXPECT_EQ(eventThreads(), 1u);
 
     uninit();
-    EXPECT_TRUE(filterGraphsOfThisProcess().empty());
-    EXPECT_EQ(eventThreads(), 0u);
+    expectNoGraphLeft();
     EXPECT_EQ(out.text(), "");
 }
 
@@ -60,8 +65,7 @@ TEST(CaptureGraph, FailedJoinIsReportedAndUninitIsClean) {
     StdoutCapture out;
     EXPECT_EQ(openDevice(0), 0);
     EXPECT_EQ(out.text(), "Error adding capture filter to graph\n");
-    EXPECT_TRUE(filterGraphsOfThisProcess().empty());
-    EXPECT_EQ(eventThreads(), 0u);
+    expectNoGraphLeft();
     // Partly built: the graph objects are held, but the graph cannot run.
     EXPECT_NE(startCapture(0), E_POINTER);
     uninit();
@@ -77,8 +81,7 @@ TEST(CaptureGraph, DeviceThatFailsToBindAtOpenIsReported) {
     StdoutCapture out;
     EXPECT_EQ(openDevice(0), 0);
     EXPECT_EQ(out.text(), "Error binding moniker to IBaseFilter\n");
-    EXPECT_TRUE(filterGraphsOfThisProcess().empty());
-    EXPECT_EQ(eventThreads(), 0u);
+    expectNoGraphLeft();
     uninit();
     EXPECT_EQ(out.text(), "Error binding moniker to IBaseFilter\n");
 }
@@ -92,8 +95,7 @@ TEST(CaptureGraph, DeviceWithoutFormatsCannotBeRendered) {
     StdoutCapture out;
     EXPECT_EQ(openDevice(0), 0);
     EXPECT_EQ(out.text(), "Unable to render pin\n");
-    EXPECT_TRUE(filterGraphsOfThisProcess().empty());
-    EXPECT_EQ(eventThreads(), 0u);
+    expectNoGraphLeft();
     uninit();
     EXPECT_EQ(startCapture(0), E_POINTER);
 }
@@ -120,8 +122,7 @@ TEST(CaptureGraph, ReopeningReplacesTheGraphRegistrationAndEventThread) {
     EXPECT_EQ(frameLog(0).frames()[0].sequence, 0u);
 
     uninit();
-    EXPECT_TRUE(filterGraphsOfThisProcess().empty());
-    EXPECT_EQ(eventThreads(), 0u);
+    expectNoGraphLeft();
 }
 
 TEST(CaptureGraph, FailedOpenCanBeRetried) {
@@ -132,8 +133,7 @@ TEST(CaptureGraph, FailedOpenCanBeRetried) {
     EXPECT_EQ(openDevice(0), 0);
     EXPECT_EQ(openDevice(0), 0);
     EXPECT_EQ(out.text(), "Error adding capture filter to graph\nError adding capture filter to graph\n");
-    EXPECT_TRUE(filterGraphsOfThisProcess().empty());
-    EXPECT_EQ(eventThreads(), 0u);
+    expectNoGraphLeft();
     uninit();
 }
 
@@ -148,8 +148,7 @@ TEST(CaptureGraph, DevicesOpenSideBySideEachWithItsOwnGraph) {
     EXPECT_NE(graphs[0], graphs[1]);
     EXPECT_EQ(eventThreads(), 2u);
     uninit();
-    EXPECT_TRUE(filterGraphsOfThisProcess().empty());
-    EXPECT_EQ(eventThreads(), 0u);
+    expectNoGraphLeft();
 }
 
 TEST(CaptureGraph, StartAndStopNeedAnOpenedDevice) {

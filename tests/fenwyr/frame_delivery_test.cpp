@@ -23,15 +23,21 @@ void expectConsecutive(const std::vector<Frame>& frames, uint32_t first) {
         ASSERT_EQ(frames[i].sequence, first + i) << "frame " << i;
 }
 
-}  // namespace
-
-TEST(FrameDelivery, FramesArriveInOrderWithoutLossOrRepeat) {
-    VcamDevices devices({camera(L"a", L"Alpha", 0x5A5A0001)});
+// Initialises fenwyr, then opens device 0 with its frames going to log 0 and captures until
+// `frames` arrived.
+void captureIntoLog0(std::size_t frames) {
     init();
     setFrameArrivedCallback(0, frameCallback(0));
     ASSERT_EQ(openDevice(0), 1);
     ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-    ASSERT_TRUE(frameLog(0).waitFor(15));
+    ASSERT_TRUE(frameLog(0).waitFor(frames));
+}
+
+}  // namespace
+
+TEST(FrameDelivery, FramesArriveInOrderWithoutLossOrRepeat) {
+    VcamDevices devices({camera(L"a", L"Alpha", 0x5A5A0001)});
+    ASSERT_NO_FATAL_FAILURE(captureIntoLog0(15));
     stopCapture(0);
 
     const auto frames = frameLog(0).frames();
@@ -94,11 +100,7 @@ TEST(FrameDelivery, TwoDevicesEachReachOnlyTheirOwnCallback) {
 
 TEST(FrameDelivery, ReplacedCallbackTakesOverFromTheNextFrame) {
     VcamDevices devices({camera(L"a", L"Alpha", 1)});
-    init();
-    setFrameArrivedCallback(0, frameCallback(0));
-    ASSERT_EQ(openDevice(0), 1);
-    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-    ASSERT_TRUE(frameLog(0).waitFor(3));
+    ASSERT_NO_FATAL_FAILURE(captureIntoLog0(3));
 
     setFrameArrivedCallback(0, frameCallback(1));
     ASSERT_TRUE(frameLog(1).waitFor(1));
@@ -117,11 +119,7 @@ TEST(FrameDelivery, ReplacedCallbackTakesOverFromTheNextFrame) {
 
 TEST(FrameDelivery, WithoutACallbackFramesAreDropped) {
     VcamDevices devices({camera(L"a", L"Alpha", 1)});
-    init();
-    setFrameArrivedCallback(0, frameCallback(0));
-    ASSERT_EQ(openDevice(0), 1);
-    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-    ASSERT_TRUE(frameLog(0).waitFor(2));
+    ASSERT_NO_FATAL_FAILURE(captureIntoLog0(2));
 
     StdoutCapture out;
     setFrameArrivedCallback(0, nullptr);
