@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <camera_controls.h>
+#include <camera_ops.h>
 
 #include <chrono>
 #include <cstdint>
@@ -16,35 +17,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Handle = std::uint32_t;
-
-template <typename Function>
-Function byOrdinal(int ordinal) {
-    FARPROC address = GetProcAddress(GetModuleHandleW(L"uEye_api_64.dll"), MAKEINTRESOURCEA(ordinal));
-    if (!address)
-        throw std::runtime_error("camera API ordinal missing");
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-}
-
-// The camera operations a host without tarvik would call.
-struct CameraApi {
-    std::int32_t (*open)(Handle*, void*) = byOrdinal<decltype(open)>(237);
-    std::int32_t (*close)(Handle) = byOrdinal<decltype(close)>(239);
-    std::int32_t (*colourMode)(Handle, int) = byOrdinal<decltype(colourMode)>(17);
-    std::int32_t (*aoi)(Handle, std::uint32_t, void*, std::uint32_t) = byOrdinal<decltype(aoi)>(486);
-    std::int32_t (*allocate)(Handle, int, int, int, char**, int*) = byOrdinal<decltype(allocate)>(36);
-    std::int32_t (*addToSequence)(Handle, char*, int) = byOrdinal<decltype(addToSequence)>(68);
-    std::int32_t (*clearSequence)(Handle) = byOrdinal<decltype(clearSequence)>(69);
-    std::int32_t (*freeMemory)(Handle, char*, int) = byOrdinal<decltype(freeMemory)>(38);
-    std::int32_t (*initQueue)(Handle, int) = byOrdinal<decltype(initQueue)>(395);
-    std::int32_t (*exitQueue)(Handle) = byOrdinal<decltype(exitQueue)>(429);
-    std::int32_t (*startLive)(Handle, int) = byOrdinal<decltype(startLive)>(5);
-    std::int32_t (*stopLive)(Handle, int) = byOrdinal<decltype(stopLive)>(3);
-    std::int32_t (*waitForImage)(Handle, std::uint32_t, char**, int*) = byOrdinal<decltype(waitForImage)>(393);
-    std::int32_t (*copy)(Handle, char*, int, char*) = byOrdinal<decltype(copy)>(85);
-    std::int32_t (*unlock)(Handle, int, char*) = byOrdinal<decltype(unlock)>(72);
-};
-
 struct Size {
     int width, height;
     int frames;  // per repetition
@@ -73,40 +45,33 @@ std::vector<double> throughTarvik(const Size& size, std::vector<char>& destinati
     return rates(size.frames, destination.size(), elapsed);
 }
 
-std::vector<double> direct(const CameraApi& api, const Size& size, std::vector<char>& destination) {
-    Handle handle = 0;
-    if (api.open(&handle, nullptr) != 0)
+// The same camera work without tarvik: a host calling the camera API itself.
+std::vector<double> direct(const Size& size, std::vector<char>& destination) {
+    using camera_ops::ops;
+    camera_ops::Handle handle = 0;
+    if (ops().open(&handle, nullptr) != 0)
         throw std::runtime_error("no camera");
-    api.colourMode(handle, 6);
-    std::int32_t aoi[4] = {0, 0, size.width, size.height};
-    api.aoi(handle, 1, aoi, sizeof aoi);
-    char* memory[2];
-    int id[2];
-    for (int i = 0; i < 2; ++i) {
-        api.allocate(handle, size.width, size.height, 8, &memory[i], &id[i]);
-        api.addToSequence(handle, memory[i], id[i]);
-    }
-    api.initQueue(handle, 0);
-    api.startLive(handle, 0);
+    ops().setColourMode(handle, 6);
+    camera_ops::setAoi(handle, {0, 0, size.width, size.height});
+    camera_ops::Memories memories;
+    memories.allocate(handle, size.width, size.height);
+    ops().startLive(handle, 0);
     auto one = [&] {
         char* received = nullptr;
         int imageId = 0;
-        if (api.waitForImage(handle, 1000, &received, &imageId) != 0)
+        if (ops().waitForImage(handle, 1000, &received, &imageId) != 0)
             throw std::runtime_error("direct calls lost a frame");
-        api.copy(handle, received, imageId, destination.data());
-        api.unlock(handle, -1, received);
+        ops().copy(handle, received, imageId, destination.data());
+        ops().unlock(handle, -1, received);
     };
     one();
     const auto start = Clock::now();
     for (int i = 0; i < size.frames; ++i)
         one();
     const auto elapsed = Clock::now() - start;
-    api.stopLive(handle, 1);
-    api.exitQueue(handle);
-    api.clearSequence(handle);
-    for (int i = 0; i < 2; ++i)
-        api.freeMemory(handle, memory[i], id[i]);
-    api.close(handle);
+    ops().stopLive(handle, 1);
+    memories.release(handle);
+    ops().close(handle);
     return rates(size.frames, destination.size(), elapsed);
 }
 
@@ -128,7 +93,6 @@ int main(int argc, char** argv) {
         simReset();
         simSetOption("unpaced", 1);
         simSetOption("log", 0);
-        const CameraApi api;
 
         std::vector<Figure> figures;
         for (const Size& size : {Size{1280, 1024, 400}, Size{320, 240, 4000}}) {
@@ -136,7 +100,7 @@ int main(int argc, char** argv) {
             const std::vector<char> source(destination.size(), 7);
             const auto samples = alternate(repetitions, {
                 [&] { return throughTarvik(size, destination); },
-                [&] { return direct(api, size, destination); },
+                [&] { return direct(size, destination); },
                 [&] { return plainCopy(size, source, destination); },
             });
             const std::string group = "captureFrame " + std::to_string(size.width) + "x" + std::to_string(size.height);

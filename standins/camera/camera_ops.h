@@ -1,4 +1,4 @@
-// The simulated camera's operations, looked up by ordinal as the product imports them, plus the
+// The simulated camera's operations, looked up by ordinal as a host imports them, plus the
 // steps most tests repeat.
 #pragma once
 

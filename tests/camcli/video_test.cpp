@@ -13,15 +13,6 @@
 
 namespace {
 
-VcamDevice camera(const std::wstring& key, const std::wstring& name, const wchar_t* formats, DWORD tag = 0) {
-    VcamDevice d;
-    d.key = key;
-    d.name = name;
-    d.formats = std::wstring(formats);
-    d.tag = tag;
-    return d;
-}
-
 ProcessResult camcli(const std::wstring& arguments) {
     return runProgram(L"camcli.exe", arguments);
 }
@@ -47,7 +38,7 @@ bool similar(Rgb got, Rgb want, int tolerance) {
 } // namespace
 
 TEST(Video, DevicesListsEveryDeviceByIndexAndName) {
-    VcamDevices devices({camera(L"A", L"Cam One", L"160x120@30 RGB24"), camera(L"B", L"Cam Two", L"160x120@30 RGB24")});
+    VcamDevices devices({vcamDevice(L"A", L"Cam One", L"160x120@30 RGB24"), vcamDevice(L"B", L"Cam Two", L"160x120@30 RGB24")});
     const ProcessResult run = camcli(L"devices");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(contains(run.output, "  0  Cam One\n  1  Cam Two\n")) << run.output;
@@ -61,7 +52,7 @@ TEST(Video, DevicesSaysSoWhenThereAreNone) {
 }
 
 TEST(Video, FormatsPrintsTheCapabilitiesAndTheCurrentFormat) {
-    VcamDevices devices({camera(L"A", L"Cam", L"640x480@30 YUY2;320x-240@15 RGB24;1280x720@60 MJPG")});
+    VcamDevices devices({vcamDevice(L"A", L"Cam", L"640x480@30 YUY2;320x-240@15 RGB24;1280x720@60 MJPG")});
     const ProcessResult run = camcli(L"formats 0");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_TRUE(contains(run.output, "    0    640    480   16    30.000  YUY2\n")) << run.output;
@@ -76,7 +67,7 @@ TEST(Video, GrabWritesEveryFormatAsTheSameUprightPicture) {
     const wchar_t* formats =
         L"320x240@30 RGB24;320x240@30 RGB32;320x240@30 RGB565;320x240@30 RGB555;320x240@30 YUY2;"
         L"320x240@30 NV12;320x240@30 MJPG;320x-240@30 RGB24;320x240@30 RGB8";
-    VcamDevices devices({camera(L"A", L"Cam", formats, 9)});
+    VcamDevices devices({vcamDevice(L"A", L"Cam", formats, 9)});
     for (int k = 0; k < 9; ++k) {
         TempFolder out;
         const ProcessResult run =
@@ -97,9 +88,9 @@ TEST(Video, GrabWritesEveryFormatAsTheSameUprightPicture) {
 }
 
 TEST(Video, BadArgumentsAndUnopenableDevices) {
-    VcamDevice broken = camera(L"B", L"Broken", L"160x120@30 RGB24");
+    VcamDevice broken = vcamDevice(L"B", L"Broken", L"160x120@30 RGB24");
     broken.dwords[L"FailLoadAfter"] = 1;  // lists, but cannot be bound when opened
-    VcamDevices devices({camera(L"A", L"Cam", L"160x120@30 RGB24"), broken});
+    VcamDevices devices({vcamDevice(L"A", L"Cam", L"160x120@30 RGB24"), broken});
     const struct {
         const wchar_t* arguments;
         DWORD exitCode;
@@ -122,7 +113,7 @@ TEST(Video, BadArgumentsAndUnopenableDevices) {
 }
 
 TEST(Video, PropsShowsTheDriversDialogUntilItIsClosed) {
-    VcamDevices devices({camera(L"A", L"Cam", L"160x120@30 RGB24")});
+    VcamDevices devices({vcamDevice(L"A", L"Cam", L"160x120@30 RGB24")});
     std::atomic<bool> closed{false};
     std::thread closer([&] {
         for (int i = 0; i < 200 && !closed; ++i) {
@@ -141,7 +132,7 @@ TEST(Video, PropsShowsTheDriversDialogUntilItIsClosed) {
 }
 
 TEST(Video, PropsReportsWhatOffersNoPages) {
-    VcamDevice plain = camera(L"A", L"Cam", L"160x120@30 RGB24");
+    VcamDevice plain = vcamDevice(L"A", L"Cam", L"160x120@30 RGB24");
     plain.dwords[L"NoPropertyPages"] = 1;
     VcamDevices devices({plain});
     const ProcessResult filter = camcli(L"props 0");

@@ -32,12 +32,7 @@ double soakSeconds() {
 }
 
 VcamDevice device(const std::wstring& key, DWORD tag, const wchar_t* formats = L"320x240@120 YUY2") {
-    VcamDevice d;
-    d.key = key;
-    d.name = L"Reliability " + key;
-    d.formats = std::wstring(formats);
-    d.tag = tag;
-    return d;
+    return vcamDevice(key, L"Reliability " + key, formats, tag);
 }
 
 // Checks each device's frames as they arrive on the streaming threads: its own Tag, each
@@ -118,6 +113,15 @@ int callEveryExport(int32_t index, HRESULT expectedResult) {
     EXPECT_EQ(showCapturePinProperties(index), expectedResult) << index;
     calls += 12;
     return calls;
+}
+
+// Opens devices 0 and 1, each with its first callback, and starts them.
+void startBoth() {
+    for (int d = 0; d < 2; ++d) {
+        ASSERT_EQ(openDevice(d), 1);
+        setFrameArrivedCallback(d, callbacks[d][0]);
+        ASSERT_TRUE(SUCCEEDED(startCapture(d)));
+    }
 }
 
 } // namespace
@@ -232,11 +236,7 @@ TEST(Reliability, TwoDevicesRunLongWhileTheHostSwapsCallbacks) {
     init();
     checks[0].tag = 0xA1;
     checks[1].tag = 0xB2;
-    for (int d = 0; d < 2; ++d) {
-        ASSERT_EQ(openDevice(d), 1);
-        setFrameArrivedCallback(d, callbacks[d][0]);
-        ASSERT_TRUE(SUCCEEDED(startCapture(d)));
-    }
+    ASSERT_NO_FATAL_FAILURE(startBoth());
     long long swaps = 0;
     const auto end = Clock::now() + std::chrono::duration<double>(soakSeconds());
     while (Clock::now() < end) {
@@ -266,11 +266,7 @@ TEST(Reliability, DeviceThatStopsDeliveringLeavesTheOtherRunning) {
     init();
     checks[0].tag = 1;
     checks[1].tag = 2;
-    for (int d = 0; d < 2; ++d) {
-        ASSERT_EQ(openDevice(d), 1);
-        setFrameArrivedCallback(d, callbacks[d][0]);
-        ASSERT_TRUE(SUCCEEDED(startCapture(d)));
-    }
+    ASSERT_NO_FATAL_FAILURE(startBoth());
     Sleep(1500);
     EXPECT_EQ(checks[0].frames, 20);
     const long long second = checks[1].frames;
@@ -308,11 +304,7 @@ TEST(Reliability, UninitWhileCapturingEndsEverything) {
     init();
     checks[0].tag = 1;
     checks[1].tag = 2;
-    for (int d = 0; d < 2; ++d) {
-        ASSERT_EQ(openDevice(d), 1);
-        setFrameArrivedCallback(d, callbacks[d][0]);
-        ASSERT_TRUE(SUCCEEDED(startCapture(d)));
-    }
+    ASSERT_NO_FATAL_FAILURE(startBoth());
     ASSERT_TRUE(waitUntil([] { return checks[0].frames > 5 && checks[1].frames > 5; }, std::chrono::seconds(5)));
     uninit();
     const long long frames0 = checks[0].frames, frames1 = checks[1].frames;

@@ -14,6 +14,17 @@ struct VcamDevice {
     std::map<std::wstring, std::wstring> strings;  // FailStreamCaps, ...
 };
 
+// A device with the given formats and Tag, and no fault switches.
+inline VcamDevice vcamDevice(const std::wstring& key, const std::wstring& name, const std::wstring& formats,
+                             DWORD tag = 0) {
+    VcamDevice device;
+    device.key = key;
+    device.name = name;
+    device.formats = formats;
+    device.tag = tag;
+    return device;
+}
+
 // Registers the virtual device's COM classes (vcam.dll beside the running test program) for the
 // lifetime of the object, removes every instance key in the video-input category first (the test
 // starts from an empty category), and removes the keys it added and the classes when destroyed.
