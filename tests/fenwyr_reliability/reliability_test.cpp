@@ -131,33 +131,35 @@ TEST(Reliability, BadIndexesBeforeDuringAndAfterUse) {
     CoInitialize(nullptr);  // keeps COM for the calls after uninit
     const int32_t bad[] = {-1, 1, INT_MIN, INT_MAX, 64, 1024};
     int calls = 0;
-    StdoutCapture out;
+    {  // the capture ends before the figures are printed
+        StdoutCapture out;
 
-    for (int32_t index : bad)
-        calls += callEveryExport(index, E_INVALIDARG);
-    DeviceInfo* list = listDevices();
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list[0].index, -1);
-    CoTaskMemFree(list);
-    EXPECT_EQ(out.text(), "") << "before init";
+        for (int32_t index : bad)
+            calls += callEveryExport(index, E_INVALIDARG);
+        DeviceInfo* list = listDevices();
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list[0].index, -1);
+        CoTaskMemFree(list);
+        EXPECT_EQ(out.text(), "") << "before init";
 
-    init();
-    for (int32_t index : bad)
-        calls += callEveryExport(index, E_INVALIDARG);
-    // A device that is there but not open: nothing to start, stop or show.
-    EXPECT_EQ(startCapture(0), E_POINTER);
-    EXPECT_EQ(stopCapture(0), E_POINTER);
-    EXPECT_EQ(showFilterProperties(0), E_POINTER);
-    EXPECT_EQ(showCapturePinProperties(0), E_POINTER);
-    calls += 4;
-    EXPECT_EQ(out.text(), "") << "after init";
+        init();
+        for (int32_t index : bad)
+            calls += callEveryExport(index, E_INVALIDARG);
+        // A device that is there but not open: nothing to start, stop or show.
+        EXPECT_EQ(startCapture(0), E_POINTER);
+        EXPECT_EQ(stopCapture(0), E_POINTER);
+        EXPECT_EQ(showFilterProperties(0), E_POINTER);
+        EXPECT_EQ(showCapturePinProperties(0), E_POINTER);
+        calls += 4;
+        EXPECT_EQ(out.text(), "") << "after init";
 
-    uninit();
-    uninit();
-    for (int32_t index : bad)
-        calls += callEveryExport(index, E_INVALIDARG);
-    calls += 2;
-    EXPECT_EQ(out.text(), "") << "after uninit";
+        uninit();
+        uninit();
+        for (int32_t index : bad)
+            calls += callEveryExport(index, E_INVALIDARG);
+        calls += 2;
+        EXPECT_EQ(out.text(), "") << "after uninit";
+    }
     CoUninitialize();
     std::printf("calls with bad indexes or out of order: %d\n", calls);
 }
