@@ -3,9 +3,7 @@
 # Usage: scripts/bench.sh [repetitions]   (default 7; at least 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw
+scripts/build.sh
 build/mingw/wine-prefix setup
 trap 'build/mingw/wine-prefix cleanup' EXIT
 reps="${1:-7}"

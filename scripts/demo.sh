@@ -4,9 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-scripts/setup.sh
-cmake --preset mingw
-cmake --build --preset mingw
+scripts/build.sh
 
 bin="$root/build/mingw/bin"
 out="$root/build/demo-output"

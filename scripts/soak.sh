@@ -4,9 +4,7 @@
 # Usage: scripts/soak.sh [seconds per soak]   (default 300)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw
+scripts/build.sh
 build/mingw/wine-prefix setup
 trap 'build/mingw/wine-prefix cleanup' EXIT
 export SOAK_SECONDS="${1:-300}"

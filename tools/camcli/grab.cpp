@@ -90,8 +90,8 @@ int runGrab(Arguments& args) {
     }
 
     VideoSession session;
-    const int device = session.deviceArgument(word);
-    if (!session.open(device))
+    const int device = session.openArgument(word);
+    if (device < 0)
         return 1;
     const FenwyrApi& api = session.api();
     if (capability >= 0) {

@@ -58,8 +58,8 @@ int runFormats(Arguments& args) {
     if (!args.empty())
         args.unknown();
     VideoSession session;
-    const int device = session.deviceArgument(word);
-    if (!session.open(device))
+    const int device = session.openArgument(word);
+    if (device < 0)
         return 1;
     std::printf("index  width height bits       fps  format\n");
     for (const ResolutionInfo& f : session.capabilities(device))
@@ -75,8 +75,8 @@ int runProps(Arguments& args) {
     if (!args.empty())
         args.unknown();
     VideoSession session;
-    const int device = session.deviceArgument(word);
-    if (!session.open(device))
+    const int device = session.openArgument(word);
+    if (device < 0)
         return 1;
     const int32_t hr = pin ? session.api().showCapturePinProperties(device) : session.api().showFilterProperties(device);
     std::printf("%s properties: 0x%08lX %s\n", pin ? "pin" : "filter", static_cast<unsigned long>(hr), resultName(hr));

@@ -35,11 +35,12 @@ int VideoSession::deviceArgument(const std::string& word) const {
     throw UsageError("there is no device " + word + "; 'camcli devices' lists them");
 }
 
-bool VideoSession::open(int device) {
+int VideoSession::openArgument(const std::string& word) {
+    const int device = deviceArgument(word);
     if (api_.openDevice(device))
-        return true;
+        return device;
     std::printf("camcli: device %d could not be opened\n", device);
-    return false;
+    return -1;
 }
 
 std::vector<ResolutionInfo> VideoSession::capabilities(int device) const {

@@ -22,8 +22,8 @@ public:
 
     // The device's index from a command-line word; a UsageError when no such device exists.
     int deviceArgument(const std::string& word) const;
-    // Opens the device; false (after a message) when it cannot be opened.
-    bool open(int device);
+    // The device named by a command-line word, opened; -1 (after a message) when it cannot be.
+    int openArgument(const std::string& word);
 
     // The device's capabilities (records with index >= 0) and its current format.
     std::vector<ResolutionInfo> capabilities(int device) const;
