@@ -108,10 +108,11 @@ std::int32_t captureFrame(const CameraContext& camera, void* destination) {
     const std::int32_t status =
         cameraWaitForNextImage(camera.handle, camera_api::kWaitTimeoutMs, &memory, &imageId);
     if (status == camera_api::kSuccess) {
-        cameraCopyImageMemory(camera.handle, memory, imageId, static_cast<char*>(destination));
-        // Hand the memory back at once so the camera can fill it again.
+        const std::int32_t copied =
+            cameraCopyImageMemory(camera.handle, memory, imageId, static_cast<char*>(destination));
+        // Hand the memory back at once, copied or not, so the camera can fill it again.
         cameraUnlockSequenceBuffer(camera.handle, camera_api::kIgnoreParameter, memory);
-        return 1;
+        return copied == camera_api::kSuccess ? 1 : 0;
     }
     if (status == camera_api::kCaptureStatusError)
         cameraCaptureStatus(camera.handle, camera_api::kCaptureStatusReset, nullptr, 0);

@@ -34,7 +34,7 @@ void readAoiInfo(const CameraContext& camera, AoiInfoRecord& info);
 
 std::int32_t startLive(const CameraContext& camera);
 std::int32_t stopLive(const CameraContext& camera);
-// 1 when a frame was copied to destination, 0 otherwise.
+// 1 when a frame was copied to destination, 0 otherwise (also when the copy itself failed).
 std::int32_t captureFrame(const CameraContext& camera, void* destination);
 
 } // namespace tarvik

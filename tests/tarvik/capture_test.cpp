@@ -76,6 +76,19 @@ TEST_F(Capturing, OtherFailuresReturnZeroWithoutCopying) {
     EXPECT_EQ(out.text(), "");
 }
 
+TEST_F(Capturing, FailedCopyReturnsZeroAndStillGivesTheMemoryBack) {
+    start({0, 0, 320, 240});
+    sim.clearLog();
+    sim.forceStatus(85, 7);
+    std::vector<unsigned char> frame(320 * 240, 0xAB);
+    EXPECT_EQ(captureFrame(camera, frame.data()), 0);
+    const Calls calls = sim.calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_TRUE(calls[1] == "85 m1 1" || calls[1] == "85 m2 2") << calls[1];
+    EXPECT_EQ(calls[2], "72 -1 " + calls[1].substr(3, 2));
+    EXPECT_EQ(frame, std::vector<unsigned char>(320 * 240, 0xAB));
+}
+
 TEST_F(Capturing, NothingToCaptureBeforeAoiOrWhileStopped) {
     std::vector<unsigned char> frame(1280 * 1024);
     EXPECT_EQ(captureFrame(camera, frame.data()), 0);
