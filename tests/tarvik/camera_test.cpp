@@ -1,7 +1,11 @@
 // Opening, identifying, sizing and closing the camera, as the camera sees it.
 #include <gtest/gtest.h>
 
+#include <io.h>
+
+#include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -133,6 +137,29 @@ TEST_F(Opened, ErrorLineCarriesTheCamerasTextAndCode) {
     setAoi(camera, &aoi);
     EXPECT_EQ(out.text(), "Error setting aoi: forced status - -7\n");
     EXPECT_EQ(sim.liveMemories(), 0);
+}
+
+TEST_F(Opened, ErrorLinesResumeOnceStandardOutputCanBeWrittenAgain) {
+    // A host without a console: descriptor 1 is not open, so the first line cannot be written.
+    std::cout.flush();
+    std::fflush(stdout);
+    const int console = _dup(1);
+    ASSERT_GE(console, 0);
+    _close(1);
+    sim.forceStatus(486, -7, 2);
+    AoiRect aoi{0, 0, 640, 480};
+    setAoi(camera, &aoi);
+    // The host gets its console back.
+    _dup2(console, 1);
+    _close(console);
+
+    std::string printed;
+    {
+        StdoutCapture out;
+        setAoi(camera, &aoi);
+        printed = out.text();
+    }
+    EXPECT_EQ(printed, "Error setting aoi: forced status - -7\n");
 }
 
 TEST_F(Opened, AoiInfoFillsEachGroupItsQueryAnswered) {
