@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::int32_t kImageBufferCount = 2;
 constexpr std::int32_t kBitsPerPixel = 8;
+constexpr char kAoiErrorPrefix[] = "Error setting aoi: ";
 
 void freeImageMemories(CameraContext& camera) {
     for (const auto& buffer : camera.buffers)
@@ -16,15 +17,25 @@ void freeImageMemories(CameraContext& camera) {
     camera.buffers.clear();
 }
 
-// Replaces the image memories with two of the given size, queued for live capture.
+// Replaces the image memories with two of the given size, queued for live capture. A memory
+// the camera cannot allocate or queue gets the AOI's error line and is not kept; those made
+// before it stay, so live capture goes on with fewer.
 void rebuildImageMemories(CameraContext& camera, std::int32_t width, std::int32_t height) {
     cameraExitImageQueue(camera.handle);
     cameraClearSequence(camera.handle);
     freeImageMemories(camera);
     for (std::int32_t i = 0; i < kImageBufferCount; ++i) {
         auto buffer = std::make_unique<ImageBuffer>();
-        cameraAllocImageMemory(camera.handle, width, height, kBitsPerPixel, &buffer->memory, &buffer->memoryId);
-        cameraAddToSequence(camera.handle, buffer->memory, buffer->memoryId);
+        if (cameraAllocImageMemory(camera.handle, width, height, kBitsPerPixel, &buffer->memory, &buffer->memoryId) !=
+            camera_api::kSuccess) {
+            printCameraError(camera.handle, kAoiErrorPrefix);
+            break;
+        }
+        if (cameraAddToSequence(camera.handle, buffer->memory, buffer->memoryId) != camera_api::kSuccess) {
+            printCameraError(camera.handle, kAoiErrorPrefix);
+            cameraFreeImageMemory(camera.handle, buffer->memory, buffer->memoryId);
+            break;
+        }
         camera.buffers.push_back(std::move(buffer));
     }
     cameraInitImageQueue(camera.handle, 0);
@@ -75,7 +86,7 @@ void setAoi(CameraContext& camera, const AoiRect& aoi) {
     // The camera only ever sees a private copy: the host's record is never written.
     AoiRect forCamera = aoi;
     if (cameraAoi(camera.handle, camera_api::kAoiSet, &forCamera, sizeof forCamera) != camera_api::kSuccess) {
-        printCameraError(camera.handle, "Error setting aoi: ");
+        printCameraError(camera.handle, kAoiErrorPrefix);
         return;
     }
     rebuildImageMemories(camera, aoi.width, aoi.height);

@@ -16,7 +16,8 @@ struct ImageBuffer {
 
 struct CameraContext {
     CameraHandle handle = 0;
-    // Exactly two after every successful setAoi, in allocation order.
+    // In allocation order: two after a successful setAoi, fewer when the camera could not
+    // allocate or queue one; only memories that exist and are queued.
     std::vector<std::unique_ptr<ImageBuffer>> buffers;
 };
 

@@ -77,7 +77,9 @@ TARVIK_API int32_t closeCamera(CameraContext* ctx);
 TARVIK_API int32_t getCameraId(CameraContext* ctx);
 /* Writes the 12-byte serial-number text (not NUL-terminated) to name; 12 zero bytes on failure. */
 TARVIK_API void getCameraName(CameraContext* ctx, char* name);
-/* Sets the AOI and sizes the two image memories to it. Prints an error line if the camera refuses. */
+/* Sets the AOI and sizes the two image memories to it. Prints an error line ("Error setting aoi: ")
+ * if the camera refuses the AOI (the old AOI and memories stay) or cannot allocate or queue an
+ * image memory for it (only the memories it could make are kept, possibly none). */
 TARVIK_API void setAoi(CameraContext* ctx, const AoiRect* aoi);
 /* Fills the current AOI and the AOI size limits and increment. */
 TARVIK_API void aoiInfo(CameraContext* ctx, AoiInfoRecord* info);

@@ -139,6 +139,40 @@ TEST_F(Opened, ErrorLineCarriesTheCamerasTextAndCode) {
     EXPECT_EQ(sim.liveMemories(), 0);
 }
 
+TEST_F(Opened, MemoryTheCameraCannotAllocateIsReportedAndNeverFreed) {
+    sim.forceStatus(36, 13);
+    AoiRect aoi{0, 0, 640, 480};
+    std::string printed;
+    {
+        StdoutCapture out;
+        setAoi(camera, &aoi);
+        printed = out.text();
+    }
+    EXPECT_EQ(printed, "Error setting aoi: forced status - 13\n");
+    EXPECT_EQ(sim.calls(), (Calls{"486 1 16 0 0 640 480", "429", "69", "36 640 480 8", "23", "395 0"}));
+    EXPECT_EQ(sim.liveMemories(), 0);
+
+    sim.clearLog();
+    EXPECT_EQ(closeCamera(camera), 0);
+    camera = nullptr;
+    EXPECT_EQ(sim.calls(), (Calls{"3 1", "429", "69", "239"}));
+}
+
+TEST_F(Opened, MemoryTheCameraCannotQueueIsReportedAndFreed) {
+    sim.forceStatus(68, 5);
+    AoiRect aoi{0, 0, 640, 480};
+    std::string printed;
+    {
+        StdoutCapture out;
+        setAoi(camera, &aoi);
+        printed = out.text();
+    }
+    EXPECT_EQ(printed, "Error setting aoi: forced status - 5\n");
+    EXPECT_EQ(sim.calls(),
+              (Calls{"486 1 16 0 0 640 480", "429", "69", "36 640 480 8", "68 m1 1", "23", "38 m1 1", "395 0"}));
+    EXPECT_EQ(sim.liveMemories(), 0);
+}
+
 TEST_F(Opened, ErrorLinesResumeOnceStandardOutputCanBeWrittenAgain) {
     // A host without a console: descriptor 1 is not open, so the first line cannot be written.
     std::cout.flush();
