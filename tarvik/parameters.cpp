@@ -1,10 +1,18 @@
 #include "parameters.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "error_line.h"
 
 namespace tarvik {
+namespace {
+
+constexpr char kGainErrorPrefix[] = "Error setting gain: ";
+// The code in the error line of a value refused before it reached the camera.
+constexpr std::int32_t kRefusedWithoutCamera = -1;
+
+} // namespace
 
 void readPixelClocks(const CameraContext& camera, std::int32_t* clocks) {
     std::uint32_t count = 0;
@@ -84,8 +92,16 @@ void setGamma(const CameraContext& camera, std::int32_t gamma) {
 }
 
 void setGain(const CameraContext& camera, std::int32_t gain) {
+    // The camera API reads these as "query the master gain" and "leave unchanged": passed on,
+    // they would set nothing while the host believes a gain was set.
+    if (gain == camera_api::kGainQueryMaster || gain == camera_api::kIgnoreParameter) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%ld is a reserved value, not a gain", static_cast<long>(gain));
+        printErrorLine(kGainErrorPrefix, text, kRefusedWithoutCamera);
+        return;
+    }
     if (cameraHardwareGain(camera.handle, gain, gain, gain, gain) != camera_api::kSuccess)
-        printCameraError(camera.handle, "Error setting gain: ");
+        printCameraError(camera.handle, kGainErrorPrefix);
 }
 
 std::int32_t masterGain(const CameraContext& camera) {

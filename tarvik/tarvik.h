@@ -102,7 +102,8 @@ TARVIK_API void setPixelClock(CameraContext* ctx, int32_t clockMHz);
 TARVIK_API int32_t getCurrentPixelClock(CameraContext* ctx);
 /* Frame period range in seconds (minimum, maximum, step); zeros on failure. */
 TARVIK_API void getFpsRange(CameraContext* ctx, RangeRecord* range);
-/* Sets the frame rate (frames per second). Returns the rate actually set, 0 on failure. */
+/* Sets the frame rate (frames per second). Returns the rate actually set, 0 on failure.
+ * 32768.0 is the camera API's query value: it sets nothing and returns the current rate. */
 TARVIK_API double setFps(CameraContext* ctx, double fps);
 /* Current frame rate (frames per second), 0 on failure. */
 TARVIK_API double getCurrentFps(CameraContext* ctx);
@@ -114,7 +115,10 @@ TARVIK_API double getCurrentExposure(CameraContext* ctx);
 TARVIK_API void setExposure(CameraContext* ctx, double exposureMs);
 /* Gamma in the camera's units. */
 TARVIK_API void setGamma(CameraContext* ctx, int32_t gamma);
-/* Sets the master, red, green and blue gains all to gain (camera units). */
+/* Sets the master, red, green and blue gains all to gain (camera units). The camera API's
+ * reserved values are refused without calling the camera: 0x8000 (32768, its master-gain query)
+ * and -1 (its "leave unchanged") print "Error setting gain: <value> is a reserved value, not a
+ * gain - -1" and change nothing. */
 TARVIK_API void setGain(CameraContext* ctx, int32_t gain);
 /* Current master gain (camera units). */
 TARVIK_API int32_t getGain(CameraContext* ctx);

@@ -177,3 +177,19 @@ TEST_F(Parameters, GainIsSentToEveryChannelAndReadAsMaster) {
     setGain(camera, 50);
     EXPECT_EQ(out.text(), "Error setting gain: forced status - 9\n");
 }
+
+TEST_F(Parameters, ReservedGainValuesAreRefusedWithoutReachingTheCamera) {
+    setGain(camera, 37);
+    sim.clearLog();
+    std::string printed;
+    {
+        StdoutCapture out;
+        setGain(camera, 0x8000);  // the camera API's master-gain query
+        setGain(camera, -1);      // its "leave unchanged"
+        printed = out.text();
+    }
+    EXPECT_EQ(sim.calls(), Calls{});
+    EXPECT_EQ(printed, "Error setting gain: 32768 is a reserved value, not a gain - -1\n"
+                       "Error setting gain: -1 is a reserved value, not a gain - -1\n");
+    EXPECT_EQ(getGain(camera), 37);
+}
