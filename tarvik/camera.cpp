@@ -1,6 +1,7 @@
 #include "camera.h"
 
 #include <cstring>
+#include <memory>
 
 #include "error_line.h"
 
@@ -12,8 +13,8 @@ constexpr std::int32_t kBitsPerPixel = 8;
 constexpr char kAoiErrorPrefix[] = "Error setting aoi: ";
 
 void freeImageMemories(CameraContext& camera) {
-    for (const auto& buffer : camera.buffers)
-        cameraFreeImageMemory(camera.handle, buffer->memory, buffer->memoryId);
+    for (const ImageBuffer& buffer : camera.buffers)
+        cameraFreeImageMemory(camera.handle, buffer.memory, buffer.memoryId);
     camera.buffers.clear();
 }
 
@@ -25,18 +26,18 @@ void rebuildImageMemories(CameraContext& camera, std::int32_t width, std::int32_
     cameraClearSequence(camera.handle);
     freeImageMemories(camera);
     for (std::int32_t i = 0; i < kImageBufferCount; ++i) {
-        auto buffer = std::make_unique<ImageBuffer>();
-        if (cameraAllocImageMemory(camera.handle, width, height, kBitsPerPixel, &buffer->memory, &buffer->memoryId) !=
+        ImageBuffer buffer;
+        if (cameraAllocImageMemory(camera.handle, width, height, kBitsPerPixel, &buffer.memory, &buffer.memoryId) !=
             camera_api::kSuccess) {
             printCameraError(camera.handle, kAoiErrorPrefix);
             break;
         }
-        if (cameraAddToSequence(camera.handle, buffer->memory, buffer->memoryId) != camera_api::kSuccess) {
+        if (cameraAddToSequence(camera.handle, buffer.memory, buffer.memoryId) != camera_api::kSuccess) {
             printCameraError(camera.handle, kAoiErrorPrefix);
-            cameraFreeImageMemory(camera.handle, buffer->memory, buffer->memoryId);
+            cameraFreeImageMemory(camera.handle, buffer.memory, buffer.memoryId);
             break;
         }
-        camera.buffers.push_back(std::move(buffer));
+        camera.buffers.push_back(buffer);  // within the reserved room: cannot throw
     }
     cameraInitImageQueue(camera.handle, 0);
 }
@@ -49,10 +50,13 @@ bool readInfo(const CameraContext& camera, unsigned char (&info)[camera_api::kCa
 } // namespace
 
 CameraContext* openFirstCamera() {
+    // All the memory a context needs is taken before the camera is opened: running out of it
+    // must not leave the camera open with no owner, nor a queued image memory without a record.
+    auto camera = std::make_unique<CameraContext>();
+    camera->buffers.reserve(kImageBufferCount);
     CameraHandle handle = 0;
     if (cameraOpen(&handle, nullptr) != camera_api::kSuccess)
         return nullptr;
-    auto camera = std::make_unique<CameraContext>();
     camera->handle = handle;
     cameraSetDisplayMode(handle, camera_api::kDisplayModeBitmap);
     cameraSetColorMode(handle, camera_api::kColorModeMono8);

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "camera_api.h"
@@ -17,8 +16,9 @@ struct ImageBuffer {
 struct CameraContext {
     CameraHandle handle = 0;
     // In allocation order: two after a successful setAoi, fewer when the camera could not
-    // allocate or queue one; only memories that exist and are queued.
-    std::vector<std::unique_ptr<ImageBuffer>> buffers;
+    // allocate or queue one; only memories that exist and are queued. Room for two is reserved
+    // when the context is made, so recording a memory never allocates.
+    std::vector<ImageBuffer> buffers;
 };
 
 namespace tarvik {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "camera_sim.h"
+#include "heap_failure.h"
 #include "stdout_capture.h"
 #include "tarvik.h"
 
@@ -59,6 +60,38 @@ TEST(Open, CameraCanBeOpenedAgainAfterClose) {
     for (int i = 0; i < 3; ++i) {
         CameraContext* camera = findAvailableCamera();
         ASSERT_NE(camera, nullptr) << "cycle " << i;
+        EXPECT_EQ(closeCamera(camera), 0);
+    }
+}
+
+TEST(Open, FailedAllocationLeavesNoCameraOpenBehind) {
+    if (!TarvikAllocationFailure::available())
+        GTEST_SKIP() << "tarvik.dll has its C runtime linked in; its heap cannot be made to fail";
+    CameraSim sim;
+    {
+        TarvikAllocationFailure noMemory;
+        EXPECT_EQ(findAvailableCamera(), nullptr);
+    }
+    CameraContext* camera = findAvailableCamera();
+    ASSERT_NE(camera, nullptr) << "the first attempt left the camera open";
+    EXPECT_EQ(closeCamera(camera), 0);
+}
+
+TEST(Open, FailedAllocationInTheFirstAoiLeavesNoImageMemoryBehind) {
+    if (!TarvikAllocationFailure::available())
+        GTEST_SKIP() << "tarvik.dll has its C runtime linked in; its heap cannot be made to fail";
+    CameraSim sim;
+    const AoiRect aoi{0, 0, 640, 480};
+    // Whichever allocation fails, the next AOI frees every image memory there is.
+    for (int failing = 0; failing < 6; ++failing) {
+        CameraContext* camera = findAvailableCamera();
+        ASSERT_NE(camera, nullptr);
+        {
+            TarvikAllocationFailure noMemory(failing);
+            setAoi(camera, &aoi);
+        }
+        setAoi(camera, &aoi);
+        EXPECT_EQ(sim.liveMemories(), 2) << "allocation " << failing << " failed";
         EXPECT_EQ(closeCamera(camera), 0);
     }
 }
