@@ -25,6 +25,8 @@ void rebuildImageMemories(CameraContext& camera, std::int32_t width, std::int32_
     cameraExitImageQueue(camera.handle);
     cameraClearSequence(camera.handle);
     freeImageMemories(camera);
+    camera.memoryWidth = width;
+    camera.memoryHeight = height;
     for (std::int32_t i = 0; i < kImageBufferCount; ++i) {
         ImageBuffer buffer;
         if (cameraAllocImageMemory(camera.handle, width, height, kBitsPerPixel, &buffer.memory, &buffer.memoryId) !=
@@ -132,6 +134,14 @@ std::int32_t captureFrame(const CameraContext& camera, void* destination) {
     if (status == camera_api::kCaptureStatusError)
         cameraCaptureStatus(camera.handle, camera_api::kCaptureStatusReset, nullptr, 0);
     return 0;
+}
+
+std::int32_t captureFrameChecked(const CameraContext& camera, void* destination, std::int32_t capacity) {
+    // Refused before the camera is asked, so a host that fixes its buffer loses no frame.
+    const std::int64_t frameBytes = static_cast<std::int64_t>(camera.memoryWidth) * camera.memoryHeight;
+    if (camera.buffers.empty() || capacity < frameBytes)
+        return 0;
+    return captureFrame(camera, destination);
 }
 
 } // namespace tarvik

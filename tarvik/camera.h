@@ -19,6 +19,9 @@ struct CameraContext {
     // allocate or queue one; only memories that exist and are queued. Room for two is reserved
     // when the context is made, so recording a memory never allocates.
     std::vector<ImageBuffer> buffers;
+    // The size of every memory in buffers: the AOI of the last successful setAoi.
+    std::int32_t memoryWidth = 0;
+    std::int32_t memoryHeight = 0;
 };
 
 namespace tarvik {
@@ -37,5 +40,8 @@ std::int32_t startLive(const CameraContext& camera);
 std::int32_t stopLive(const CameraContext& camera);
 // 1 when a frame was copied to destination, 0 otherwise (also when the copy itself failed).
 std::int32_t captureFrame(const CameraContext& camera, void* destination);
+// As captureFrame, but 0 without asking the camera when there is no image memory or capacity
+// (bytes at destination) is less than one.
+std::int32_t captureFrameChecked(const CameraContext& camera, void* destination, std::int32_t capacity);
 
 } // namespace tarvik

@@ -84,6 +84,12 @@ TARVIK_API std::int32_t captureFrame(CameraContext* ctx, void* destination) {
     return guarded(0, [&] { return tarvik::captureFrame(*ctx, destination); });
 }
 
+TARVIK_API std::int32_t captureFrameChecked(CameraContext* ctx, void* destination, std::int32_t capacity) {
+    if (!ctx || !destination || capacity < 0)
+        return 0;
+    return guarded(0, [&] { return tarvik::captureFrameChecked(*ctx, destination, capacity); });
+}
+
 TARVIK_API void getPixelClockRange(CameraContext* ctx, std::int32_t* clocks) {
     if (!ctx || !clocks)
         return;

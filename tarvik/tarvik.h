@@ -83,14 +83,20 @@ TARVIK_API void getCameraName(CameraContext* ctx, char* name);
 TARVIK_API void setAoi(CameraContext* ctx, const AoiRect* aoi);
 /* Fills the current AOI and the AOI size limits and increment. */
 TARVIK_API void aoiInfo(CameraContext* ctx, AoiInfoRecord* info);
-/* Starts live capture. Returns the camera status (0 = ok). */
+/* Starts live capture; needs a prior setAoi (the image memories are made there).
+ * Returns the camera status (0 = ok). */
 TARVIK_API int32_t startCapture(CameraContext* ctx);
 /* Stops live capture, waiting until it has stopped. Returns the camera status (0 = ok). */
 TARVIK_API int32_t stopCurrentCapture(CameraContext* ctx);
-/* Waits up to 1000 ms for the next frame and copies it to destination, which holds
- * width x height bytes of the current AOI (plus the camera's line alignment).
+/* Waits up to 1000 ms for the next frame and copies it to destination.
+ * The destination must hold width x height bytes of the AOI of the last successful setAoi.
  * Returns 1 when a frame was copied, 0 otherwise. */
 TARVIK_API int32_t captureFrame(CameraContext* ctx, void* destination);
+/* As captureFrame, given the destination's size in bytes (capacity). Returns 0 at once, without
+ * asking the camera (so no frame is taken) and without writing, when destination is null,
+ * capacity is negative or smaller than width x height of the AOI of the last successful setAoi,
+ * or there are no image memories (no successful setAoi yet). */
+TARVIK_API int32_t captureFrameChecked(CameraContext* ctx, void* destination, int32_t capacity);
 
 /* --- Parameters --- */
 

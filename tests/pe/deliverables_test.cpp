@@ -36,8 +36,8 @@ void expectOnlySystemImports(const PeImage& image, const std::set<std::string>& 
 
 const std::vector<std::string> kTarvikExports = {
     "findAvailableCamera", "closeCamera", "getCameraId", "getCameraName", "setAoi", "aoiInfo",
-    "startCapture", "stopCurrentCapture", "captureFrame", "getPixelClockRange", "setPixelClock",
-    "getCurrentPixelClock", "getFpsRange", "setFps", "getCurrentFps", "getExposureRange",
+    "startCapture", "stopCurrentCapture", "captureFrame", "captureFrameChecked", "getPixelClockRange",
+    "setPixelClock", "getCurrentPixelClock", "getFpsRange", "setFps", "getCurrentFps", "getExposureRange",
     "getCurrentExposure", "setExposure", "setGamma", "setGain", "getGain"};
 
 const std::vector<std::string> kFenwyrExports = {

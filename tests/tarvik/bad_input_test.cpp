@@ -29,6 +29,7 @@ TEST(BadInput, NullContextIsRefusedByEveryExport) {
     EXPECT_NE(startCapture(nullptr), 0);
     EXPECT_NE(stopCurrentCapture(nullptr), 0);
     EXPECT_EQ(captureFrame(nullptr, frame), 0);
+    EXPECT_EQ(captureFrameChecked(nullptr, frame, sizeof frame), 0);
     getPixelClockRange(nullptr, clocks);
     setPixelClock(nullptr, 30);
     EXPECT_EQ(getCurrentPixelClock(nullptr), 0);

@@ -89,6 +89,38 @@ TEST_F(Capturing, FailedCopyReturnsZeroAndStillGivesTheMemoryBack) {
     EXPECT_EQ(frame, std::vector<unsigned char>(320 * 240, 0xAB));
 }
 
+TEST_F(Capturing, CheckedCaptureRefusesADestinationSmallerThanTheFrame) {
+    const std::int32_t frameBytes = 640 * 480;
+    std::vector<unsigned char> frame(frameBytes + 1, 0xEE);
+    sim.clearLog();
+    EXPECT_EQ(captureFrameChecked(camera, frame.data(), frameBytes), 0) << "no image memories yet";
+    EXPECT_EQ(sim.calls(), Calls{});
+
+    start({0, 0, 640, 480});
+    // A smaller AOI the camera refuses (x off its position increment) leaves frames of the old size:
+    // a host that sized its buffer from its request is not overrun.
+    const AoiRect refused{2, 0, 320, 240};
+    setAoi(camera, &refused);
+    sim.clearLog();
+    EXPECT_EQ(captureFrameChecked(camera, frame.data(), 320 * 240), 0);
+    EXPECT_EQ(captureFrameChecked(camera, frame.data(), frameBytes - 1), 0);
+    EXPECT_EQ(captureFrameChecked(camera, frame.data(), -1), 0);
+    EXPECT_EQ(captureFrameChecked(camera, nullptr, frameBytes), 0);
+    EXPECT_EQ(sim.calls(), Calls{}) << "a refused destination takes no frame";
+    EXPECT_EQ(frame, std::vector<unsigned char>(frameBytes + 1, 0xEE));
+
+    ASSERT_EQ(captureFrameChecked(camera, frame.data(), frameBytes), 1);
+    EXPECT_EQ(frameCounter(frame), 0u);
+    EXPECT_EQ(frame[frameBytes], 0xEE);
+
+    // A larger AOI while live: the same destination is now too small.
+    const AoiRect larger{0, 0, 1280, 1024};
+    setAoi(camera, &larger);
+    sim.clearLog();
+    EXPECT_EQ(captureFrameChecked(camera, frame.data(), static_cast<std::int32_t>(frame.size())), 0);
+    EXPECT_EQ(sim.calls(), Calls{});
+}
+
 TEST_F(Capturing, NothingToCaptureBeforeAoiOrWhileStopped) {
     std::vector<unsigned char> frame(1280 * 1024);
     EXPECT_EQ(captureFrame(camera, frame.data()), 0);
