@@ -162,7 +162,9 @@ int runIndustrial(Arguments& args) {
                 aoi.height, api.getCurrentFps(camera), api.getCurrentExposure(camera), api.getGain(camera));
     std::fflush(stdout);
 
-    std::vector<unsigned char> frame(static_cast<size_t>(aoi.width) * aoi.height);
+    // Sized from the AOI the camera reports having, not from the one asked for.
+    std::vector<unsigned char> frame(static_cast<size_t>(info.current.width) * info.current.height);
+    const int32_t capacity = static_cast<int32_t>(frame.size());
     if (api.startCapture(camera) != 0) {
         std::printf("camcli: the camera did not start capturing\n");
         return 1;
@@ -172,7 +174,7 @@ int runIndustrial(Arguments& args) {
     std::optional<uint32_t> lastCounter;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < settings.frames; ++i) {
-        if (!api.captureFrame(camera, frame.data())) {
+        if (!api.captureFrameChecked(camera, frame.data(), capacity)) {
             ++timeouts;
             continue;
         }

@@ -10,6 +10,7 @@ TarvikApi::TarvikApi(const Library& dll) {
     dll.bind("startCapture", startCapture);
     dll.bind("stopCurrentCapture", stopCurrentCapture);
     dll.bind("captureFrame", captureFrame);
+    dll.bind("captureFrameChecked", captureFrameChecked);
     dll.bind("getPixelClockRange", getPixelClockRange);
     dll.bind("setPixelClock", setPixelClock);
     dll.bind("getCurrentPixelClock", getCurrentPixelClock);

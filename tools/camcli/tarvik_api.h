@@ -15,6 +15,7 @@ struct TarvikApi {
     decltype(&::startCapture) startCapture;
     decltype(&::stopCurrentCapture) stopCurrentCapture;
     decltype(&::captureFrame) captureFrame;
+    decltype(&::captureFrameChecked) captureFrameChecked;
     decltype(&::getPixelClockRange) getPixelClockRange;
     decltype(&::setPixelClock) setPixelClock;
     decltype(&::getCurrentPixelClock) getCurrentPixelClock;
