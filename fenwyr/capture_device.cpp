@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "running_object_table.h"
+#include "sent_message_wait.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -28,14 +29,17 @@ AM_MEDIA_TYPE grabberMediaType() {
 
 }  // namespace
 
-CaptureDevice::CaptureDevice(ComPtr<IMoniker> deviceMoniker, int32_t deviceIndex)
-    : moniker(std::move(deviceMoniker)), index(deviceIndex) {}
+CaptureDevice::CaptureDevice(ComPtr<IMoniker> deviceMoniker, std::wstring monikerName, int32_t deviceIndex)
+    : moniker(std::move(deviceMoniker)), monikerName(std::move(monikerName)), index(deviceIndex) {}
 
 bool CaptureDevice::open() {
+    if (SampleHandler::onFrameCallbackThread())
+        return false;
     // A device never has two graphs, event threads or registrations.
     tearDown(true);
     if (!build())
         return false;
+    built = true;
     running = true;
     wakeEventThread = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     eventThread = CreateThread(nullptr, 0, eventLoop, this, 0, nullptr);
@@ -84,7 +88,9 @@ bool CaptureDevice::build() {
         return false;
     if (failed(grabber->SetOneShot(FALSE), "Error setting oneshot"))
         return false;
-    // 1: call BufferCB with each sample's bytes.
+    // 1: call BufferCB with each sample's bytes. From here on a platform thread may call the
+    // handler, so the library stays loaded until tearDown takes the handler back.
+    modulePin_.hold();
     if (failed(grabber->SetCallback(&sampleHandler_, 1), "Error setting sample grabber callback"))
         return false;
     if (failed(graph->AddFilter(grabberFilter.Get(), L"Sample Grabber"), "Error adding sample grabber"))
@@ -106,6 +112,9 @@ void CaptureDevice::close() {
 }
 
 void CaptureDevice::tearDown(bool keepMoniker) {
+    built = false;
+    // The host's callback must finish before the graph can stop; it may be waiting for this thread.
+    sampleHandler_.closeDelivery();
     if (mediaControl)
         mediaControl->StopWhenReady();
     // The event thread uses mediaEvent: end it before anything is released.
@@ -113,7 +122,8 @@ void CaptureDevice::tearDown(bool keepMoniker) {
     if (wakeEventThread)
         SetEvent(wakeEventThread);
     if (eventThread) {
-        WaitForMultipleObjects(1, &eventThread, TRUE, INFINITE);
+        HANDLE thread = eventThread;
+        waitDispatchingSentMessages([thread] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, thread);
         CloseHandle(eventThread);
         eventThread = nullptr;
     }
@@ -124,6 +134,10 @@ void CaptureDevice::tearDown(bool keepMoniker) {
     revokeFromRot(rotRegister);
     rotRegister = 0;
 
+    // Platform threads may release the grabber after this returns, even after the library is
+    // unloaded: it must no longer hold the handler by then.
+    if (grabber)
+        grabber->SetCallback(nullptr, 1);
     grabber.Reset();
     grabberFilter.Reset();
     nullRenderer.Reset();
@@ -135,18 +149,33 @@ void CaptureDevice::tearDown(bool keepMoniker) {
     mediaControl.Reset();
     mediaEvent.Reset();
     outputPin.Reset();
+    modulePin_.release();
+}
+
+void CaptureDevice::rebind(ComPtr<IMoniker> deviceMoniker) {
+    moniker = std::move(deviceMoniker);
 }
 
 HRESULT CaptureDevice::startCapture() {
-    if (!mediaControl)
+    if (SampleHandler::onFrameCallbackThread())
+        return VFW_E_WRONG_STATE;
+    if (!built)
         return E_POINTER;
+    sampleHandler_.openDelivery();
     return mediaControl->Run();
 }
 
 HRESULT CaptureDevice::stopCapture() {
-    if (!mediaControl)
+    if (SampleHandler::onFrameCallbackThread())
+        return VFW_E_WRONG_STATE;
+    if (!built)
         return E_POINTER;
-    return mediaControl->StopWhenReady();
+    sampleHandler_.closeDelivery();
+    const HRESULT stopped = mediaControl->StopWhenReady();
+    // A graph that would not stop keeps delivering, as before the call.
+    if (FAILED(stopped))
+        sampleHandler_.openDelivery();
+    return stopped;
 }
 
 // Keeps the graph's event queue from growing; the events themselves are of no interest.

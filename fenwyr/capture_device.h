@@ -1,30 +1,39 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include <wrl/client.h>
 
 #include "fenwyr.h"
 #include "guids.h"
+#include "module_pin.h"
 #include "sample_handler.h"
 
 // One video-input device of the device table and, once opened, its filter graph:
 // capture filter -> (Smart Tee) -> sample grabber -> null renderer.
 // Records are never destroyed while the process runs; close() releases what they hold.
 struct CaptureDevice {
-    CaptureDevice(Microsoft::WRL::ComPtr<IMoniker> deviceMoniker, int32_t deviceIndex);
+    CaptureDevice(Microsoft::WRL::ComPtr<IMoniker> deviceMoniker, std::wstring monikerName, int32_t deviceIndex);
     CaptureDevice(const CaptureDevice&) = delete;
     CaptureDevice& operator=(const CaptureDevice&) = delete;
 
     // Builds the graph, stopped, and starts the event thread. A device that is already open
     // (or partly built by a failed open) is torn down first. Prints the first failure.
+    // Refused (false, nothing printed) from inside a frame callback, which it would wait for.
     bool open();
     // Stops the graph, ends the event thread, revokes the registration and releases everything.
     void close();
+    // Run and stop the graph: E_POINTER unless open() completed; VFW_E_WRONG_STATE from inside
+    // a frame callback, where stopping would wait for the callback itself.
     HRESULT startCapture();
     HRESULT stopCapture();
+    // Gives a closed record its device back when the device is enumerated again.
+    void rebind(Microsoft::WRL::ComPtr<IMoniker> deviceMoniker);
 
     Microsoft::WRL::ComPtr<IMoniker> moniker;
+    // The moniker's display name: the same device enumerated again has the same one.
+    const std::wstring monikerName;
     const int32_t index;
     Microsoft::WRL::ComPtr<IBaseFilter> captureFilter;
     Microsoft::WRL::ComPtr<IGraphBuilder> graph;
@@ -41,6 +50,8 @@ struct CaptureDevice {
     // Set by close so the event thread ends at once instead of after its current 1000 ms wait.
     HANDLE wakeEventThread = nullptr;
     std::atomic<FrameArrivedCallback> frameCallback{nullptr};
+    // Set when open() built the whole graph; a partly built one is never run.
+    bool built = false;
 
 private:
     bool build();
@@ -48,8 +59,11 @@ private:
     void tearDown(bool keepMoniker);
     static DWORD WINAPI eventLoop(void* device);
 
-    // Made with the record and reused by every open: the grabber may still hold it after close.
+    // Made with the record and reused by every open.
     SampleHandler sampleHandler_{frameCallback};
+    // Held while the grabber holds sampleHandler_, so unloading the library cannot pull the
+    // handler's code from under a platform thread.
+    ModulePin modulePin_;
 };
 
 // The first output pin of a filter, or null.

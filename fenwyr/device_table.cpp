@@ -3,7 +3,10 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "sample_handler.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -56,8 +59,34 @@ void readFriendlyName(IMoniker* moniker, char (&name)[128]) {
     VariantClear(&value);
 }
 
-void appendDevice(ComPtr<IMoniker> moniker) {
-    auto record = std::make_unique<CaptureDevice>(std::move(moniker), static_cast<int32_t>(devices.size()));
+// The moniker's display name, which names the same device on every enumeration; empty when unknown.
+std::wstring displayName(IMoniker* moniker) {
+    ComPtr<IBindCtx> context;
+    if (FAILED(CreateBindCtx(0, &context)))
+        return {};
+    LPOLESTR name = nullptr;
+    if (FAILED(moniker->GetDisplayName(context.Get(), nullptr, &name)) || !name)
+        return {};
+    std::wstring copy(name);
+    CoTaskMemFree(name);
+    return copy;
+}
+
+// A record that uninit closed and that stands for this device: it gets its device back, and
+// with it its index, name and callback, instead of a dead duplicate.
+CaptureDevice* closedRecordOf(const std::wstring& name) {
+    if (name.empty())
+        return nullptr;
+    for (CaptureDevice* device : devices)
+        if (!device->moniker && device->monikerName == name)
+            return device;
+    return nullptr;
+}
+
+void appendDevice(ComPtr<IMoniker> moniker, std::wstring name) {
+    devices.reserve(devices.size() + 1);
+    auto record =
+        std::make_unique<CaptureDevice>(std::move(moniker), std::move(name), static_cast<int32_t>(devices.size()));
     devices.push_back(record.get());
     record.release();
 }
@@ -99,11 +128,18 @@ void init() {
             continue;
         }
         filter.Reset();
-        appendDevice(std::move(moniker));
+        std::wstring name = displayName(moniker.Get());
+        if (CaptureDevice* closed = closedRecordOf(name))
+            closed->rebind(std::move(moniker));
+        else
+            appendDevice(std::move(moniker), std::move(name));
     }
 }
 
 void uninit() {
+    // Closing waits for every frame callback to return, so one cannot close from inside it.
+    if (SampleHandler::onFrameCallbackThread())
+        return;
     for (CaptureDevice* device : devices)
         device->close();
     for (; comInitialisations > 0; --comInitialisations)

@@ -3,22 +3,15 @@
 
 #include "capture_device.h"
 #include "device_table.h"
+#include "export_barrier.h"
 #include "fenwyr.h"
 #include "formats.h"
 #include "property_pages.h"
 
 namespace {
 
-// Runs an export's work so that no exception reaches the host; the host gets `fallback` instead
-// (nothing for an export without a result).
-template <typename Work, typename... Fallback>
-auto guarded(Work work, Fallback... fallback) noexcept -> decltype(work()) {
-    try {
-        return work();
-    } catch (...) {
-        return decltype(work())(fallback...);
-    }
-}
+using export_barrier::guarded;
+using export_barrier::guardedResult;
 
 // The index rule: work runs on the device at `index`; outside the table nothing happens and
 // the export answers `fallback`.
@@ -33,6 +26,16 @@ auto onDevice(int32_t index, Work work, Fallback... fallback) noexcept
             return Result(fallback...);
         },
         fallback...);
+}
+
+// The index rule for exports that answer with an HRESULT: E_INVALIDARG outside the table.
+template <typename Work>
+HRESULT resultOnDevice(int32_t index, Work work) noexcept {
+    return guardedResult([&]() -> HRESULT {
+        if (CaptureDevice* device = device_table::find(index))
+            return work(*device);
+        return E_INVALIDARG;
+    });
 }
 
 }  // namespace
@@ -56,11 +59,11 @@ FENWYR_API int32_t openDevice(int32_t device) {
 }
 
 FENWYR_API int32_t startCapture(int32_t device) {
-    return onDevice(device, [](CaptureDevice& d) { return d.startCapture(); }, E_INVALIDARG);
+    return resultOnDevice(device, [](CaptureDevice& d) { return d.startCapture(); });
 }
 
 FENWYR_API int32_t stopCapture(int32_t device) {
-    return onDevice(device, [](CaptureDevice& d) { return d.stopCapture(); }, E_INVALIDARG);
+    return resultOnDevice(device, [](CaptureDevice& d) { return d.stopCapture(); });
 }
 
 FENWYR_API void setFrameArrivedCallback(int32_t device, FrameArrivedCallback callback) {
@@ -81,12 +84,11 @@ FENWYR_API void setResolution(int32_t device, int32_t capability) {
 }
 
 FENWYR_API int32_t showFilterProperties(int32_t device) {
-    return onDevice(device, [](CaptureDevice& d) { return property_pages::showFilterProperties(d); }, E_INVALIDARG);
+    return resultOnDevice(device, [](CaptureDevice& d) { return property_pages::showFilterProperties(d); });
 }
 
 FENWYR_API int32_t showCapturePinProperties(int32_t device) {
-    return onDevice(device, [](CaptureDevice& d) { return property_pages::showCapturePinProperties(d); },
-                    E_INVALIDARG);
+    return resultOnDevice(device, [](CaptureDevice& d) { return property_pages::showCapturePinProperties(d); });
 }
 
 }  // extern "C"

@@ -4,7 +4,20 @@
  * in the device table (0-based, as listDevices reports it); an index outside the table is
  * ignored: functions with a result return 0, E_INVALIDARG or a record at its defaults.
  * Result blocks are allocated with CoTaskMemAlloc; the library keeps no reference to them
- * and the host may free them with CoTaskMemFree. */
+ * and the host may free them with CoTaskMemFree.
+ *
+ * Frame callbacks run on DirectShow's streaming threads. While a call (stopCapture, uninit,
+ * openDevice of an open device) waits for a running callback to return, the calling thread
+ * handles messages that other threads send to it, so a callback may SendMessage to the
+ * thread that stops it. From inside a frame callback, do not start, stop, open or uninit:
+ * startCapture and stopCapture return VFW_E_WRONG_STATE (0x80040227) there and change nothing, openDevice
+ * returns 0, uninit does nothing. To stop from a callback, signal a thread of the host's own
+ * and stop from there.
+ *
+ * Once uninit has returned, the library may be unloaded (FreeLibrary). Unloading it while a
+ * device is open is harmless too: the library then stays in memory until the process ends.
+ * An exception inside the library never reaches the host: HRESULT results are then
+ * E_OUTOFMEMORY (allocation failure) or E_UNEXPECTED. */
 #ifndef FENWYR_H
 #define FENWYR_H
 
@@ -49,7 +62,9 @@ typedef char fenwyr_check_ResolutionInfo_format[offsetof(ResolutionInfo, pixelFo
 typedef void (*FrameArrivedCallback)(uint8_t* frame, int32_t length);
 
 /* Initialises COM (single-threaded apartment) on this thread and appends every bindable
- * video-input device to the device table; problems are printed on standard output. */
+ * video-input device to the device table; problems are printed on standard output.
+ * After uninit, a device that is enumerated again gets its earlier record back: the same
+ * index, name and callback. */
 FENWYR_API void init(void);
 
 /* Closes every device (stop, end its event thread, release its objects) and balances init's COM initialisation. */
@@ -61,13 +76,18 @@ FENWYR_API DeviceInfo* listDevices(void);
 /* Builds the device's capture graph (rebuilding it when already open): 1 on success, 0 after a printed failure. */
 FENWYR_API int32_t openDevice(int32_t device);
 
-/* Runs the device's graph: HRESULT of IMediaControl::Run; E_POINTER when the device has no graph. */
+/* Runs the device's graph: HRESULT of IMediaControl::Run; E_POINTER unless the last openDevice of
+ * the device succeeded; VFW_E_WRONG_STATE from inside a frame callback. */
 FENWYR_API int32_t startCapture(int32_t device);
 
-/* Stops the device's graph: HRESULT of IMediaControl::StopWhenReady; E_POINTER when the device has no graph. */
+/* Stops the device's graph: HRESULT of IMediaControl::StopWhenReady; E_POINTER unless the last
+ * openDevice of the device succeeded; VFW_E_WRONG_STATE from inside a frame callback. Returns once
+ * no frame callback of the device runs any more. */
 FENWYR_API int32_t stopCapture(int32_t device);
 
-/* Sends the device's frames to callback from the next frame on; null drops them. */
+/* Sends the device's frames to callback from the next frame on; null drops them.
+ * A call of the previous callback may still be running when this returns (for as long as
+ * that call takes): free nothing the previous callback uses until the device is stopped. */
 FENWYR_API void setFrameArrivedCallback(int32_t device, FrameArrivedCallback callback);
 
 /* New block of 1024 ResolutionInfo records, record i for capability i (defaults -1 where none). Null when out of memory. */

@@ -66,8 +66,9 @@ TEST(CaptureGraph, FailedJoinIsReportedAndUninitIsClean) {
     EXPECT_EQ(openDevice(0), 0);
     EXPECT_EQ(out.text(), "Error adding capture filter to graph\n");
     expectNoGraphLeft();
-    // Partly built: the graph objects are held, but the graph cannot run.
-    EXPECT_NE(startCapture(0), E_POINTER);
+    // Partly built: a graph that was never completed is neither run nor stopped.
+    EXPECT_EQ(startCapture(0), E_POINTER);
+    EXPECT_EQ(stopCapture(0), E_POINTER);
     uninit();
     EXPECT_EQ(startCapture(0), E_POINTER) << "uninit left graph objects behind";
     EXPECT_EQ(out.text(), "Error adding capture filter to graph\n");
@@ -82,6 +83,7 @@ TEST(CaptureGraph, DeviceThatFailsToBindAtOpenIsReported) {
     EXPECT_EQ(openDevice(0), 0);
     EXPECT_EQ(out.text(), "Error binding moniker to IBaseFilter\n");
     expectNoGraphLeft();
+    EXPECT_EQ(startCapture(0), E_POINTER) << "a graph without its device must not report a run";
     uninit();
     EXPECT_EQ(out.text(), "Error binding moniker to IBaseFilter\n");
 }

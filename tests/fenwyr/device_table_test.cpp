@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fenwyr.h"
+#include "frame_log.h"
 #include "stdout_capture.h"
 #include "test_devices.h"
 
@@ -110,6 +111,38 @@ TEST(DeviceTable, SecondInitAppendsTheDevicesAgain) {
     // The second set is as usable as the first.
     EXPECT_EQ(startCapture(3), E_POINTER);
     EXPECT_EQ(startCapture(4), E_INVALIDARG);
+    uninit();
+}
+
+// A host that runs init and uninit in cycles (a plugin that is switched off and on) keeps
+// its devices, their indexes and their callbacks; only a device new to the table is appended.
+TEST(DeviceTable, InitAfterUninitGivesEachDeviceItsRecordBack) {
+    VcamDevices devices({camera(L"a", L"Alpha", 0xA), camera(L"b", L"Beta", 0xB)});
+    init();
+    setFrameArrivedCallback(1, frameCallback(1));
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        uninit();
+        init();
+    }
+    devices.add(camera(L"c", L"Gamma", 0xC));
+    uninit();
+    init();
+
+    DeviceInfo* block = listDevices();
+    ASSERT_NE(block, nullptr);
+    const char* names[] = {"Alpha", "Beta", "Gamma"};
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(block[k].index, k);
+        EXPECT_EQ(nameOf(block[k]), names[k]);
+    }
+    expectEmptyEntriesFrom(block, 3);
+    CoTaskMemFree(block);
+
+    ASSERT_EQ(openDevice(1), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(1)));
+    ASSERT_TRUE(frameLog(1).waitFor(2)) << "the callback set before the cycles was lost";
+    stopCapture(1);
+    EXPECT_EQ(frameLog(1).frames()[0].tag, 0xBu);
     uninit();
 }
 

@@ -21,7 +21,7 @@ TEST_F(SampleHandlerTest, AnswersNoInterfaceNotEvenIUnknown) {
     void* untouched = &handler;
     EXPECT_EQ(handler.QueryInterface(IID_IUnknown, &untouched), E_NOINTERFACE);
     EXPECT_EQ(untouched, &handler) << "the out pointer was written";
-    EXPECT_EQ(handler.QueryInterface(IID_ISampleGrabberCB, &untouched), E_NOINTERFACE);
+    EXPECT_EQ(handler.QueryInterface(fenwyr::kIidSampleGrabberCB, &untouched), E_NOINTERFACE);
     EXPECT_EQ(untouched, &handler);
 }
 

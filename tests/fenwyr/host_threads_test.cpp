@@ -1,0 +1,171 @@
+// Hosts whose frame callback talks to the thread that drives the library: a GUI host that hands
+// each frame to its UI thread with SendMessage, and a host that tries to stop from the callback.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <dshow.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "fenwyr.h"
+#include "test_devices.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Ends the test program at once, failed, when a call it guards does not return in time:
+// a deadlock must fail fast, not wait out the test's time-out.
+class Watchdog {
+public:
+    Watchdog(const char* what, std::chrono::seconds limit)
+        : thread_([this, what, limit] {
+              const auto deadline = Clock::now() + limit;
+              while (!done_ && Clock::now() < deadline)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              if (!done_) {
+                  std::printf("%s did not return: deadlock\n", what);
+                  std::fflush(stdout);
+                  TerminateProcess(GetCurrentProcess(), 3);
+              }
+          }) {}
+    ~Watchdog() {
+        done_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+// The UI thread's window and what reached it.
+std::atomic<HWND> uiWindow{nullptr};
+std::atomic<int> framesShown{0};
+
+LRESULT CALLBACK uiWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) {
+        ++framesShown;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Set by the callback a moment before it sends, so the UI thread can be inside a library call
+// by the time the message comes.
+HANDLE aboutToSend = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+
+// Hands every frame to the UI thread and waits until it was handled there.
+void sendToUiThread(uint8_t*, int32_t) {
+    SetEvent(aboutToSend);
+    Sleep(50);
+    SendMessageW(uiWindow, WM_APP, 0, 0);
+}
+
+// Returns once a callback is about to send to this thread, handling what earlier ones sent.
+bool callbackAboutToSend() {
+    ResetEvent(aboutToSend);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < deadline) {
+        if (MsgWaitForMultipleObjects(1, &aboutToSend, FALSE, 10, QS_SENDMESSAGE) == WAIT_OBJECT_0)
+            return true;
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    return false;
+}
+
+HWND makeUiWindow() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = uiWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"fenwyr test UI";
+    RegisterClassW(&windowClass);
+    return CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+}
+
+// Runs the UI thread's message loop until `count` frames were shown there.
+bool showFrames(int count) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (framesShown < count) {
+        if (Clock::now() > deadline)
+            return false;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+}
+
+std::atomic<int> callbackFrames{0};
+std::atomic<HRESULT> stopFromCallback{S_OK};
+std::atomic<HRESULT> startFromCallback{S_OK};
+std::atomic<int32_t> openFromCallback{-1};
+
+void tryToStopFromInside(uint8_t*, int32_t) {
+    if (callbackFrames++ == 0) {
+        stopFromCallback = stopCapture(0);
+        startFromCallback = startCapture(0);
+        openFromCallback = openDevice(0);
+        uninit();
+    }
+}
+
+bool waitForCallbackFrames(int count) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (callbackFrames < count && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return callbackFrames >= count;
+}
+
+}  // namespace
+
+TEST(HostThreads, CallbackThatSendsToTheStoppingThreadDoesNotDeadlockStopOrUninit) {
+    VcamDevices devices({camera(L"a", L"Alpha")});
+    uiWindow = makeUiWindow();
+    ASSERT_NE(uiWindow.load(), nullptr);
+    init();
+    setFrameArrivedCallback(0, sendToUiThread);
+    ASSERT_EQ(openDevice(0), 1);
+
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    ASSERT_TRUE(showFrames(3));
+    ASSERT_TRUE(callbackAboutToSend());
+    {
+        Watchdog watchdog("stopCapture", std::chrono::seconds(10));
+        EXPECT_TRUE(SUCCEEDED(stopCapture(0)));
+    }
+
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    ASSERT_TRUE(showFrames(framesShown + 3));
+    ASSERT_TRUE(callbackAboutToSend());
+    {
+        Watchdog watchdog("uninit", std::chrono::seconds(10));
+        uninit();
+    }
+    DestroyWindow(uiWindow);
+}
+
+TEST(HostThreads, StartStopOpenAndUninitFromInsideTheCallbackAreRefusedAndChangeNothing) {
+    VcamDevices devices({camera(L"a", L"Alpha")});
+    init();
+    setFrameArrivedCallback(0, tryToStopFromInside);
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+
+    ASSERT_TRUE(waitForCallbackFrames(5)) << "frames stopped after the callback's attempt";
+    EXPECT_EQ(stopFromCallback.load(), VFW_E_WRONG_STATE);
+    EXPECT_EQ(startFromCallback.load(), VFW_E_WRONG_STATE);
+    EXPECT_EQ(openFromCallback.load(), 0);
+
+    // The device still starts and stops as usual from the host's own thread.
+    ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+    const int stoppedAt = callbackFrames;
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    EXPECT_TRUE(waitForCallbackFrames(stoppedAt + 3)) << "the device was left wedged";
+    stopCapture(0);
+    uninit();
+}
