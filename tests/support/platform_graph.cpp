@@ -1,11 +1,11 @@
 #include "platform_graph.h"
 
-#include <qedit.h>
+#include "guids.h"
 
 using Microsoft::WRL::ComPtr;
 
-const CLSID kSampleGrabberClsid = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-const CLSID kNullRendererClsid = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+const CLSID kSampleGrabberClsid = fenwyr::kClsidSampleGrabber;
+const CLSID kNullRendererClsid = fenwyr::kClsidNullRenderer;
 
 // The grabber's callback object: forwards every buffer to the test's function.
 class PlatformGraph::Callback : public ISampleGrabberCB {
@@ -13,7 +13,7 @@ public:
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
         if (!object)
             return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_ISampleGrabberCB) {
+        if (iid == IID_IUnknown || iid == fenwyr::kIidSampleGrabberCB) {
             *object = static_cast<ISampleGrabberCB*>(this);
             AddRef();
             return S_OK;
