@@ -88,31 +88,34 @@ bool isDefault(const ResolutionInfo& r, bool single) {
                      r.framesPerSecond == -1.0f && r.pixelFormat == -1);
 }
 
-// Calls every per-device export with one index; counts the calls. Expects the answers of a
-// device that is not there (or has nothing open).
-int callEveryExport(int32_t index, HRESULT expectedResult) {
-    int calls = 0;
-    EXPECT_EQ(openDevice(index), 0) << index;
-    EXPECT_EQ(startCapture(index), expectedResult) << index;
-    EXPECT_EQ(stopCapture(index), expectedResult) << index;
-    setFrameArrivedCallback(index, device0a);
-    setFrameArrivedCallback(index, nullptr);
-    ResolutionInfo* all = getResolutions(index);
-    if (all) {
-        EXPECT_TRUE(isDefault(all[0], false) && isDefault(all[1023], false)) << index;
-        CoTaskMemFree(all);
-    }
-    ResolutionInfo* one = getResolution(index);
-    if (one) {
-        EXPECT_TRUE(isDefault(*one, true)) << index;
-        CoTaskMemFree(one);
-    }
-    setResolution(index, 0);
-    setResolution(index, -1);
-    EXPECT_EQ(showFilterProperties(index), expectedResult) << index;
-    EXPECT_EQ(showCapturePinProperties(index), expectedResult) << index;
-    calls += 12;
-    return calls;
+// Calls every per-device export with one index and expects the answers of a device that is
+// not there (or has nothing open); `calls` counts the calls made.
+// Makes one call of an export and counts it.
+template <typename Call>
+auto counted(int& calls, Call&& call) {
+    ++calls;
+    return call();
+}
+
+void callEveryExport(int32_t index, HRESULT expectedResult, int& calls) {
+    auto call = [&calls](auto&& export_) { return counted(calls, export_); };
+    EXPECT_EQ(call([&] { return openDevice(index); }), 0) << index;
+    EXPECT_EQ(call([&] { return startCapture(index); }), expectedResult) << index;
+    EXPECT_EQ(call([&] { return stopCapture(index); }), expectedResult) << index;
+    call([&] { setFrameArrivedCallback(index, device0a); });
+    call([&] { setFrameArrivedCallback(index, nullptr); });
+    ResolutionInfo* all = call([&] { return getResolutions(index); });
+    ASSERT_NE(all, nullptr) << index;
+    EXPECT_TRUE(isDefault(all[0], false) && isDefault(all[1023], false)) << index;
+    CoTaskMemFree(all);
+    ResolutionInfo* one = call([&] { return getResolution(index); });
+    ASSERT_NE(one, nullptr) << index;
+    EXPECT_TRUE(isDefault(*one, true)) << index;
+    CoTaskMemFree(one);
+    call([&] { setResolution(index, 0); });
+    call([&] { setResolution(index, -1); });
+    EXPECT_EQ(call([&] { return showFilterProperties(index); }), expectedResult) << index;
+    EXPECT_EQ(call([&] { return showCapturePinProperties(index); }), expectedResult) << index;
 }
 
 // Opens devices 0 and 1, each with its first callback, and starts them.
@@ -135,29 +138,27 @@ TEST(Reliability, BadIndexesBeforeDuringAndAfterUse) {
         StdoutCapture out;
 
         for (int32_t index : bad)
-            calls += callEveryExport(index, E_INVALIDARG);
-        DeviceInfo* list = listDevices();
+            ASSERT_NO_FATAL_FAILURE(callEveryExport(index, E_INVALIDARG, calls));
+        DeviceInfo* list = counted(calls, [] { return listDevices(); });
         ASSERT_NE(list, nullptr);
         EXPECT_EQ(list[0].index, -1);
         CoTaskMemFree(list);
         EXPECT_EQ(out.text(), "") << "before init";
 
-        init();
+        counted(calls, [] { init(); });
         for (int32_t index : bad)
-            calls += callEveryExport(index, E_INVALIDARG);
+            ASSERT_NO_FATAL_FAILURE(callEveryExport(index, E_INVALIDARG, calls));
         // A device that is there but not open: nothing to start, stop or show.
-        EXPECT_EQ(startCapture(0), E_POINTER);
-        EXPECT_EQ(stopCapture(0), E_POINTER);
-        EXPECT_EQ(showFilterProperties(0), E_POINTER);
-        EXPECT_EQ(showCapturePinProperties(0), E_POINTER);
-        calls += 4;
+        EXPECT_EQ(counted(calls, [] { return startCapture(0); }), E_POINTER);
+        EXPECT_EQ(counted(calls, [] { return stopCapture(0); }), E_POINTER);
+        EXPECT_EQ(counted(calls, [] { return showFilterProperties(0); }), E_POINTER);
+        EXPECT_EQ(counted(calls, [] { return showCapturePinProperties(0); }), E_POINTER);
         EXPECT_EQ(out.text(), "") << "after init";
 
-        uninit();
-        uninit();
+        counted(calls, [] { uninit(); });
+        counted(calls, [] { uninit(); });
         for (int32_t index : bad)
-            calls += callEveryExport(index, E_INVALIDARG);
-        calls += 2;
+            ASSERT_NO_FATAL_FAILURE(callEveryExport(index, E_INVALIDARG, calls));
         EXPECT_EQ(out.text(), "") << "after uninit";
     }
     CoUninitialize();
