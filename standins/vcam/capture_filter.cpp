@@ -25,7 +25,7 @@ HRESULT CaptureFilter::create(REFIID iid, void** object) {
     return hr;
 }
 
-CaptureFilter::CaptureFilter() : pin_(*this) {}
+CaptureFilter::CaptureFilter() : DroppedFramesReport(counters_), pin_(*this) {}
 
 CaptureFilter::~CaptureFilter() {
     // The graph stops its filters before letting them go; this covers a filter used alone.
@@ -51,6 +51,8 @@ STDMETHODIMP CaptureFilter::QueryInterface(REFIID iid, void** object) {
         *object = static_cast<ISpecifyPropertyPages*>(this);
     else if (iid == IID_IVirtualCameraInfo)
         *object = static_cast<IVirtualCameraInfo*>(this);
+    else if (iid == IID_IAMDroppedFrames)
+        *object = static_cast<IAMDroppedFrames*>(this);
     else
         return E_NOINTERFACE;
     AddRef();
@@ -105,8 +107,11 @@ HRESULT CaptureFilter::pauseFromStopped() {
             return hr;
         settings.tag = config_.tag;
         settings.frameLimit = config_.frameLimit;
+        settings.dropEvery = config_.dropEvery;
         settings.unthrottled = config_.unthrottled;
         settings.notifier = this;
+        counters_.reset();
+        settings.counters = &counters_;
         auto pump = std::make_unique<FramePump>(std::move(settings));
         hr = pump->start();
         if (FAILED(hr)) {

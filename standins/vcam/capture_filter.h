@@ -11,6 +11,8 @@
 #include "capture_pin.h"
 #include "device_config.h"
 #include "device_info.h"
+#include "dropped_frames.h"
+#include "frame_counters.h"
 #include "frame_pump.h"
 #include "module.h"
 
@@ -21,6 +23,7 @@ class CaptureFilter final : public IBaseFilter,
                       public IAMFilterMiscFlags,
                       public ISpecifyPropertyPages,
                       public IVirtualCameraInfo,
+                      public DroppedFramesReport,
                       private GraphNotifier {
 public:
     static HRESULT create(REFIID iid, void** object);
@@ -68,6 +71,7 @@ public:
     std::recursive_mutex& lock() { return lock_; }
     FILTER_STATE state() const { return state_; }
     const DeviceConfig& config() const { return config_; }
+    const FrameCounters& counters() const { return counters_; }
     // The graph we joined (no reference of our own: the graph holds us).
     IFilterGraph* graph() const { return graph_; }
 
@@ -85,6 +89,7 @@ private:
     IFilterGraph* graph_ = nullptr;
     std::wstring name_;
     DeviceConfig config_;
+    FrameCounters counters_;  // before the pin, which reports them too
     CapturePin pin_;
     std::unique_ptr<FramePump> pump_;
 };

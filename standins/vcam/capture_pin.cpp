@@ -56,7 +56,7 @@ void fillConfigCaps(const VideoFormat& format, const AM_MEDIA_TYPE& mt, BYTE* bu
 
 }  // namespace
 
-CapturePin::CapturePin(CaptureFilter& filter) : filter_(filter) {}
+CapturePin::CapturePin(CaptureFilter& filter) : DroppedFramesReport(filter.counters()), filter_(filter) {}
 
 STDMETHODIMP CapturePin::QueryInterface(REFIID iid, void** object) {
     if (!object)
@@ -68,6 +68,8 @@ STDMETHODIMP CapturePin::QueryInterface(REFIID iid, void** object) {
         *object = static_cast<IKsPropertySet*>(this);
     else if (iid == IID_IAMStreamConfig && !filter_.config().noStreamConfig)
         *object = static_cast<IAMStreamConfig*>(this);
+    else if (iid == IID_IAMDroppedFrames)
+        *object = static_cast<IAMDroppedFrames*>(this);
     else
         return E_NOINTERFACE;
     AddRef();

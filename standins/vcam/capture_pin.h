@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "dropped_frames.h"
 #include "frame_pump.h"
 #include "media_type.h"
 #include "video_format.h"
@@ -13,9 +14,9 @@ class CaptureFilter;
 
 // The filter's only pin, "Capture": an output pin of category PIN_CATEGORY_CAPTURE that offers
 // the device's formats, lets them be chosen through IAMStreamConfig, and negotiates the
-// allocator the streaming thread takes its buffers from. It lives inside its filter and shares
-// the filter's reference count and lock.
-class CapturePin : public IPin, public IKsPropertySet, public IAMStreamConfig {
+// allocator the streaming thread takes its buffers from, and reports the filter's dropped frames.
+// It lives inside its filter and shares the filter's reference count and lock.
+class CapturePin : public IPin, public IKsPropertySet, public IAMStreamConfig, public DroppedFramesReport {
 public:
     explicit CapturePin(CaptureFilter& filter);
 

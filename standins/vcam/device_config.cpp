@@ -80,6 +80,8 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.capsSize = *size;
     if (auto limit = readNumber(bag, L"FrameLimit"))
         config.frameLimit = *limit;
+    if (auto every = readNumber(bag, L"DropEvery"))
+        config.dropEvery = *every;
     return S_OK;
 }
 

@@ -22,6 +22,7 @@ struct DeviceConfig {
     std::set<int> failStreamCaps;
     DWORD capsSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     DWORD frameLimit = 0;
+    DWORD dropEvery = 0;
     bool unthrottled = false;
 };
 

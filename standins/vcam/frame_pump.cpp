@@ -44,7 +44,6 @@ void FramePump::run(IReferenceClock* clock, REFERENCE_TIME streamStart) {
     clock_ = clock;
     runStart_ = clock ? streamStart : performanceCounterTime();
     originPending_ = true;
-    framesThisRun_ = 0;
     running_ = true;
     halted_ = false;
     ++generation_;
@@ -91,6 +90,10 @@ void FramePump::threadMain() {
         CoUninitialize();
 }
 
+bool FramePump::dropsOnPurpose(uint32_t sequence) const {
+    return settings_.dropEvery && (static_cast<uint64_t>(sequence) + 1) % settings_.dropEvery == 0;
+}
+
 void FramePump::stream() {
     FrameSource source(settings_.geometry, settings_.tag);
     if (FAILED(source.initialize())) {
@@ -115,44 +118,52 @@ void FramePump::stream() {
 
         // A run resumed after a pause goes on from the stream time it resumes at.
         if (originPending_) {
-            origin_ = std::max<REFERENCE_TIME>(0, current - runStart_);
+            nextTime_ = std::max<REFERENCE_TIME>(0, current - runStart_);
             originPending_ = false;
         }
         if (!settings_.unthrottled) {
             // Late by a whole frame or more (downstream was slow): like a camera, drop what
             // could not be delivered instead of sending a burst to catch up.
-            const REFERENCE_TIME elapsed = current - runStart_ - origin_;
-            const uint64_t slot = elapsed > 0 ? static_cast<uint64_t>(elapsed / pacing_) : 0;
-            framesThisRun_ = std::max(framesThisRun_, slot);
-        }
-        const REFERENCE_TIME streamTime = origin_ + static_cast<REFERENCE_TIME>(framesThisRun_) * pacing_;
-        if (!settings_.unthrottled) {
-            const REFERENCE_TIME due = runStart_ + streamTime;
+            const REFERENCE_TIME late = current - runStart_ - nextTime_;
+            if (late >= pacing_) {
+                const uint64_t missed = static_cast<uint64_t>(late / pacing_);
+                nextTime_ += static_cast<REFERENCE_TIME>(missed) * pacing_;
+                settings_.counters->dropped(missed);
+            }
+            const REFERENCE_TIME due = runStart_ + nextTime_;
             if (current < due) {
                 wake_.wait_for(lock, std::chrono::microseconds((due - current + 9) / 10));
                 continue;
             }
         }
+        const REFERENCE_TIME streamTime = nextTime_;
 
-        lock.unlock();
-        // Unthrottled frames carry no time, so renderers do not hold them back.
-        const HRESULT hr = deliver(source, sequence, settings_.unthrottled ? nullptr : &streamTime);
-        const bool delivered = hr == S_OK || hr == S_FALSE;
         bool reportLoss = false;
-        lock.lock();
-
-        if (delivered) {
+        if (dropsOnPurpose(sequence)) {
+            // Captured and thrown away: its number and its time slot are gone.
             ++sequence;
-            if (generation == generation_)
-                ++framesThisRun_;
-            if (settings_.frameLimit && sequence >= settings_.frameLimit) {
-                lost_ = true;
-                reportLoss = true;
+            nextTime_ += pacing_;
+            settings_.counters->dropped(1);
+            reportLoss = settings_.frameLimit && sequence >= settings_.frameLimit;
+        } else {
+            lock.unlock();
+            long size = -1;
+            // Unthrottled frames carry no time, so renderers do not hold them back.
+            const HRESULT hr = deliver(source, sequence, settings_.unthrottled ? nullptr : &streamTime, &size);
+            if (size >= 0)
+                settings_.counters->delivered(size);
+            lock.lock();
+            if (hr == S_OK || hr == S_FALSE) {
+                ++sequence;
+                if (generation == generation_)
+                    nextTime_ += pacing_;
+                reportLoss = settings_.frameLimit && sequence >= settings_.frameLimit;
             }
+            if (hr != S_OK)
+                halted_ = true;
         }
-        if (hr != S_OK)
-            halted_ = true;
         if (reportLoss) {
+            lost_ = true;
             lock.unlock();
             settings_.notifier->notifyGraph(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED), 0);
             lock.lock();
@@ -160,7 +171,7 @@ void FramePump::stream() {
     }
 }
 
-HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime) {
+HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime, long* size) {
     ComPtr<IMediaSample> sample;
     HRESULT hr = settings_.allocator->GetBuffer(&sample, nullptr, nullptr, 0);
     if (FAILED(hr))
@@ -182,5 +193,6 @@ HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFEREN
     sample->SetSyncPoint(TRUE);
     sample->SetDiscontinuity(sequence == 0);
     sample->SetPreroll(FALSE);
+    *size = static_cast<long>(used);
     return settings_.receiver->Receive(sample.Get());
 }

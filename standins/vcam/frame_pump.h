@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "frame_counters.h"
 #include "video_format.h"
 
 // Where the streaming thread reports what the graph must hear (an unplugged device).
@@ -22,10 +23,12 @@ struct PumpSettings {
     FrameGeometry geometry;
     DWORD tag = 0;
     uint32_t frameLimit = 0;  // 0: no limit
+    uint32_t dropEvery = 0;   // N: every Nth frame is dropped; 0: none
     bool unthrottled = false;
     Microsoft::WRL::ComPtr<IMemAllocator> allocator;
     Microsoft::WRL::ComPtr<IMemInputPin> receiver;
     GraphNotifier* notifier = nullptr;  // outlives the pump
+    FrameCounters* counters = nullptr;  // outlives the pump; reset by its owner
 };
 
 // The device's streaming thread: from start() to finish() it exists; between run() and
@@ -50,7 +53,10 @@ private:
     static DWORD WINAPI threadStart(void* pump);
     void threadMain();
     void stream();
-    HRESULT deliver(class FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime);
+    // Hands one frame downstream; `size` gets its length once Receive was called.
+    HRESULT deliver(class FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime, long* size);
+    // Whether the device drops this frame on purpose (DropEvery).
+    bool dropsOnPurpose(uint32_t sequence) const;
     REFERENCE_TIME now(IReferenceClock* clock) const;
 
     PumpSettings settings_;
@@ -66,8 +72,7 @@ private:
     Microsoft::WRL::ComPtr<IReferenceClock> clock_;
     REFERENCE_TIME runStart_ = 0;
     bool originPending_ = false;
-    REFERENCE_TIME origin_ = 0;  // stream time of the run's first frame
-    uint64_t framesThisRun_ = 0;
+    REFERENCE_TIME nextTime_ = 0;  // stream time the next frame falls due at
 
     HANDLE thread_ = nullptr;
     DWORD threadId_ = 0;

@@ -1,4 +1,4 @@
-// Frames through the platform's graph: size, stamp, picture, pacing and the frame limit.
+// Frames through the platform's graph: size, stamp, picture, pacing, late frames and the frame limit.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <dshow.h>
@@ -479,4 +479,10 @@ TEST(VcamFrames, AfterASlowConsumerFramesResumeAtTheRateInsteadOfInABurst) {
     // The frame after the stall is stamped about a second after the first one.
     EXPECT_GT(frames[1].time - frames[0].time, 0.9);
     expectNumberedFromZero(frames);
+    // The frames the stall cost are counted as dropped.
+    ComPtr<IAMDroppedFrames> report;
+    ASSERT_EQ(graph.captureFilter()->QueryInterface(IID_PPV_ARGS(&report)), S_OK);
+    LONG dropped = 0;
+    ASSERT_EQ(report->GetNumDropped(&dropped), S_OK);
+    EXPECT_GE(dropped, 40);
 }
