@@ -112,6 +112,12 @@ HRESULT CaptureFilter::pauseFromStopped() {
         settings.notifier = this;
         counters_.reset();
         settings.counters = &counters_;
+        // The device may have come or gone while stopped: tell the graph before streaming.
+        if (auto change = presence_.poll())
+            notifyGraph(EC_DEVICE_LOST, identity(), *change ? 1 : 0);
+        settings.presence = &presence_;
+        settings.identity = identity();
+        settings.absent = !presence_.present();
         auto pump = std::make_unique<FramePump>(std::move(settings));
         hr = pump->start();
         if (FAILED(hr)) {
@@ -246,10 +252,12 @@ STDMETHODIMP CaptureFilter::Load(IPropertyBag* bag, IErrorLog*) {
             return hr;
         if (config.failLoadAfter && !admitLoad(config.name, *config.failLoadAfter))
             return E_FAIL;
+        const std::wstring key = DevicePresence::findDeviceKey(config.name, config.devicePath);
         std::lock_guard<std::recursive_mutex> guard(lock_);
         if (pin_.isConnected())
             return VFW_E_ALREADY_CONNECTED;
         config_ = std::move(config);
+        presence_.watch(key);
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;
@@ -303,6 +311,10 @@ STDMETHODIMP CaptureFilter::GetFriendlyName(LPWSTR name, UINT capacity) {
     std::wcsncpy(name, config_.name.c_str(), capacity - 1);
     name[capacity - 1] = L'\0';
     return S_OK;
+}
+
+LONG_PTR CaptureFilter::identity() {
+    return reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this)));
 }
 
 void CaptureFilter::notifyGraph(long code, LONG_PTR param1, LONG_PTR param2) {

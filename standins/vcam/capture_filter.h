@@ -11,6 +11,7 @@
 #include "capture_pin.h"
 #include "device_config.h"
 #include "device_info.h"
+#include "device_presence.h"
 #include "dropped_frames.h"
 #include "frame_counters.h"
 #include "frame_pump.h"
@@ -80,6 +81,8 @@ private:
     ~CaptureFilter();
     HRESULT pauseFromStopped();
     void notifyGraph(long code, LONG_PTR param1, LONG_PTR param2) override;
+    // What EC_DEVICE_LOST carries as its first parameter: our IUnknown.
+    LONG_PTR identity();
 
     ModuleObjectCount count_;
     LONG refs_ = 1;
@@ -90,6 +93,7 @@ private:
     std::wstring name_;
     DeviceConfig config_;
     FrameCounters counters_;  // before the pin, which reports them too
+    DevicePresence presence_;
     CapturePin pin_;
     std::unique_ptr<FramePump> pump_;
 };

@@ -65,6 +65,7 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         return E_POINTER;
     if (auto name = readString(bag, L"FriendlyName"))
         config.name = *name;
+    config.devicePath = readString(bag, L"DevicePath");
     if (auto formats = readString(bag, L"Formats"))
         config.formats = parseVideoFormatList(*formats);
     if (auto tag = readNumber(bag, L"Tag"))

@@ -12,6 +12,7 @@
 // What one device is, as its registry key describes it (read through the moniker's property bag).
 struct DeviceConfig {
     std::wstring name;                                  // FriendlyName
+    std::optional<std::wstring> devicePath;             // DevicePath; real devices may have none
     std::vector<VideoFormat> formats = defaultVideoFormats();
     DWORD tag = 0;
     // Fault switches, for tests that need a misbehaving device.

@@ -9,6 +9,9 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 constexpr REFERENCE_TIME kDefaultInterval = 333333;  // 30 fps
+// How often a running stream looks at the device's presence, and so its longest sleep.
+constexpr ULONGLONG kPresencePollMs = 20;
+constexpr REFERENCE_TIME kPresencePoll = kPresencePollMs * 10000;
 
 REFERENCE_TIME performanceCounterTime() {
     LARGE_INTEGER counter, frequency;
@@ -21,7 +24,8 @@ REFERENCE_TIME performanceCounterTime() {
 
 FramePump::FramePump(PumpSettings settings)
     : settings_(std::move(settings)),
-      pacing_(settings_.geometry.interval > 0 ? settings_.geometry.interval : kDefaultInterval) {}
+      pacing_(settings_.geometry.interval > 0 ? settings_.geometry.interval : kDefaultInterval),
+      silent_(settings_.absent) {}
 
 FramePump::~FramePump() {
     requestExit();
@@ -94,6 +98,21 @@ bool FramePump::dropsOnPurpose(uint32_t sequence) const {
     return settings_.dropEvery && (static_cast<uint64_t>(sequence) + 1) % settings_.dropEvery == 0;
 }
 
+void FramePump::watchPresence(std::unique_lock<std::mutex>& lock) {
+    const ULONGLONG now = GetTickCount64();
+    if (!settings_.presence || now - lastPoll_ < kPresencePollMs)
+        return;
+    lastPoll_ = now;
+    const auto change = settings_.presence->poll();
+    if (!change)
+        return;
+    if (!*change)
+        silent_ = true;
+    lock.unlock();
+    settings_.notifier->notifyGraph(EC_DEVICE_LOST, settings_.identity, *change ? 1 : 0);
+    lock.lock();
+}
+
 void FramePump::stream() {
     FrameSource source(settings_.geometry, settings_.tag);
     if (FAILED(source.initialize())) {
@@ -116,6 +135,14 @@ void FramePump::stream() {
         if (generation != generation_ || exiting_)
             continue;
 
+        watchPresence(lock);
+        if (generation != generation_ || exiting_)
+            continue;
+        if (silent_) {
+            wake_.wait_for(lock, std::chrono::milliseconds(kPresencePollMs));
+            continue;
+        }
+
         // A run resumed after a pause goes on from the stream time it resumes at.
         if (originPending_) {
             nextTime_ = std::max<REFERENCE_TIME>(0, current - runStart_);
@@ -132,7 +159,8 @@ void FramePump::stream() {
             }
             const REFERENCE_TIME due = runStart_ + nextTime_;
             if (current < due) {
-                wake_.wait_for(lock, std::chrono::microseconds((due - current + 9) / 10));
+                const REFERENCE_TIME wait = std::min(due - current, kPresencePoll);
+                wake_.wait_for(lock, std::chrono::microseconds((wait + 9) / 10));
                 continue;
             }
         }

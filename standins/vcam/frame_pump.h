@@ -7,10 +7,11 @@
 #include <cstdint>
 #include <mutex>
 
+#include "device_presence.h"
 #include "frame_counters.h"
 #include "video_format.h"
 
-// Where the streaming thread reports what the graph must hear (an unplugged device).
+// Where the streaming thread reports what the graph must hear (a device gone or back).
 class GraphNotifier {
 public:
     virtual void notifyGraph(long code, LONG_PTR param1, LONG_PTR param2) = 0;
@@ -29,11 +30,15 @@ struct PumpSettings {
     Microsoft::WRL::ComPtr<IMemInputPin> receiver;
     GraphNotifier* notifier = nullptr;  // outlives the pump
     FrameCounters* counters = nullptr;  // outlives the pump; reset by its owner
+    DevicePresence* presence = nullptr;  // outlives the pump; polled while running
+    LONG_PTR identity = 0;               // the filter's IUnknown, for EC_DEVICE_LOST
+    bool absent = false;                 // the device was unplugged when the stream started
 };
 
 // The device's streaming thread: from start() to finish() it exists; between run() and
 // pause() it delivers frames downstream, one per frame interval of the graph's clock
-// (or as fast as downstream takes them when unthrottled).
+// (or as fast as downstream takes them when unthrottled), and watches the device's presence.
+// Once the device is unplugged the stream stays silent, even after it is plugged back.
 class FramePump {
 public:
     explicit FramePump(PumpSettings settings);
@@ -57,6 +62,8 @@ private:
     HRESULT deliver(class FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime, long* size);
     // Whether the device drops this frame on purpose (DropEvery).
     bool dropsOnPurpose(uint32_t sequence) const;
+    // Polls the presence when due and tells the graph of a change; called with the lock held.
+    void watchPresence(std::unique_lock<std::mutex>& lock);
     REFERENCE_TIME now(IReferenceClock* clock) const;
 
     PumpSettings settings_;
@@ -68,6 +75,8 @@ private:
     bool running_ = false;
     bool halted_ = false;  // downstream refused a frame: wait for the next run
     bool lost_ = false;    // frame limit reached: the device is gone for this stream
+    bool silent_ = false;  // unplugged during (or before) this stream
+    ULONGLONG lastPoll_ = 0;
     uint64_t generation_ = 0;
     Microsoft::WRL::ComPtr<IReferenceClock> clock_;
     REFERENCE_TIME runStart_ = 0;

@@ -122,4 +122,11 @@ void VcamDevices::add(const VcamDevice& device) {
         key.setDword(name.c_str(), value);
     for (const auto& [name, value] : device.strings)
         key.setString(name.c_str(), value);
+    if (device.devicePath)
+        key.setString(L"DevicePath", *device.devicePath);
+}
+
+void VcamDevices::setDword(const std::wstring& key, const std::wstring& name, DWORD value) {
+    Key device(HKEY_CLASSES_ROOT, std::wstring(kInstanceRoot) + L"\\" + key);
+    device.setDword(name.c_str(), value);
 }

@@ -12,6 +12,7 @@ struct VcamDevice {
     DWORD tag = 0;                                 // Tag
     std::map<std::wstring, DWORD> dwords;          // fault switches: NoStreamConfig, FailLoadAfter, FrameLimit, CapsSize, ...
     std::map<std::wstring, std::wstring> strings;  // FailStreamCaps, ...
+    std::optional<std::wstring> devicePath = std::nullopt;  // DevicePath; nullopt: none, as some real devices
 };
 
 // A device with the given formats and Tag, and no fault switches.
@@ -34,6 +35,9 @@ public:
     explicit VcamDevices(const std::vector<VcamDevice>& devices);
     ~VcamDevices();
     void add(const VcamDevice& device);
+    // Writes a REG_DWORD on a device's key while it is in use, e.g. `Unplugged` 1 to unplug it
+    // and 0 to plug it back.
+    static void setDword(const std::wstring& key, const std::wstring& name, DWORD value);
     static const CLSID& filterClsid();
 
     VcamDevices(const VcamDevices&) = delete;

@@ -1,0 +1,28 @@
+#pragma once
+#include <windows.h>
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+// Whether the device is plugged in, as its registry key says: a REG_DWORD `Unplugged` of 1 means
+// removed, 0 or absent means present. Tests flip it from any process; the streaming thread polls
+// it while the device streams. The device is present until a poll says otherwise.
+class DevicePresence {
+public:
+    // Finds the device's key under the video-input category (relative to HKEY_CLASSES_ROOT): the
+    // first key of this filter class with the same DevicePath, or with the same FriendlyName when
+    // the device has no DevicePath. Empty when there is none (the device is then always present).
+    static std::wstring findDeviceKey(const std::wstring& name, const std::optional<std::wstring>& devicePath);
+
+    // Watches the given key from now on; the device counts as present.
+    void watch(const std::wstring& keyPath);
+    bool present() const;
+    // Reads the key; returns the new presence when it changed since the last poll.
+    std::optional<bool> poll();
+
+private:
+    mutable std::mutex mutex_;
+    std::wstring keyPath_;
+    bool present_ = true;
+};
