@@ -38,8 +38,8 @@ void fillConfigCaps(const VideoFormat& format, const AM_MEDIA_TYPE& mt, BYTE* bu
     VIDEO_STREAM_CONFIG_CAPS caps;
     std::memset(&caps, 0, sizeof(caps));
     const LONG rows = std::abs(format.height);
-    const REFERENCE_TIME interval = frameInterval(format.fps);
     const double bits = static_cast<double>(imageSizeOf(format.layout, format.width, format.height)) * 8.0;
+    auto bitRate = [bits](double fps) { return static_cast<LONG>(std::min(bits * fps, 2.0e9)); };
     caps.guid = mt.formattype;
     caps.VideoStandard = 0;
     caps.InputSize = {format.width, rows};
@@ -48,9 +48,10 @@ void fillConfigCaps(const VideoFormat& format, const AM_MEDIA_TYPE& mt, BYTE* bu
     caps.CropAlignX = caps.CropAlignY = 1;
     caps.MinOutputSize = caps.MaxOutputSize = caps.InputSize;
     caps.OutputGranularityX = caps.OutputGranularityY = 1;
-    caps.MinFrameInterval = caps.MaxFrameInterval = interval;
-    caps.MinBitsPerSecond = caps.MaxBitsPerSecond =
-        interval ? static_cast<LONG>(std::min(bits * 1e7 / static_cast<double>(interval), 2.0e9)) : 0;
+    caps.MinFrameInterval = minFrameInterval(format);
+    caps.MaxFrameInterval = maxFrameInterval(format);
+    caps.MinBitsPerSecond = bitRate(format.minFps);
+    caps.MaxBitsPerSecond = bitRate(format.maxFps);
     std::memcpy(buffer, &caps, std::min(size, sizeof(caps)));
 }
 

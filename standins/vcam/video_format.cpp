@@ -124,13 +124,26 @@ std::optional<VideoFormat> parseVideoFormat(std::wstring_view text) {
         return std::nullopt;
     auto width = parseInteger(size.substr(0, x));
     auto height = parseInteger(size.substr(x + 1, at - x - 1));
-    auto fps = parseRate(size.substr(at + 1));
-    if (!width || !height || !fps || *width <= 0 || *width > kMaxSide || *height == 0 ||
-        std::labs(*height) > kMaxSide)
+    if (!width || !height || *width <= 0 || *width > kMaxSide || *height == 0 || std::labs(*height) > kMaxSide)
         return std::nullopt;
     format.width = *width;
     format.height = *height;
-    format.fps = *fps;
+    std::wstring_view rates = size.substr(at + 1);
+    size_t dash = rates.find(L'-');
+    if (dash == std::wstring_view::npos) {
+        auto fps = parseRate(rates);
+        if (!fps)
+            return std::nullopt;
+        format.fps = format.minFps = format.maxFps = *fps;
+    } else {
+        // A range needs real rates at both ends: a 0 fps end has no frame interval.
+        auto low = parseRate(rates.substr(0, dash));
+        auto high = parseRate(rates.substr(dash + 1));
+        if (!low || !high || *low <= 0 || *high < *low)
+            return std::nullopt;
+        format.minFps = *low;
+        format.fps = format.maxFps = *high;
+    }
 
     bool known = false;
     for (const auto& info : kLayouts) {
@@ -199,6 +212,10 @@ REFERENCE_TIME frameInterval(double fps) {
         return 0;
     return static_cast<REFERENCE_TIME>(std::llround(10000000.0 / fps));
 }
+
+REFERENCE_TIME minFrameInterval(const VideoFormat& format) { return frameInterval(format.maxFps); }
+
+REFERENCE_TIME maxFrameInterval(const VideoFormat& format) { return frameInterval(format.minFps); }
 
 DWORD imageSizeOf(PixelLayout layout, LONG width, LONG height) {
     DWORD rows = static_cast<DWORD>(std::labs(height));
@@ -282,7 +299,7 @@ bool describesCapability(const AM_MEDIA_TYPE& mt, const VideoFormat& format) {
         return false;
     auto geometry = geometryOf(mt);
     return geometry && geometry->width == format.width && geometry->height == format.height &&
-           geometry->interval >= 0;
+           geometry->interval >= minFrameInterval(format) && geometry->interval <= maxFrameInterval(format);
 }
 
 std::optional<FrameGeometry> geometryOf(const AM_MEDIA_TYPE& mt) {

@@ -12,16 +12,20 @@
 // The pixel layouts the device can produce, one per media subtype.
 enum class PixelLayout { Rgb1, Rgb4, Rgb8, Rgb555, Rgb565, Rgb24, Rgb32, Yuy2, Mjpg, Nv12 };
 
-// One capability as configured: "WIDTHxHEIGHT@FPS SUBTYPE [VIH2]".
+// One capability as configured: "WIDTHxHEIGHT@FPS SUBTYPE [VIH2]" or, for a range of rates,
+// "WIDTHxHEIGHT@MINFPS-MAXFPS SUBTYPE [VIH2]".
 struct VideoFormat {
     LONG width = 0;
-    LONG height = 0;  // negative: top-down
-    double fps = 0;   // 0: no frame interval
+    LONG height = 0;   // negative: top-down
+    double fps = 0;    // the rate offered by default (the highest of a range); 0: no frame interval
+    double minFps = 0; // the range SetFormat accepts; both equal fps for a single rate
+    double maxFps = 0;
     PixelLayout layout = PixelLayout::Yuy2;
     bool videoInfo2 = false;
 };
 
-// One entry, e.g. "640x480@29.97 YUY2" or "320x-240@15 RGB24 VIH2"; nullopt when malformed.
+// One entry, e.g. "640x480@29.97 YUY2", "1280x720@5-60 MJPG" or "320x-240@15 RGB24 VIH2";
+// nullopt when malformed.
 std::optional<VideoFormat> parseVideoFormat(std::wstring_view text);
 // A ';'-separated list; malformed entries are left out, empty entries ignored.
 std::vector<VideoFormat> parseVideoFormatList(std::wstring_view text);
@@ -38,14 +42,17 @@ unsigned paletteSizeOf(PixelLayout layout);
 // Fills paletteSizeOf(layout) entries: black/white, the 16 VGA colours, or a colour cube with greys.
 void fillPalette(PixelLayout layout, RGBQUAD* colors);
 
-// 100 ns units per frame; 0 for 0 fps.
+// 100 ns units per frame, to the nearest unit; 0 for 0 fps.
 REFERENCE_TIME frameInterval(double fps);
+// The shortest and longest frame intervals a capability accepts.
+REFERENCE_TIME minFrameInterval(const VideoFormat& format);
+REFERENCE_TIME maxFrameInterval(const VideoFormat& format);
 // Bytes of one uncompressed frame (for MJPG: the largest frame the device sends).
 DWORD imageSizeOf(PixelLayout layout, LONG width, LONG height);
 
 // The media type the device offers for a capability.
 MediaType makeMediaType(const VideoFormat& format);
-// Whether a media type describes this capability (the frame interval may differ).
+// Whether a media type describes this capability, its frame interval within the capability's range.
 bool describesCapability(const AM_MEDIA_TYPE& mt, const VideoFormat& format);
 
 // What the streaming side needs to know of a connected media type.
