@@ -25,7 +25,8 @@ HRESULT CaptureFilter::create(REFIID iid, void** object) {
     return hr;
 }
 
-CaptureFilter::CaptureFilter() : DroppedFramesReport(counters_), pin_(*this) {}
+CaptureFilter::CaptureFilter()
+    : DroppedFramesReport(counters_), VideoProcAmp(controls_), CameraControl(controls_), pin_(*this) {}
 
 CaptureFilter::~CaptureFilter() {
     // The graph stops its filters before letting them go; this covers a filter used alone.
@@ -53,6 +54,10 @@ STDMETHODIMP CaptureFilter::QueryInterface(REFIID iid, void** object) {
         *object = static_cast<IVirtualCameraInfo*>(this);
     else if (iid == IID_IAMDroppedFrames)
         *object = static_cast<IAMDroppedFrames*>(this);
+    else if (iid == IID_IAMVideoProcAmp && controls_.offers(ControlFamily::VideoProcAmp))
+        *object = static_cast<IAMVideoProcAmp*>(this);
+    else if (iid == IID_IAMCameraControl && controls_.offers(ControlFamily::CameraControl))
+        *object = static_cast<IAMCameraControl*>(this);
     else
         return E_NOINTERFACE;
     AddRef();
@@ -118,6 +123,7 @@ HRESULT CaptureFilter::pauseFromStopped() {
         settings.presence = &presence_;
         settings.identity = identity();
         settings.absent = !presence_.present();
+        settings.controls = &controls_;
         auto pump = std::make_unique<FramePump>(std::move(settings));
         hr = pump->start();
         if (FAILED(hr)) {
@@ -258,6 +264,7 @@ STDMETHODIMP CaptureFilter::Load(IPropertyBag* bag, IErrorLog*) {
             return VFW_E_ALREADY_CONNECTED;
         config_ = std::move(config);
         presence_.watch(key);
+        controls_.configure(config_.controls);
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;

@@ -8,14 +8,17 @@
 #include <mutex>
 #include <string>
 
+#include "camera_control.h"
 #include "capture_pin.h"
 #include "device_config.h"
+#include "device_controls.h"
 #include "device_info.h"
 #include "device_presence.h"
 #include "dropped_frames.h"
 #include "frame_counters.h"
 #include "frame_pump.h"
 #include "module.h"
+#include "video_proc_amp.h"
 
 // The virtual capture device: a live source filter with one output pin. The device moniker
 // configures it through IPersistPropertyBag when it binds.
@@ -25,6 +28,8 @@ class CaptureFilter final : public IBaseFilter,
                       public ISpecifyPropertyPages,
                       public IVirtualCameraInfo,
                       public DroppedFramesReport,
+                      public VideoProcAmp,
+                      public CameraControl,
                       private GraphNotifier {
 public:
     static HRESULT create(REFIID iid, void** object);
@@ -94,6 +99,7 @@ private:
     DeviceConfig config_;
     FrameCounters counters_;  // before the pin, which reports them too
     DevicePresence presence_;
+    DeviceControls controls_;  // for the filter's life, whatever streams come and go
     CapturePin pin_;
     std::unique_ptr<FramePump> pump_;
 };

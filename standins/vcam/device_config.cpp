@@ -70,6 +70,8 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.formats = parseVideoFormatList(*formats);
     if (auto tag = readNumber(bag, L"Tag"))
         config.tag = *tag;
+    if (auto controls = readString(bag, L"Controls"))
+        config.controls = parseControlList(*controls);
     config.noStreamConfig = readSwitch(bag, L"NoStreamConfig");
     config.noPropertyPages = readSwitch(bag, L"NoPropertyPages");
     config.failJoin = readSwitch(bag, L"FailJoin");

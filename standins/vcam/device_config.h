@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "device_controls.h"
 #include "video_format.h"
 
 // What one device is, as its registry key describes it (read through the moniker's property bag).
@@ -15,6 +16,7 @@ struct DeviceConfig {
     std::optional<std::wstring> devicePath;             // DevicePath; real devices may have none
     std::vector<VideoFormat> formats = defaultVideoFormats();
     DWORD tag = 0;
+    std::vector<ControlSpec> controls;                  // Controls; none: no control interfaces
     // Fault switches, for tests that need a misbehaving device.
     bool noStreamConfig = false;
     bool noPropertyPages = false;

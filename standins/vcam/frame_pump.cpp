@@ -94,6 +94,10 @@ void FramePump::threadMain() {
         CoUninitialize();
 }
 
+REFERENCE_TIME FramePump::framePeriod() const {
+    return std::max(pacing_, settings_.controls ? settings_.controls->exposureTime() : 0);
+}
+
 bool FramePump::dropsOnPurpose(uint32_t sequence) const {
     return settings_.dropEvery && (static_cast<uint64_t>(sequence) + 1) % settings_.dropEvery == 0;
 }
@@ -148,13 +152,14 @@ void FramePump::stream() {
             nextTime_ = std::max<REFERENCE_TIME>(0, current - runStart_);
             originPending_ = false;
         }
+        const REFERENCE_TIME period = framePeriod();
         if (!settings_.unthrottled) {
             // Late by a whole frame or more (downstream was slow): like a camera, drop what
             // could not be delivered instead of sending a burst to catch up.
             const REFERENCE_TIME late = current - runStart_ - nextTime_;
-            if (late >= pacing_) {
-                const uint64_t missed = static_cast<uint64_t>(late / pacing_);
-                nextTime_ += static_cast<REFERENCE_TIME>(missed) * pacing_;
+            if (late >= period) {
+                const uint64_t missed = static_cast<uint64_t>(late / period);
+                nextTime_ += static_cast<REFERENCE_TIME>(missed) * period;
                 settings_.counters->dropped(missed);
             }
             const REFERENCE_TIME due = runStart_ + nextTime_;
@@ -170,21 +175,22 @@ void FramePump::stream() {
         if (dropsOnPurpose(sequence)) {
             // Captured and thrown away: its number and its time slot are gone.
             ++sequence;
-            nextTime_ += pacing_;
+            nextTime_ += period;
             settings_.counters->dropped(1);
             reportLoss = settings_.frameLimit && sequence >= settings_.frameLimit;
         } else {
             lock.unlock();
             long size = -1;
             // Unthrottled frames carry no time, so renderers do not hold them back.
-            const HRESULT hr = deliver(source, sequence, settings_.unthrottled ? nullptr : &streamTime, &size);
+            const HRESULT hr =
+                deliver(source, sequence, settings_.unthrottled ? nullptr : &streamTime, period, &size);
             if (size >= 0)
                 settings_.counters->delivered(size);
             lock.lock();
             if (hr == S_OK || hr == S_FALSE) {
                 ++sequence;
                 if (generation == generation_)
-                    nextTime_ += pacing_;
+                    nextTime_ += period;
                 reportLoss = settings_.frameLimit && sequence >= settings_.frameLimit;
             }
             if (hr != S_OK)
@@ -199,7 +205,8 @@ void FramePump::stream() {
     }
 }
 
-HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime, long* size) {
+HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime,
+                           REFERENCE_TIME period, long* size) {
     ComPtr<IMediaSample> sample;
     HRESULT hr = settings_.allocator->GetBuffer(&sample, nullptr, nullptr, 0);
     if (FAILED(hr))
@@ -208,12 +215,13 @@ HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFEREN
     hr = sample->GetPointer(&data);
     if (FAILED(hr))
         return hr;
-    const size_t used = source.fill(sequence, data, static_cast<size_t>(std::max<long>(0, sample->GetSize())));
+    const PictureTone tone = settings_.controls ? settings_.controls->tone() : PictureTone();
+    const size_t used = source.fill(sequence, tone, data, static_cast<size_t>(std::max<long>(0, sample->GetSize())));
     if (!used)
         return E_FAIL;
     sample->SetActualDataLength(static_cast<long>(used));
     if (streamTime) {
-        REFERENCE_TIME start = *streamTime, stop = *streamTime + pacing_;
+        REFERENCE_TIME start = *streamTime, stop = *streamTime + period;
         sample->SetTime(&start, &stop);
     } else {
         sample->SetTime(nullptr, nullptr);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "device_controls.h"
 #include "device_presence.h"
 #include "frame_counters.h"
 #include "video_format.h"
@@ -33,6 +34,7 @@ struct PumpSettings {
     DevicePresence* presence = nullptr;  // outlives the pump; polled while running
     LONG_PTR identity = 0;               // the filter's IUnknown, for EC_DEVICE_LOST
     bool absent = false;                 // the device was unplugged when the stream started
+    const DeviceControls* controls = nullptr;  // outlives the pump; read for every frame
 };
 
 // The device's streaming thread: from start() to finish() it exists; between run() and
@@ -59,7 +61,10 @@ private:
     void threadMain();
     void stream();
     // Hands one frame downstream; `size` gets its length once Receive was called.
-    HRESULT deliver(class FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime, long* size);
+    HRESULT deliver(class FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime,
+                    REFERENCE_TIME period, long* size);
+    // The time one frame takes: the frame interval, or a manual exposure that is longer.
+    REFERENCE_TIME framePeriod() const;
     // Whether the device drops this frame on purpose (DropEvery).
     bool dropsOnPurpose(uint32_t sequence) const;
     // Polls the presence when due and tells the graph of a change; called with the lock held.

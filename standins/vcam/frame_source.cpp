@@ -8,16 +8,33 @@ FrameSource::FrameSource(const FrameGeometry& geometry, DWORD tag)
     : geometry_(geometry), tag_(tag), picture_(geometry.width, std::abs(geometry.height)) {}
 
 HRESULT FrameSource::initialize() {
+    background_ = picture_.background();
     if (geometry_.layout == PixelLayout::Mjpg) {
-        canvas_ = picture_.background();
+        canvas_ = background_;
         return jpeg_.initialize();
     }
     backgroundFrame_.assign(geometry_.imageSize, 0);
-    writePictureRows(geometry_, picture_.background().data(), 0, picture_.rows(), backgroundFrame_.data());
+    writePictureRows(geometry_, background_.data(), 0, picture_.rows(), backgroundFrame_.data());
     return S_OK;
 }
 
-size_t FrameSource::fill(uint32_t sequence, BYTE* buffer, size_t capacity) {
+void FrameSource::useTone(const PictureTone& tone) {
+    if (tone == tone_)
+        return;
+    tone_ = tone;
+    toneTable_ = ToneTable(tone);
+    background_ = picture_.background();
+    toneTable_.apply(background_.data(), background_.size());
+    if (geometry_.layout == PixelLayout::Mjpg) {
+        canvas_ = background_;
+        canvasBoxTop_ = canvasBoxBottom_ = 0;
+    } else {
+        writePictureRows(geometry_, background_.data(), 0, picture_.rows(), backgroundFrame_.data());
+    }
+}
+
+size_t FrameSource::fill(uint32_t sequence, const PictureTone& tone, BYTE* buffer, size_t capacity) {
+    useTone(tone);
     if (geometry_.layout == PixelLayout::Mjpg)
         return fillJpeg(sequence, buffer, capacity);
     return fillUncompressed(sequence, buffer, capacity);
@@ -40,6 +57,8 @@ size_t FrameSource::fillUncompressed(uint32_t sequence, BYTE* buffer, size_t cap
     alignBand(&top, &bottom);
     band_.resize(static_cast<size_t>(bottom - top) * picture_.width());
     picture_.paintRows(sequence, top, bottom - top, band_.data());
+    if (tone_ != PictureTone())
+        toneTable_.apply(band_.data(), band_.size());
     writePictureRows(geometry_, band_.data(), top, bottom - top, buffer);
     stamp(sequence, buffer);
     return size;
@@ -50,12 +69,15 @@ size_t FrameSource::fillJpeg(uint32_t sequence, BYTE* buffer, size_t capacity) {
     // Put back the rows the last box covered, then paint this frame's box.
     if (canvasBoxBottom_ > canvasBoxTop_) {
         const size_t offset = static_cast<size_t>(canvasBoxTop_) * width;
-        std::memcpy(&canvas_[offset], &picture_.background()[offset],
+        std::memcpy(&canvas_[offset], &background_[offset],
                     static_cast<size_t>(canvasBoxBottom_ - canvasBoxTop_) * width * sizeof(Bgr));
     }
     picture_.boxRows(sequence, &canvasBoxTop_, &canvasBoxBottom_);
-    picture_.paintRows(sequence, canvasBoxTop_, canvasBoxBottom_ - canvasBoxTop_,
-                       &canvas_[static_cast<size_t>(canvasBoxTop_) * width]);
+    Bgr* box = &canvas_[static_cast<size_t>(canvasBoxTop_) * width];
+    const int boxRows = canvasBoxBottom_ - canvasBoxTop_;
+    picture_.paintRows(sequence, canvasBoxTop_, boxRows, box);
+    if (tone_ != PictureTone())
+        toneTable_.apply(box, static_cast<size_t>(boxRows) * width);
 
     if (FAILED(jpeg_.encode(reinterpret_cast<const BYTE*>(canvas_.data()), width, picture_.rows(), jpegBytes_)))
         return 0;
