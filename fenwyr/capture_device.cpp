@@ -3,6 +3,7 @@
 #include <iostream>
 #include <utility>
 
+#include "media_type.h"
 #include "running_object_table.h"
 #include "sent_message_wait.h"
 
@@ -17,6 +18,9 @@ bool failed(HRESULT hr, const char* message) {
     std::cout << message << std::endl;
     return true;
 }
+
+// How often the event thread drains the queue and samples the drop count.
+constexpr DWORD kEventPassMs = 250;
 
 // Any video subtype, as long as it comes with a VIDEOINFOHEADER.
 AM_MEDIA_TYPE grabberMediaType() {
@@ -104,6 +108,9 @@ bool CaptureDevice::build() {
         return false;
     if (failed(addGraphToRot(graph.Get(), &rotRegister), "Error adding graph to remote register"))
         return false;
+    // On the filter or its capture pin; a device without one reports no drops.
+    captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, captureFilter.Get(), IID_IAMDroppedFrames,
+                                  &droppedFrames);
     return true;
 }
 
@@ -115,6 +122,7 @@ void CaptureDevice::tearDown(bool keepMoniker) {
     built = false;
     // The host's callback must finish before the graph can stop; it may be waiting for this thread.
     sampleHandler_.closeDelivery();
+    sampleHandler_.mailbox().setRunning(false);
     if (mediaControl)
         mediaControl->StopWhenReady();
     // The event thread uses mediaEvent: end it before anything is released.
@@ -122,8 +130,7 @@ void CaptureDevice::tearDown(bool keepMoniker) {
     if (wakeEventThread)
         SetEvent(wakeEventThread);
     if (eventThread) {
-        HANDLE thread = eventThread;
-        waitDispatchingSentMessages([thread] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, thread);
+        waitForEventDispatchingSentMessages(eventThread, INFINITE);
         CloseHandle(eventThread);
         eventThread = nullptr;
     }
@@ -149,6 +156,7 @@ void CaptureDevice::tearDown(bool keepMoniker) {
     mediaControl.Reset();
     mediaEvent.Reset();
     outputPin.Reset();
+    droppedFrames.Reset();
     modulePin_.release();
 }
 
@@ -161,8 +169,20 @@ HRESULT CaptureDevice::startCapture() {
         return VFW_E_WRONG_STATE;
     if (!built)
         return E_POINTER;
+    AM_MEDIA_TYPE type{};
+    media_type::FrameLayout layout;
+    if (SUCCEEDED(outputPin->ConnectionMediaType(&type))) {
+        layout = media_type::layoutOf(type);
+        media_type::freeContents(type);
+    }
+    sampleHandler_.beginRun(layout);
+    sampleHandler_.setDropped(droppedFrames ? 0 : -1);
+    sampleHandler_.mailbox().setRunning(true);
     sampleHandler_.openDelivery();
-    return mediaControl->Run();
+    const HRESULT ran = mediaControl->Run();
+    if (FAILED(ran))
+        sampleHandler_.mailbox().setRunning(false);
+    return ran;
 }
 
 HRESULT CaptureDevice::stopCapture() {
@@ -171,14 +191,26 @@ HRESULT CaptureDevice::stopCapture() {
     if (!built)
         return E_POINTER;
     sampleHandler_.closeDelivery();
+    // A host thread waiting in grabFrame learns at once that no frame will come.
+    sampleHandler_.mailbox().setRunning(false);
     const HRESULT stopped = mediaControl->StopWhenReady();
     // A graph that would not stop keeps delivering, as before the call.
-    if (FAILED(stopped))
+    if (FAILED(stopped)) {
+        sampleHandler_.mailbox().setRunning(true);
         sampleHandler_.openDelivery();
+    }
     return stopped;
 }
 
-// Keeps the graph's event queue from growing; the events themselves are of no interest.
+void CaptureDevice::setFrameCallbackEx(FrameCallbackEx callback, void* userData) {
+    sampleHandler_.callbackEx().set(callback, userData);
+}
+
+HRESULT CaptureDevice::grabFrame(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs) {
+    return sampleHandler_.mailbox().take(buffer, capacity, info, timeoutMs);
+}
+
+// Keeps the graph's event queue from growing and samples the device's drop count.
 DWORD WINAPI CaptureDevice::eventLoop(void* parameter) {
     auto* device = static_cast<CaptureDevice*>(parameter);
     while (device->running) {
@@ -187,11 +219,14 @@ DWORD WINAPI CaptureDevice::eventLoop(void* parameter) {
         LONG_PTR second = 0;
         while (SUCCEEDED(device->mediaEvent->GetEvent(&code, &first, &second, 0)))
             device->mediaEvent->FreeEventParams(code, first, second);
-        // A drain every second; close wakes the thread early so that it ends at once.
-        if (device->wakeEventThread)
-            WaitForSingleObject(device->wakeEventThread, 1000);
-        else
-            Sleep(1000);
+        // Read here, not on the streaming thread, so a driver that locks around its counters
+        // cannot hold up frames.
+        long dropped = 0;
+        if (device->droppedFrames && SUCCEEDED(device->droppedFrames->GetNumDropped(&dropped)))
+            device->sampleHandler_.setDropped(dropped);
+        // Close wakes the thread early so that it ends at once.
+        if (WaitForSingleObject(device->wakeEventThread, kEventPassMs) == WAIT_FAILED)
+            Sleep(kEventPassMs);
     }
     return 0;
 }

@@ -30,6 +30,10 @@ struct CaptureDevice {
     HRESULT stopCapture();
     // Gives a closed record its device back when the device is enumerated again.
     void rebind(Microsoft::WRL::ComPtr<IMoniker> deviceMoniker);
+    // The described frame callback with the host's pointer; see setFrameCallbackEx.
+    void setFrameCallbackEx(FrameCallbackEx callback, void* userData);
+    // The newest frame for a polling host, from any thread; see grabFrame.
+    HRESULT grabFrame(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
 
     Microsoft::WRL::ComPtr<IMoniker> moniker;
     // The moniker's display name: the same device enumerated again has the same one.
@@ -45,6 +49,8 @@ struct CaptureDevice {
     Microsoft::WRL::ComPtr<IBaseFilter> grabberFilter;
     Microsoft::WRL::ComPtr<ISampleGrabber> grabber;
     Microsoft::WRL::ComPtr<IPin> outputPin;
+    // The device's drop counter, where it keeps one; read by the event thread.
+    Microsoft::WRL::ComPtr<IAMDroppedFrames> droppedFrames;
     HANDLE eventThread = nullptr;
     std::atomic<bool> running{false};
     // Set by close so the event thread ends at once instead of after its current 1000 ms wait.

@@ -17,6 +17,8 @@ constexpr size_t kListedDevices = 64;
 // The table's own storage goes when the library is unloaded; the records never do, because a
 // reference released after COM is gone would crash the host on its way out.
 std::vector<CaptureDevice*> devices;
+// grabFrame looks devices up from any thread while the init thread may append.
+SRWLOCK devicesLock = SRWLOCK_INIT;
 
 // Successful CoInitialize calls of init, each balanced by uninit.
 int comInitialisations = 0;
@@ -84,10 +86,16 @@ CaptureDevice* closedRecordOf(const std::wstring& name) {
 }
 
 void appendDevice(ComPtr<IMoniker> moniker, std::wstring name) {
-    devices.reserve(devices.size() + 1);
     auto record =
         std::make_unique<CaptureDevice>(std::move(moniker), std::move(name), static_cast<int32_t>(devices.size()));
-    devices.push_back(record.get());
+    AcquireSRWLockExclusive(&devicesLock);
+    try {
+        devices.push_back(record.get());
+    } catch (...) {
+        ReleaseSRWLockExclusive(&devicesLock);
+        throw;
+    }
+    ReleaseSRWLockExclusive(&devicesLock);
     record.release();
 }
 
@@ -164,9 +172,12 @@ DeviceInfo* listDevices() {
 }
 
 CaptureDevice* find(int32_t index) {
-    if (index < 0 || static_cast<size_t>(index) >= devices.size())
-        return nullptr;
-    return devices[static_cast<size_t>(index)];
+    CaptureDevice* device = nullptr;
+    AcquireSRWLockShared(&devicesLock);
+    if (index >= 0 && static_cast<size_t>(index) < devices.size())
+        device = devices[static_cast<size_t>(index)];
+    ReleaseSRWLockShared(&devicesLock);
+    return device;
 }
 
 }  // namespace device_table

@@ -91,4 +91,21 @@ FENWYR_API int32_t showCapturePinProperties(int32_t device) {
     return resultOnDevice(device, [](CaptureDevice& d) { return property_pages::showCapturePinProperties(d); });
 }
 
+FENWYR_API int32_t setFrameCallbackEx(int32_t device, FrameCallbackEx callback, void* userData) {
+    return resultOnDevice(device, [&](CaptureDevice& d) {
+        d.setFrameCallbackEx(callback, userData);
+        return S_OK;
+    });
+}
+
+FENWYR_API int32_t grabFrame(int32_t device, uint8_t* buffer, int32_t capacity, FrameInfo* info, int32_t timeoutMs) {
+    if (capacity < 0 || timeoutMs < 0)
+        return E_INVALIDARG;
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (!buffer || !info)
+            return E_POINTER;
+        return d.grabFrame(buffer, capacity, *info, timeoutMs);
+    });
+}
+
 }  // extern "C"

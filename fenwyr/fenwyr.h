@@ -105,6 +105,66 @@ FENWYR_API int32_t showFilterProperties(int32_t device);
 /* Shows the grabber output pin's property pages, modal: HRESULT of the dialog; E_POINTER when the device has no pin. */
 FENWYR_API int32_t showCapturePinProperties(int32_t device);
 
+/* ---- Frames with their description, and frames for hosts that poll ------------------------
+ * These exports may be called from any thread (grabFrame) or from the init thread
+ * (setFrameCallbackEx); they work beside the callback above. */
+
+/* One frame's description: 64 bytes, no padding. */
+typedef struct FrameInfo {
+    int32_t width;       /* pixels */
+    int32_t height;      /* pixels, always positive */
+    int32_t stride;      /* bytes per stored row of the first plane: RGB rows rounded up to 4 bytes,
+                            packed YUV width x bits / 8, planar YUV (NV12, YV12, I420) the luma row
+                            (width); 0 for compressed data */
+    int32_t bottomUp;    /* 1 when the first stored row is the bottom of the picture (RGB with a
+                            positive biHeight) */
+    int32_t pixelFormat; /* the same codes as ResolutionInfo.pixelFormat */
+    uint32_t fourcc;     /* the subtype's FOURCC for FOURCC subtypes (YUY2, NV12, MJPG, ...); 0 for RGB */
+    int32_t length;      /* bytes in this frame */
+    int32_t reserved;    /* 0 */
+    int64_t sampleTime;  /* the sample's start in stream time, 100 ns units; 0 when it carries none;
+                            the first frames after a start may be negative */
+    int64_t arrivalTime; /* when fenwyr received it: QueryPerformanceCounter in 100 ns units */
+    uint64_t sequence;   /* 0 for the first frame after each startCapture, then +1 for every frame
+                            fenwyr receives: a gap means frames the host missed */
+    int64_t dropped;     /* frames the device reports dropped since the graph ran (sampled every
+                            250 ms); -1 when the device does not report drops */
+} FrameInfo;
+
+typedef char fenwyr_check_FrameInfo_size[sizeof(FrameInfo) == 64 ? 1 : -1];
+typedef char fenwyr_check_FrameInfo_length[offsetof(FrameInfo, length) == 24 ? 1 : -1];
+typedef char fenwyr_check_FrameInfo_sampleTime[offsetof(FrameInfo, sampleTime) == 32 ? 1 : -1];
+typedef char fenwyr_check_FrameInfo_sequence[offsetof(FrameInfo, sequence) == 48 ? 1 : -1];
+typedef char fenwyr_check_FrameInfo_dropped[offsetof(FrameInfo, dropped) == 56 ? 1 : -1];
+
+/* The host's frame function with the frame's description and the host's own pointer. It runs on
+ * DirectShow's streaming thread; frame and info are valid only during the call. */
+typedef void (*FrameCallbackEx)(const uint8_t* frame, const FrameInfo* info, void* userData);
+
+/* Sends the device's frames, with their description, to callback (null: to none) from the next
+ * frame on; the plain callback, if set, gets them too. A frame never reaches a callback with
+ * another callback's userData. When this returns, the previous callback runs on no thread and is
+ * not called again, so the host may free its userData at once; while it waits for a running call
+ * it handles messages sent to this thread. Called from inside that device's own callback it does
+ * not wait (it cannot wait for itself): the running call is the last one. S_OK, or E_INVALIDARG
+ * outside the table. */
+FENWYR_API int32_t setFrameCallbackEx(int32_t device, FrameCallbackEx callback, void* userData);
+
+/* Copies the newest frame this host has not grabbed yet into buffer and describes it in info,
+ * waiting up to timeoutMs (0: no wait) for one. For hosts that cannot take callbacks on foreign
+ * threads: it may be called from any thread, also while another thread stops the device.
+ * The newest-frame copy starts with the device's first grabFrame call. Results:
+ *   S_OK;
+ *   HRESULT_FROM_WIN32(ERROR_TIMEOUT) (0x800705B4) when no frame came in time;
+ *   HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) (0x8007007A) when capacity is smaller than the
+ *     frame: info is filled (info->length is the size needed) and the frame stays for the next call;
+ *   VFW_E_NOT_RUNNING (0x80040226) at once when the device is not running and no unread frame is
+ *     left; a stopCapture on another thread ends a waiting call with it;
+ *   E_INVALIDARG outside the table or for a negative capacity or timeout;
+ *   E_POINTER for a null buffer or info. */
+FENWYR_API int32_t grabFrame(int32_t device, uint8_t* buffer, int32_t capacity, FrameInfo* info,
+                             int32_t timeoutMs);
+
 #ifdef __cplusplus
 }
 #endif

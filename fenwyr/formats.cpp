@@ -4,6 +4,8 @@
 #include <iostream>
 #include <memory>
 
+#include "media_type.h"
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -20,49 +22,6 @@ void printLine(const char* text) {
     std::cout << text << std::endl;
 }
 
-// The format block and the optional object a media type carries; the structure itself stays.
-void freeMediaTypeContents(AM_MEDIA_TYPE& type) {
-    if (type.cbFormat != 0) {
-        CoTaskMemFree(type.pbFormat);
-        type.cbFormat = 0;
-        type.pbFormat = nullptr;
-    }
-    if (type.pUnk) {
-        type.pUnk->Release();
-        type.pUnk = nullptr;
-    }
-}
-
-// A media type that IAMStreamConfig allocated, with everything it holds.
-struct MediaTypeDeleter {
-    void operator()(AM_MEDIA_TYPE* type) const {
-        freeMediaTypeContents(*type);
-        CoTaskMemFree(type);
-    }
-};
-using MediaTypePtr = std::unique_ptr<AM_MEDIA_TYPE, MediaTypeDeleter>;
-
-// Subtypes in the order they are compared; RGB555 and RGB565 keep their historical codes.
-int32_t pixelFormatCode(const GUID& subtype) {
-    static const struct {
-        const GUID* subtype;
-        int32_t code;
-    } codes[] = {
-        {&MEDIASUBTYPE_RGB1, 1},  {&MEDIASUBTYPE_RGB8, 2}, {&MEDIASUBTYPE_RGB555, 3}, {&MEDIASUBTYPE_RGB565, 4},
-        {&MEDIASUBTYPE_RGB24, 5}, {&MEDIASUBTYPE_RGB32, 6}, {&MEDIASUBTYPE_MJPG, 7},  {&MEDIASUBTYPE_YUY2, 8},
-    };
-    for (const auto& entry : codes) {
-        if (IsEqualGUID(subtype, *entry.subtype))
-            return entry.code;
-    }
-    return 0;
-}
-
-bool describable(const AM_MEDIA_TYPE& type) {
-    return IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.cbFormat >= sizeof(VIDEOINFOHEADER) &&
-           type.pbFormat != nullptr;
-}
-
 // Everything but the index.
 void describe(const AM_MEDIA_TYPE& type, ResolutionInfo& record) {
     VIDEOINFOHEADER info;
@@ -72,7 +31,7 @@ void describe(const AM_MEDIA_TYPE& type, ResolutionInfo& record) {
     record.bitCount = info.bmiHeader.biBitCount;
     // A frame time of 0 gives infinity, as the division says.
     record.framesPerSecond = static_cast<float>(1.0 / (static_cast<double>(info.AvgTimePerFrame) / 10000000.0));
-    record.pixelFormat = pixelFormatCode(type.subtype);
+    record.pixelFormat = media_type::pixelFormatCode(type.subtype);
 }
 
 // The capture pin's stream configuration; null, with nothing printed, on a device never opened.
@@ -140,14 +99,14 @@ ResolutionInfo* getResolutions(CaptureDevice* device) {
         AM_MEDIA_TYPE* obtained = nullptr;
         VIDEO_STREAM_CONFIG_CAPS caps;
         const HRESULT hr = config->GetStreamCaps(i, &obtained, reinterpret_cast<BYTE*>(&caps));
-        const MediaTypePtr type(obtained);
+        const media_type::Ptr type(obtained);
         if (hr == S_FALSE)
             break;
         if (FAILED(hr)) {
             std::cout << "Error enumerating stream caps id: " << i << std::endl;
             continue;
         }
-        if (type && describable(*type) && static_cast<size_t>(i) < kCapabilityRecords) {
+        if (type && media_type::hasVideoInfo(*type) && static_cast<size_t>(i) < kCapabilityRecords) {
             describe(*type, block[i]);
             block[i].index = i;
         }
@@ -171,9 +130,9 @@ ResolutionInfo* getResolution(CaptureDevice* device) {
         printLine("Error getting current media format: ");
         return record;
     }
-    if (describable(type))
+    if (media_type::hasVideoInfo(type))
         describe(type, *record);
-    freeMediaTypeContents(type);
+    media_type::freeContents(type);
     return record;
 }
 
@@ -187,7 +146,7 @@ void setResolution(CaptureDevice& device, int32_t capability) {
     AM_MEDIA_TYPE* obtained = nullptr;
     VIDEO_STREAM_CONFIG_CAPS caps;
     const HRESULT hr = config->GetStreamCaps(capability, &obtained, reinterpret_cast<BYTE*>(&caps));
-    const MediaTypePtr type(obtained);
+    const media_type::Ptr type(obtained);
     if (hr != S_OK || !type)
         return;
     // Not reported: the host sees the outcome through getResolution.

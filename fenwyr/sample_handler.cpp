@@ -1,5 +1,6 @@
 #include "sample_handler.h"
 
+#include <cmath>
 #include <iostream>
 
 #include "sent_message_wait.h"
@@ -13,6 +14,18 @@ struct InsideFrameCallback {
     InsideFrameCallback() { ++frameCallbacksOnThisThread; }
     ~InsideFrameCallback() { --frameCallbacksOnThisThread; }
 };
+
+// QueryPerformanceCounter in 100 ns units, split so the product cannot overflow.
+int64_t performanceCounterIn100ns() {
+    static const int64_t frequency = [] {
+        LARGE_INTEGER value;
+        QueryPerformanceFrequency(&value);
+        return value.QuadPart;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart / frequency * 10000000 + counter.QuadPart % frequency * 10000000 / frequency;
+}
 
 }  // namespace
 
@@ -41,23 +54,55 @@ HRESULT STDMETHODCALLTYPE SampleHandler::SampleCB(double sampleTime, IMediaSampl
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE SampleHandler::BufferCB(double, BYTE* buffer, LONG length) {
+HRESULT STDMETHODCALLTYPE SampleHandler::BufferCB(double sampleTime, BYTE* buffer, LONG length) {
     // Counted before the gate is read, so closeDelivery either sees this call or this call
     // sees the gate closed.
     ++deliveriesInFlight_;
     if (deliveryOpen_) {
-        FrameArrivedCallback callback = frameCallback_.load();
-        if (callback) {
-            InsideFrameCallback inside;
+        const FrameInfo info = describe(sampleTime, length);
+        InsideFrameCallback inside;
+        if (FrameArrivedCallback callback = frameCallback_.load()) {
             // An exception thrown by the host must not unwind through DirectShow's thread.
             try {
                 callback(buffer, static_cast<int32_t>(length));
             } catch (...) {
             }
         }
+        callbackEx_.deliver(buffer, info);
+        mailbox_.post(buffer, info);
     }
     --deliveriesInFlight_;
     return S_OK;
+}
+
+FrameInfo SampleHandler::describe(double sampleTime, LONG length) {
+    FrameInfo info{};
+    info.arrivalTime = performanceCounterIn100ns();
+    {
+        std::lock_guard<std::mutex> lock(layoutMutex_);
+        info.width = layout_.width;
+        info.height = layout_.height;
+        info.stride = layout_.stride;
+        info.bottomUp = layout_.bottomUp;
+        info.pixelFormat = layout_.pixelFormat;
+        info.fourcc = layout_.fourcc;
+    }
+    info.length = static_cast<int32_t>(length);
+    // The grabber passes the start time in seconds.
+    info.sampleTime = std::llround(sampleTime * 1e7);
+    info.sequence = nextSequence_++;
+    info.dropped = dropped_;
+    return info;
+}
+
+void SampleHandler::beginRun(const media_type::FrameLayout& layout) {
+    std::lock_guard<std::mutex> lock(layoutMutex_);
+    layout_ = layout;
+    nextSequence_ = 0;
+}
+
+void SampleHandler::setDropped(int64_t dropped) {
+    dropped_ = dropped;
 }
 
 void SampleHandler::openDelivery() {

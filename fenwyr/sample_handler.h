@@ -1,12 +1,18 @@
 #pragma once
 #include <atomic>
+#include <cstdint>
+#include <mutex>
 
 #include "fenwyr.h"
+#include "frame_callback_ex.h"
+#include "frame_mailbox.h"
 #include "guids.h"
+#include "media_type.h"
 
-// The sample grabber's callback object for one device: hands every frame's bytes to the
-// device's FrameArrivedCallback on the streaming thread. It lives as long as its device
-// record, so its reference count is a constant pair and it never deletes itself.
+// The sample grabber's callback object for one device: hands every frame to the host on the
+// streaming thread, through the plain callback, the described one and the newest-frame mailbox.
+// It lives as long as its device record, so its reference count is a constant pair and it
+// never deletes itself.
 class SampleHandler final : public ISampleGrabberCB {
 public:
     // The handler reads the device's callback slot directly: the slot never moves, so the
@@ -19,19 +25,35 @@ public:
     HRESULT STDMETHODCALLTYPE SampleCB(double sampleTime, IMediaSample* sample) override;
     HRESULT STDMETHODCALLTYPE BufferCB(double sampleTime, BYTE* buffer, LONG length) override;
 
+    // Before a run: how the coming frames are laid out; their sequence starts again at 0.
+    void beginRun(const media_type::FrameLayout& layout);
+    // The device's own count of dropped frames, -1 when it keeps none.
+    void setDropped(int64_t dropped);
+
     // Frames reach the host again (from the next start on).
     void openDelivery();
-    // No later frame reaches the host; returns once no call of the host's callback is running,
-    // handling messages sent to this thread meanwhile (the callback may be waiting on them).
+    // No later frame reaches the host; returns once no call of the host's callbacks is running,
+    // handling messages sent to this thread meanwhile (a callback may be waiting on them).
     // Never call it from inside a frame callback: it would wait for itself.
     void closeDelivery();
     // True on a thread that is inside one of the host's frame callbacks.
     static bool onFrameCallbackThread();
 
+    FrameCallbackExSlot& callbackEx() { return callbackEx_; }
+    FrameMailbox& mailbox() { return mailbox_; }
+
 private:
+    FrameInfo describe(double sampleTime, LONG length);
+
     const std::atomic<FrameArrivedCallback>& frameCallback_;
+    FrameCallbackExSlot callbackEx_;
+    FrameMailbox mailbox_;
     std::atomic<bool> deliveryOpen_{true};
     // BufferCB calls under way; together with deliveryOpen_ it tells closeDelivery when the
     // host's code is no longer running on a streaming thread.
     std::atomic<int> deliveriesInFlight_{0};
+    std::mutex layoutMutex_;
+    media_type::FrameLayout layout_;
+    std::atomic<uint64_t> nextSequence_{0};
+    std::atomic<int64_t> dropped_{-1};
 };

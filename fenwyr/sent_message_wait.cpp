@@ -2,17 +2,34 @@
 
 namespace {
 
-// Upper bound on a wait for a condition whose wake-up was missed.
+// Upper bound on a wait for a condition whose change nothing signals.
 constexpr DWORD kRecheckMs = 5;
+
+// Runs every pending sent message's window procedure; nothing is removed from the queue.
+void dispatchSentMessages() {
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
 
 }  // namespace
 
-void waitDispatchingSentMessages(const std::function<bool()>& done, HANDLE wake) {
+void waitDispatchingSentMessages(const std::function<bool()>& done) {
     while (!done()) {
-        const DWORD handles = wake ? 1 : 0;
-        MsgWaitForMultipleObjectsEx(handles, wake ? &wake : nullptr, kRecheckMs, QS_SENDMESSAGE, 0);
-        // Peeking runs every pending sent message's window procedure; nothing is removed.
-        MSG message;
-        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        MsgWaitForMultipleObjectsEx(0, nullptr, kRecheckMs, QS_SENDMESSAGE, 0);
+        dispatchSentMessages();
+    }
+}
+
+bool waitForEventDispatchingSentMessages(HANDLE event, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        const DWORD woken = MsgWaitForMultipleObjectsEx(1, &event, left, QS_SENDMESSAGE, 0);
+        if (woken == WAIT_OBJECT_0)
+            return true;
+        if (woken != WAIT_OBJECT_0 + 1)
+            return false;
+        dispatchSentMessages();
     }
 }

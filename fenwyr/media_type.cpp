@@ -1,0 +1,124 @@
+#include "media_type.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <dvdmedia.h>
+
+namespace media_type {
+namespace {
+
+// FOURCC subtypes are {XXXXXXXX-0000-0010-8000-00AA00389B71}.
+constexpr GUID kFourccBase = {0x00000000, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+constexpr uint32_t fourcc(char a, char b, char c, char d) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(a)) |
+           static_cast<uint32_t>(static_cast<unsigned char>(b)) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(c)) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(d)) << 24;
+}
+
+// Packed YUV: one plane, whole rows of width x bits / 8 bytes.
+bool isPackedYuv(uint32_t code) {
+    return code == fourcc('Y', 'U', 'Y', '2') || code == fourcc('Y', 'U', 'Y', 'V') ||
+           code == fourcc('Y', 'V', 'Y', 'U') || code == fourcc('U', 'Y', 'V', 'Y') ||
+           code == fourcc('H', 'D', 'Y', 'C') || code == fourcc('Y', '4', '1', 'P');
+}
+
+// Planar YUV: the first plane is the luma, one byte per pixel.
+bool isPlanarYuv(uint32_t code) {
+    return code == fourcc('N', 'V', '1', '2') || code == fourcc('Y', 'V', '1', '2') ||
+           code == fourcc('I', '4', '2', '0') || code == fourcc('I', 'Y', 'U', 'V') ||
+           code == fourcc('N', 'V', '2', '1');
+}
+
+bool isRgb(const GUID& subtype) {
+    static const GUID* const rgb[] = {&MEDIASUBTYPE_RGB1,   &MEDIASUBTYPE_RGB4,  &MEDIASUBTYPE_RGB8,
+                                      &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_RGB565, &MEDIASUBTYPE_RGB24,
+                                      &MEDIASUBTYPE_RGB32,  &MEDIASUBTYPE_ARGB32};
+    for (const GUID* entry : rgb)
+        if (IsEqualGUID(subtype, *entry))
+            return true;
+    return false;
+}
+
+// The bitmap header of either video info format, or null.
+const BITMAPINFOHEADER* bitmapHeaderOf(const AM_MEDIA_TYPE& type) {
+    if (!type.pbFormat)
+        return nullptr;
+    if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.cbFormat >= sizeof(VIDEOINFOHEADER))
+        return &reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+    if (IsEqualGUID(type.formattype, FORMAT_VideoInfo2) && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
+        return &reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
+    return nullptr;
+}
+
+}  // namespace
+
+void freeContents(AM_MEDIA_TYPE& type) {
+    if (type.cbFormat != 0) {
+        CoTaskMemFree(type.pbFormat);
+        type.cbFormat = 0;
+        type.pbFormat = nullptr;
+    }
+    if (type.pUnk) {
+        type.pUnk->Release();
+        type.pUnk = nullptr;
+    }
+}
+
+void Deleter::operator()(AM_MEDIA_TYPE* type) const {
+    freeContents(*type);
+    CoTaskMemFree(type);
+}
+
+// Subtypes in the order they are compared; RGB555 and RGB565 keep their historical codes.
+int32_t pixelFormatCode(const GUID& subtype) {
+    static const struct {
+        const GUID* subtype;
+        int32_t code;
+    } codes[] = {
+        {&MEDIASUBTYPE_RGB1, 1},  {&MEDIASUBTYPE_RGB8, 2}, {&MEDIASUBTYPE_RGB555, 3}, {&MEDIASUBTYPE_RGB565, 4},
+        {&MEDIASUBTYPE_RGB24, 5}, {&MEDIASUBTYPE_RGB32, 6}, {&MEDIASUBTYPE_MJPG, 7},  {&MEDIASUBTYPE_YUY2, 8},
+    };
+    for (const auto& entry : codes) {
+        if (IsEqualGUID(subtype, *entry.subtype))
+            return entry.code;
+    }
+    return 0;
+}
+
+uint32_t fourccOf(const GUID& subtype) {
+    GUID base = subtype;
+    base.Data1 = 0;
+    return IsEqualGUID(base, kFourccBase) ? subtype.Data1 : 0;
+}
+
+bool hasVideoInfo(const AM_MEDIA_TYPE& type) {
+    return IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.cbFormat >= sizeof(VIDEOINFOHEADER) &&
+           type.pbFormat != nullptr;
+}
+
+FrameLayout layoutOf(const AM_MEDIA_TYPE& type) {
+    FrameLayout layout;
+    const BITMAPINFOHEADER* header = bitmapHeaderOf(type);
+    if (!header)
+        return layout;
+    layout.width = header->biWidth;
+    layout.height = std::abs(header->biHeight);
+    layout.pixelFormat = pixelFormatCode(type.subtype);
+    layout.fourcc = fourccOf(type.subtype);
+    const int64_t bits = static_cast<int64_t>(header->biWidth) * header->biBitCount;
+    if (isRgb(type.subtype)) {
+        // DIB rows are padded to 4 bytes; a positive height stores the bottom row first.
+        layout.stride = static_cast<int32_t>((bits + 31) / 32 * 4);
+        layout.bottomUp = header->biHeight > 0 ? 1 : 0;
+    } else if (isPackedYuv(layout.fourcc)) {
+        layout.stride = static_cast<int32_t>(bits / 8);
+    } else if (isPlanarYuv(layout.fourcc)) {
+        layout.stride = header->biWidth;
+    }
+    return layout;
+}
+
+}  // namespace media_type

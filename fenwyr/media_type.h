@@ -1,0 +1,38 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "guids.h"
+
+// Media types as the platform hands them out, and what the library reads from them.
+namespace media_type {
+
+// The format block and the optional object a media type carries; the structure itself stays.
+void freeContents(AM_MEDIA_TYPE& type);
+
+// A media type that the platform allocated, with everything it holds.
+struct Deleter {
+    void operator()(AM_MEDIA_TYPE* type) const;
+};
+using Ptr = std::unique_ptr<AM_MEDIA_TYPE, Deleter>;
+
+// The small integer that stands for a subtype in ResolutionInfo, FrameInfo and FormatInfo.
+int32_t pixelFormatCode(const GUID& subtype);
+// The subtype's FOURCC (its first 32 bits) when it is a FOURCC subtype, else 0.
+uint32_t fourccOf(const GUID& subtype);
+// A VIDEOINFOHEADER format block that can be read.
+bool hasVideoInfo(const AM_MEDIA_TYPE& type);
+
+// How the frames of a connection are laid out in memory.
+struct FrameLayout {
+    int32_t width = 0;
+    int32_t height = 0;  // always positive
+    int32_t stride = 0;  // bytes per row of the first plane; 0 for compressed data
+    int32_t bottomUp = 0;
+    int32_t pixelFormat = 0;
+    uint32_t fourcc = 0;
+};
+// The layout of a VIDEOINFOHEADER or VIDEOINFOHEADER2 media type; zeros for any other.
+FrameLayout layoutOf(const AM_MEDIA_TYPE& type);
+
+}  // namespace media_type
