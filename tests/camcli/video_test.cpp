@@ -73,6 +73,7 @@ TEST(Video, GrabWritesEveryFormatAsTheSameUprightPicture) {
         const ProcessResult run =
             camcli(L"grab 0 --format " + std::to_wstring(k) + L" --frames 2 --out \"" + out.path() + L"\"");
         ASSERT_EQ(run.exitCode, 0u) << "format " << k << ": " << run.output;
+        EXPECT_TRUE(contains(run.output, "frames taken with grabFrame")) << run.output;
         EXPECT_TRUE(contains(run.output, "frames received 2 of 2")) << run.output;
         EXPECT_TRUE(contains(run.output, "frames lost 0, repeated 0")) << run.output;
         ASSERT_EQ(out.files().size(), 2u) << "format " << k;
@@ -84,6 +85,42 @@ TEST(Video, GrabWritesEveryFormatAsTheSameUprightPicture) {
         EXPECT_TRUE(similar(pixel(image, 100, 190), {0, 255, 255}, tolerance)) << "format " << k << " cyan bar";
         EXPECT_LT(pixel(image, 8, 236).g, 64) << "format " << k << " ramp start";
         EXPECT_GT(pixel(image, 312, 236).g, 192) << "format " << k << " ramp end";
+    }
+}
+
+TEST(Video, GrabByCallbackWritesTheFramesToo) {
+    VcamDevices devices({vcamDevice(L"A", L"Cam", L"320x240@30 RGB24", 9)});
+    TempFolder out;
+    const ProcessResult run = camcli(L"grab 0 --callback --frames 3 --out \"" + out.path() + L"\"");
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(contains(run.output, "frames taken in the frame callback")) << run.output;
+    EXPECT_TRUE(contains(run.output, "frames received 3 of 3")) << run.output;
+    // The callback sees every frame fenwyr receives.
+    EXPECT_TRUE(contains(run.output, "frames missed 0 ")) << run.output;
+    ASSERT_EQ(out.files().size(), 3u);
+    const DecodedImage image = decodeImageFile(out.path() + L"\\" + out.files()[2]);
+    ASSERT_EQ(image.width, 320u);
+    EXPECT_TRUE(similar(pixel(image, 220, 190), {255, 0, 0}, 48)) << "red bar";
+}
+
+// Every second frame dropped by the device: both ways report the device's own count, and the
+// device's sequence numbers show the gaps that fenwyr's own numbering does not.
+TEST(Video, GrabReportsTheDevicesDropCount) {
+    VcamDevice dropping = vcamDevice(L"A", L"Cam", L"160x120@60 RGB24");
+    dropping.dwords[L"DropEvery"] = 2;
+    VcamDevices devices({dropping});
+    for (const std::wstring way : {L"", L" --callback"}) {
+        TempFolder out;
+        // 30 frames take a second: fenwyr samples the device's count every 250 ms.
+        const ProcessResult run = camcli(L"grab 0 --frames 30" + way + L" --out \"" + out.path() + L"\"");
+        ASSERT_EQ(run.exitCode, 0u) << run.output;
+        const size_t at = run.output.find("dropped by the device ");
+        ASSERT_NE(at, std::string::npos) << run.output;
+        EXPECT_GT(std::atoll(run.output.c_str() + at + 22), 0) << run.output;
+        if (!way.empty()) {
+            EXPECT_TRUE(contains(run.output, "frames lost 29, repeated 0")) << run.output;
+            EXPECT_TRUE(contains(run.output, "frames missed 0 ")) << run.output;
+        }
     }
 }
 

@@ -13,4 +13,6 @@ FenwyrApi::FenwyrApi(const Library& dll) {
     dll.bind("setResolution", setResolution);
     dll.bind("showFilterProperties", showFilterProperties);
     dll.bind("showCapturePinProperties", showCapturePinProperties);
+    dll.bind("setFrameCallbackEx", setFrameCallbackEx);
+    dll.bind("grabFrame", grabFrame);
 }

@@ -18,4 +18,6 @@ struct FenwyrApi {
     decltype(&::setResolution) setResolution;
     decltype(&::showFilterProperties) showFilterProperties;
     decltype(&::showCapturePinProperties) showCapturePinProperties;
+    decltype(&::setFrameCallbackEx) setFrameCallbackEx;
+    decltype(&::grabFrame) grabFrame;
 };

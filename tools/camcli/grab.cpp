@@ -1,5 +1,8 @@
-// camcli grab: frames from a video-capture device through fenwyr's callback, to PNG.
+// camcli grab: frames from a video-capture device through fenwyr, to PNG. By default a thread of
+// camcli's own polls with grabFrame, as a host that cannot take callbacks would; --callback takes
+// them in the described frame callback on DirectShow's streaming thread.
 #include <windows.h>
+#include <vfwmsgs.h>
 #include <wincodec.h>
 
 #include <io.h>
@@ -9,6 +12,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands.h"
@@ -17,49 +21,86 @@
 #include "video_session.h"
 
 const char* const kGrabHelp =
-    "usage: camcli grab D [--format K] [--frames N] [--out DIR]\n"
+    "usage: camcli grab D [--format K] [--frames N] [--callback] [--out DIR]\n"
     "Opens device D, selects capability K if given ('camcli formats D' lists them), captures\n"
-    "N frames (default 5) through the frame callback and writes them as PNG files to DIR.\n";
+    "N frames (default 5) and writes them as PNG files to DIR.\n"
+    "Frames are taken with grabFrame by a thread of camcli's own that polls for them; with\n"
+    "--callback, in the frame callback (setFrameCallbackEx) on the device's streaming thread.\n"
+    "Reports the frames the device lost (from its own sequence numbers, virtual devices only),\n"
+    "the frames camcli missed (gaps in fenwyr's frame sequence; grabFrame keeps only the newest)\n"
+    "and the device's own count of dropped frames, when it reports one.\n";
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+constexpr HRESULT kTimedOut = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+constexpr HRESULT kTooSmall = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
 
-// What the callback collected; it runs on DirectShow's streaming thread.
+// The frames taken, from whichever thread takes them.
 struct Collector {
     std::mutex lock;
-    std::condition_variable arrived;
+    std::condition_variable changed;
     size_t wanted = 0;
+    bool finished = false;  // the poller gave up: no more frames will come
     std::vector<std::vector<uint8_t>> frames;
-    std::vector<Clock::time_point> times;
-};
-Collector collector;
+    std::vector<FrameInfo> infos;
 
-void onFrame(uint8_t* bytes, int32_t length) {
-    const auto now = Clock::now();
-    std::lock_guard<std::mutex> guard(collector.lock);
-    if (collector.frames.size() >= collector.wanted || length < 0)
-        return;
-    collector.frames.emplace_back(bytes, bytes + length);
-    collector.times.push_back(now);
-    collector.arrived.notify_one();
+    // False once every wanted frame is in.
+    bool add(const uint8_t* bytes, const FrameInfo& info) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (frames.size() < wanted) {
+            frames.emplace_back(bytes, bytes + info.length);
+            infos.push_back(info);
+            changed.notify_one();
+        }
+        return frames.size() < wanted;
+    }
+    void finish() {
+        std::lock_guard<std::mutex> guard(lock);
+        finished = true;
+        changed.notify_one();
+    }
+};
+
+void onFrame(const uint8_t* bytes, const FrameInfo* info, void* collector) {
+    if (info->length >= 0)
+        static_cast<Collector*>(collector)->add(bytes, *info);
 }
 
-// Waits until every frame arrived or none came for a while, showing progress.
-void waitForFrames(size_t wanted) {
+// Polls until every frame is in or grabFrame stops answering with frames; a stopCapture on the
+// main thread ends a waiting call with VFW_E_NOT_RUNNING. Returns grabFrame's last result.
+HRESULT pollFrames(const FenwyrApi& api, int device, Collector& collector) {
+    std::vector<uint8_t> buffer(64 * 1024);
+    for (;;) {
+        FrameInfo info{};
+        const HRESULT hr = api.grabFrame(device, buffer.data(), static_cast<int32_t>(buffer.size()), &info, 1000);
+        if (hr == S_OK) {
+            if (!collector.add(buffer.data(), info))
+                return hr;
+        } else if (hr == kTooSmall) {
+            buffer.resize(static_cast<size_t>(info.length));  // the frame waits for the next call
+        } else if (hr != kTimedOut) {
+            return hr;
+        }
+    }
+}
+
+// Waits until every frame arrived, the poller gave up or none came for a while, showing progress.
+void waitForFrames(Collector& collector) {
+    using Clock = std::chrono::steady_clock;
     // The progress line rewrites itself: only worth it on a console, not in a log.
     const bool onConsole = _isatty(_fileno(stdout)) != 0;
     std::unique_lock<std::mutex> guard(collector.lock);
     size_t seen = 0;
     auto lastProgress = Clock::now();
-    while (collector.frames.size() < wanted && Clock::now() - lastProgress < std::chrono::seconds(5)) {
-        collector.arrived.wait_for(guard, std::chrono::milliseconds(250));
+    while (collector.frames.size() < collector.wanted && !collector.finished &&
+           Clock::now() - lastProgress < std::chrono::seconds(5)) {
+        collector.changed.wait_for(guard, std::chrono::milliseconds(250));
         if (collector.frames.size() != seen) {
             seen = collector.frames.size();
             lastProgress = Clock::now();
         }
         if (onConsole) {
-            std::printf("\rwaiting for frames: %zu/%zu", seen, wanted);
+            std::printf("\rwaiting for frames: %zu/%zu", seen, collector.wanted);
             std::fflush(stdout);
         }
     }
@@ -78,11 +119,14 @@ int runGrab(Arguments& args) {
     long long capability = -1;
     size_t frames = 5;
     std::string outDir = ".";
+    bool byCallback = false;
     while (!args.empty()) {
         if (args.take("--format"))
             capability = args.integer("--format", 0, 1023);
         else if (args.take("--frames"))
             frames = static_cast<size_t>(args.integer("--frames", 1, 10000));
+        else if (args.take("--callback"))
+            byCallback = true;
         else if (args.take("--out"))
             outDir = args.value("--out");
         else
@@ -107,18 +151,35 @@ int runGrab(Arguments& args) {
     std::printf("device %d: %dx%d %s, %d bits, %.3f fps\n", device, format.width, format.height,
                 pixelFormatName(format.pixelFormat, format.bitCount), format.bitCount, format.framesPerSecond);
 
+    std::printf(byCallback ? "frames taken in the frame callback (setFrameCallbackEx)\n"
+                           : "frames taken with grabFrame by a polling thread\n");
+
+    Collector collector;
     collector.wanted = frames;
-    api.setFrameArrivedCallback(device, onFrame);
+    if (byCallback)
+        api.setFrameCallbackEx(device, onFrame, &collector);
     const int32_t started = api.startCapture(device);
     if (started < 0) {
+        api.setFrameCallbackEx(device, nullptr, nullptr);
         std::printf("camcli: device %d did not start (0x%08lX)\n", device, static_cast<unsigned long>(started));
         return 1;
     }
-    waitForFrames(frames);
+    HRESULT polled = S_OK;
+    std::thread poller;
+    if (!byCallback)
+        poller = std::thread([&] {
+            polled = pollFrames(api, device, collector);
+            collector.finish();
+        });
+    waitForFrames(collector);
     api.stopCapture(device);
-    api.setFrameArrivedCallback(device, nullptr);
+    if (poller.joinable())
+        poller.join();
+    // Once this returns the callback runs no more, so the collector may go.
+    api.setFrameCallbackEx(device, nullptr, nullptr);
+    if (polled != S_OK && polled != VFW_E_NOT_RUNNING)
+        std::printf("camcli: grabFrame failed (0x%08lX)\n", static_cast<unsigned long>(polled));
 
-    std::lock_guard<std::mutex> guard(collector.lock);
     const size_t received = collector.frames.size();
     long long lost = 0, repeated = 0;
     bool sequenced = received > 0;
@@ -134,12 +195,26 @@ int runGrab(Arguments& args) {
         }
         previous = sequence;
     }
+    // fenwyr numbers every frame it receives in a run; a gap is frames that reached it but not camcli.
+    unsigned long long missed = 0;
+    for (size_t i = 1; i < received; ++i)
+        if (collector.infos[i].sequence > collector.infos[i - 1].sequence)
+            missed += collector.infos[i].sequence - collector.infos[i - 1].sequence - 1;
     const double seconds =
-        received > 1 ? std::chrono::duration<double>(collector.times.back() - collector.times.front()).count() : 0;
+        received > 1 ? double(collector.infos.back().arrivalTime - collector.infos.front().arrivalTime) / 1e7 : 0;
     std::printf("frames received %zu of %zu, frame size %zu bytes, %.2f fps measured\n", received, frames,
                 received ? collector.frames.front().size() : size_t(0), seconds > 0 ? (received - 1) / seconds : 0.0);
     if (sequenced)
         std::printf("frames lost %lld, repeated %lld (from the device's sequence numbers)\n", lost, repeated);
+    if (received) {
+        // The newest frame carries the newest of fenwyr's periodic samples of the device's count.
+        const long long dropped = collector.infos.back().dropped;
+        std::printf("frames missed %llu (gaps in fenwyr's frame sequence), ", missed);
+        if (dropped < 0)
+            std::printf("dropped by the device: not reported\n");
+        else
+            std::printf("dropped by the device %lld (its own count)\n", dropped);
+    }
 
     for (size_t i = 0; i < received; ++i) {
         const BgrImage image = frameToImage(format, collector.frames[i]);
