@@ -1,5 +1,6 @@
-// Frame delivery through fenwyr against a graph of the same platform filters built without it,
-// and fenwyr's life cycle: init, open, first frame, stop, uninit.
+// Frame delivery through fenwyr (plain callback, described callback, grabFrame from a polling host
+// thread) against a graph of the same platform filters built without it, and fenwyr's life cycle:
+// init, open, first frame, stop, uninit.
 #include <windows.h>
 #include <objbase.h>
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_table.h"
@@ -33,12 +35,14 @@ struct Delivery {
     std::atomic<bool> recording{false};
     std::atomic<long long> frames{0};
     std::atomic<long long> bytes{0};
-    std::vector<double> latencyMicros;  // written by the one streaming thread while recording
+    std::atomic<long long> missed{0};  // frames fenwyr received that a polling host did not take
+    std::vector<double> latencyMicros;  // written by the one delivering thread while recording
 
     void reset() {
         recording = false;
         frames = 0;
         bytes = 0;
+        missed = 0;
         latencyMicros.clear();
         latencyMicros.reserve(1 << 20);
     }
@@ -62,6 +66,10 @@ void fenwyrCallback(uint8_t* data, int32_t length) {
     delivery.onFrame(data, length);
 }
 
+void fenwyrCallbackEx(const uint8_t* data, const FrameInfo* info, void* userData) {
+    static_cast<Delivery*>(userData)->onFrame(data, info->length);
+}
+
 double percentile(std::vector<double> values, double p) {
     if (values.empty())
         return 0;
@@ -69,7 +77,8 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
 }
 
-// Lets the stream settle, then records for `seconds`: frames/s, MB/s, p50 and p99 latency (µs).
+// Lets the stream settle, then records for `seconds`: frames/s, MB/s, p50 and p99 latency (µs),
+// and the share of frames missed (%).
 std::vector<double> record(double seconds) {
     Sleep(200);
     delivery.reset();
@@ -78,18 +87,45 @@ std::vector<double> record(double seconds) {
     Sleep(static_cast<DWORD>(seconds * 1000));
     delivery.recording = false;
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    return {delivery.frames / elapsed, delivery.bytes / elapsed / 1e6, percentile(delivery.latencyMicros, 0.5),
-            percentile(delivery.latencyMicros, 0.99)};
+    const double taken = double(delivery.frames);
+    return {taken / elapsed, delivery.bytes / elapsed / 1e6, percentile(delivery.latencyMicros, 0.5),
+            percentile(delivery.latencyMicros, 0.99),
+            taken ? 100.0 * double(delivery.missed) / (taken + double(delivery.missed)) : 0.0};
 }
 
-std::vector<double> throughFenwyr(int device, double seconds) {
+enum class Way { callback, callbackEx, grabFrame };
+
+std::vector<double> throughFenwyr(int device, Way way, double seconds) {
     if (!openDevice(device))
         throw std::runtime_error("fenwyr could not open the device");
-    setFrameArrivedCallback(device, fenwyrCallback);
+    setFrameArrivedCallback(device, way == Way::callback ? fenwyrCallback : nullptr);
+    setFrameCallbackEx(device, way == Way::callbackEx ? fenwyrCallbackEx : nullptr, &delivery);
     if (FAILED(startCapture(device)))
         throw std::runtime_error("fenwyr could not start");
+    // The host holds a frame when grabFrame returns it; stopCapture ends the thread's last wait.
+    std::thread poller;
+    if (way == Way::grabFrame)
+        poller = std::thread([device] {
+            std::vector<uint8_t> buffer(8 << 20);
+            FrameInfo info;
+            uint64_t next = 0;  // fenwyr numbers each run's frames from 0
+            for (;;) {
+                const HRESULT hr = grabFrame(device, buffer.data(), int32_t(buffer.size()), &info, 1000);
+                if (hr == S_OK) {
+                    delivery.onFrame(buffer.data(), info.length);
+                    if (delivery.recording && info.sequence > next)
+                        delivery.missed += static_cast<long long>(info.sequence - next);
+                    next = info.sequence + 1;
+                } else if (hr != HRESULT_FROM_WIN32(ERROR_TIMEOUT)) {
+                    return;
+                }
+            }
+        });
     const std::vector<double> figures = record(seconds);
     stopCapture(device);
+    if (poller.joinable())
+        poller.join();
+    setFrameCallbackEx(device, nullptr, nullptr);
     return figures;
 }
 
@@ -111,33 +147,87 @@ double millisecondsOf(const std::function<void()>& work) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// grabFrame has devices of its own: once polled, a device keeps a copy of every frame for
+// grabFrame, which would weigh on the callback rows measured after it. Unthrottled streams show
+// what delivery costs at full load; the paced one shows a camera's rate and latency.
+struct Stream {
+    const wchar_t* name;
+    const char* label;
+    int device;
+    int polledDevice;
+};
+const Stream kStreams[] = {
+    {L"Bench 640x480 YUY2", "640x480 YUY2", 0, 2},
+    {L"Bench 1920x1080 RGB24", "1920x1080 RGB24", 1, 3},
+    {L"Bench 640x480 YUY2 60 fps", "640x480 YUY2 paced 60 fps", 4, 5},
+};
+
+// Each figure's median, by group, variant and unit.
+double medianOf(const std::vector<Figure>& figures, const std::string& group, const std::string& variant,
+                const std::string& unit) {
+    for (const Figure& f : figures)
+        if (f.group == group && f.variant == variant && f.unit == unit)
+            return median(f.samples);
+    return 0;
+}
+
 void deliveryTable(int repetitions, std::vector<Figure>& figures) {
-    struct Stream {
-        const wchar_t* name;
-        const char* label;
-        int device;
-    } streams[] = {{L"Bench 640x480 YUY2", "640x480 YUY2", 0}, {L"Bench 1920x1080 RGB24", "1920x1080 RGB24", 1}};
-    for (const Stream& s : streams) {
+    for (const Stream& s : kStreams) {
         const auto samples = alternate(repetitions, {
-            [&] { return throughFenwyr(s.device, 1.0); },
+            [&] { return throughFenwyr(s.device, Way::callback, 1.0); },
+            [&] { return throughFenwyr(s.device, Way::callbackEx, 1.0); },
+            [&] { return throughFenwyr(s.polledDevice, Way::grabFrame, 1.0); },
             [&] { return platformOnly(s.name, 1.0); },
         });
-        const char* units[] = {"frames/s", "MB/s", "p50 us", "p99 us"};
-        const char* variants[] = {"fenwyr", "platform"};
-        for (int v = 0; v < 2; ++v)
-            for (int u = 0; u < 4; ++u)
-                figures.push_back({std::string("delivery ") + s.label, variants[v], units[u], samples[v][u],
-                                   v == 0 ? "platform" : ""});
+        const char* units[] = {"frames/s", "MB/s", "p50 us", "p99 us", "missed %"};
+        const char* variants[] = {"fenwyr", "callbackEx", "grabFrame", "platform"};
+        for (int v = 0; v < 4; ++v)
+            for (int u = 0; u < 5; ++u)
+                if (u < 4 || v == 2)  // only a polling host misses frames
+                    figures.push_back({std::string("delivery ") + s.label, variants[v], units[u], samples[v][u],
+                                       v < 3 && u < 4 ? "platform" : ""});
     }
 }
 
-// init appends every device again: each round's eight are the last of the table.
-void lifeCycleTable(int repetitions, int tableSize, std::vector<Figure>& figures) {
+// The goals the new ways are held to, printed against the medians (not enforced).
+void printDeliveryGoals(const std::vector<Figure>& figures) {
+    std::printf("\nGoals (medians): callbackEx >= 0.97 of platform frames/s and p99 within 50 us of it; "
+                "grabFrame >= 0.95 of platform frames/s\n");
+    for (const Stream& s : kStreams) {
+        const std::string group = std::string("delivery ") + s.label;
+        const double platformRate = medianOf(figures, group, "platform", "frames/s");
+        const double platformP99 = medianOf(figures, group, "platform", "p99 us");
+        const double exRatio = platformRate ? medianOf(figures, group, "callbackEx", "frames/s") / platformRate : 0;
+        const double exP99 = medianOf(figures, group, "callbackEx", "p99 us") - platformP99;
+        const double grabRatio = platformRate ? medianOf(figures, group, "grabFrame", "frames/s") / platformRate : 0;
+        std::printf("%-34s callbackEx frames/s %.3f of platform (%s), p99 %+.1f us (%s); grabFrame frames/s %.3f "
+                    "of platform (%s)\n",
+                    group.c_str(), exRatio, exRatio >= 0.97 ? "met" : "NOT met", exP99,
+                    exP99 <= 50 ? "met" : "NOT met", grabRatio, grabRatio >= 0.95 ? "met" : "NOT met");
+    }
+    std::fflush(stdout);
+}
+
+// The eight bench devices are the last of the table, whether init gives them their earlier
+// indexes back or appends them again.
+int firstOfLastEight() {
+    DeviceInfo* list = listDevices();
+    if (!list)
+        throw std::runtime_error("fenwyr could not list the devices");
+    int count = 0;
+    for (int k = 0; k < 64; ++k)
+        count += list[k].index >= 0;
+    CoTaskMemFree(list);
+    if (count < 8)
+        throw std::runtime_error("fenwyr lists fewer than the eight bench devices");
+    return count - 8;
+}
+
+void lifeCycleTable(int repetitions, std::vector<Figure>& figures) {
     std::vector<double> initMs, openMs, firstFrameMs, stopMs, uninitOneMs, uninitEightMs;
     for (int r = 0; r < repetitions; ++r) {
         initMs.push_back(millisecondsOf([] { init(); }));
-        int first = tableSize;
-        tableSize += 8;
+        int first = firstOfLastEight();
         openMs.push_back(millisecondsOf([&] { openDevice(first); }));
         delivery.reset();
         delivery.recording = true;
@@ -152,8 +242,7 @@ void lifeCycleTable(int repetitions, int tableSize, std::vector<Figure>& figures
         uninitOneMs.push_back(millisecondsOf([] { uninit(); }));
 
         init();
-        first = tableSize;
-        tableSize += 8;
+        first = firstOfLastEight();
         for (int d = first; d < first + 8; ++d)
             openDevice(d);
         uninitEightMs.push_back(millisecondsOf([] { uninit(); }));
@@ -176,8 +265,12 @@ int main(int argc, char** argv) {
         std::vector<VcamDevice> devices = {
             {L"Bench0", L"Bench 640x480 YUY2", L"640x480@30 YUY2", 1, {{L"Unthrottled", 1}}, {}},
             {L"Bench1", L"Bench 1920x1080 RGB24", L"1920x1080@30 RGB24", 2, {{L"Unthrottled", 1}}, {}},
+            {L"Bench2", L"Bench 640x480 YUY2 polled", L"640x480@30 YUY2", 3, {{L"Unthrottled", 1}}, {}},
+            {L"Bench3", L"Bench 1920x1080 RGB24 polled", L"1920x1080@30 RGB24", 4, {{L"Unthrottled", 1}}, {}},
+            {L"Bench4", L"Bench 640x480 YUY2 60 fps", L"640x480@60 YUY2", 5, {}, {}},
+            {L"Bench5", L"Bench 640x480 YUY2 60 fps polled", L"640x480@60 YUY2", 6, {}, {}},
         };
-        for (int i = 2; i < 8; ++i)
+        for (int i = 6; i < 8; ++i)
             devices.push_back({L"Bench" + std::to_wstring(i), L"Bench idle " + std::to_wstring(i), L"320x240@30 YUY2",
                                DWORD(i + 1), {}, {}});
         VcamDevices registered(devices);
@@ -188,9 +281,10 @@ int main(int argc, char** argv) {
         uninit();
         printTable("Frame delivery (fenwyr), " + std::to_string(repetitions) + " alternating repetitions of 1 s",
                    figures);
+        printDeliveryGoals(figures);
 
         figures.clear();
-        lifeCycleTable(repetitions, 8, figures);
+        lifeCycleTable(repetitions, figures);
         printTable("Life cycle (fenwyr), " + std::to_string(repetitions) + " repetitions", figures);
         CoUninitialize();
         return 0;
