@@ -3,6 +3,8 @@
 #include <iostream>
 #include <utility>
 
+#include "device_events.h"
+#include "host_callback_thread.h"
 #include "media_type.h"
 #include "running_object_table.h"
 #include "sent_message_wait.h"
@@ -33,17 +35,18 @@ AM_MEDIA_TYPE grabberMediaType() {
 
 }  // namespace
 
-CaptureDevice::CaptureDevice(ComPtr<IMoniker> deviceMoniker, std::wstring monikerName, int32_t deviceIndex)
-    : moniker(std::move(deviceMoniker)), monikerName(std::move(monikerName)), index(deviceIndex) {}
+CaptureDevice::CaptureDevice(ComPtr<IMoniker> deviceMoniker, DeviceIdentityText deviceIdentity, int32_t deviceIndex)
+    : moniker(std::move(deviceMoniker)), identity(std::move(deviceIdentity)), index(deviceIndex) {}
 
 bool CaptureDevice::open() {
-    if (SampleHandler::onFrameCallbackThread())
+    if (insideHostCallback())
         return false;
     // A device never has two graphs, event threads or registrations.
     tearDown(true);
     if (!build())
         return false;
     built = true;
+    state = FENWYR_STATE_STOPPED;
     running = true;
     wakeEventThread = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     eventThread = CreateThread(nullptr, 0, eventLoop, this, 0, nullptr);
@@ -120,6 +123,7 @@ void CaptureDevice::close() {
 
 void CaptureDevice::tearDown(bool keepMoniker) {
     built = false;
+    state = FENWYR_STATE_CLOSED;
     // The host's callback must finish before the graph can stop; it may be waiting for this thread.
     sampleHandler_.closeDelivery();
     sampleHandler_.mailbox().setRunning(false);
@@ -165,7 +169,7 @@ void CaptureDevice::rebind(ComPtr<IMoniker> deviceMoniker) {
 }
 
 HRESULT CaptureDevice::startCapture() {
-    if (SampleHandler::onFrameCallbackThread())
+    if (insideHostCallback())
         return VFW_E_WRONG_STATE;
     if (!built)
         return E_POINTER;
@@ -182,11 +186,13 @@ HRESULT CaptureDevice::startCapture() {
     const HRESULT ran = mediaControl->Run();
     if (FAILED(ran))
         sampleHandler_.mailbox().setRunning(false);
+    else
+        state = FENWYR_STATE_RUNNING;
     return ran;
 }
 
 HRESULT CaptureDevice::stopCapture() {
-    if (SampleHandler::onFrameCallbackThread())
+    if (insideHostCallback())
         return VFW_E_WRONG_STATE;
     if (!built)
         return E_POINTER;
@@ -198,7 +204,11 @@ HRESULT CaptureDevice::stopCapture() {
     if (FAILED(stopped)) {
         sampleHandler_.mailbox().setRunning(true);
         sampleHandler_.openDelivery();
+        return stopped;
     }
+    // A lost or failed device stays so until it is opened again.
+    int32_t running = FENWYR_STATE_RUNNING;
+    state.compare_exchange_strong(running, FENWYR_STATE_STOPPED);
     return stopped;
 }
 
@@ -210,25 +220,59 @@ HRESULT CaptureDevice::grabFrame(uint8_t* buffer, int32_t capacity, FrameInfo& i
     return sampleHandler_.mailbox().take(buffer, capacity, info, timeoutMs);
 }
 
-// Keeps the graph's event queue from growing and samples the device's drop count.
+// Hands the graph's events to the host as they come, keeps the queue from growing and samples
+// the device's drop count.
 DWORD WINAPI CaptureDevice::eventLoop(void* parameter) {
     auto* device = static_cast<CaptureDevice*>(parameter);
+    HANDLE wake[2] = {device->wakeEventThread, nullptr};
+    OAEVENT queued = 0;
+    if (SUCCEEDED(device->mediaEvent->GetEventHandle(&queued)))
+        wake[1] = reinterpret_cast<HANDLE>(queued);
+    const DWORD handles = wake[1] ? 2 : 1;
     while (device->running) {
         long code = 0;
         LONG_PTR first = 0;
         LONG_PTR second = 0;
-        while (SUCCEEDED(device->mediaEvent->GetEvent(&code, &first, &second, 0)))
+        while (device->running && SUCCEEDED(device->mediaEvent->GetEvent(&code, &first, &second, 0))) {
+            device->onGraphEvent(code, first, second);
             device->mediaEvent->FreeEventParams(code, first, second);
+        }
         // Read here, not on the streaming thread, so a driver that locks around its counters
         // cannot hold up frames.
         long dropped = 0;
         if (device->droppedFrames && SUCCEEDED(device->droppedFrames->GetNumDropped(&dropped)))
             device->sampleHandler_.setDropped(dropped);
-        // Close wakes the thread early so that it ends at once.
-        if (WaitForSingleObject(device->wakeEventThread, kEventPassMs) == WAIT_FAILED)
+        // Woken by a queued event, by close, or to sample the drop count again.
+        if (WaitForMultipleObjects(handles, wake, FALSE, kEventPassMs) == WAIT_FAILED)
             Sleep(kEventPassMs);
     }
     return 0;
+}
+
+void CaptureDevice::onGraphEvent(long code, LONG_PTR first, LONG_PTR second) {
+    switch (code) {
+    case EC_DEVICE_LOST:
+        // 0: the device was removed; 1: it is back, and can be opened again.
+        if (second == 0) {
+            state = FENWYR_STATE_LOST;
+            sampleHandler_.mailbox().setRunning(false);
+            device_events::report(index, FENWYR_DEVICE_LOST, 0);
+        } else {
+            device_events::report(index, FENWYR_DEVICE_RETURNED, 0);
+        }
+        break;
+    case EC_ERRORABORT:
+    case EC_STREAM_ERROR_STOPPED:
+        state = FENWYR_STATE_FAILED;
+        sampleHandler_.mailbox().setRunning(false);
+        device_events::report(index, FENWYR_DEVICE_ERROR, static_cast<int32_t>(first));
+        break;
+    case EC_COMPLETE:
+        device_events::report(index, FENWYR_STREAM_COMPLETE, 0);
+        break;
+    default:
+        break;
+    }
 }
 
 ComPtr<IPin> findOutputPin(IBaseFilter* filter) {

@@ -5,6 +5,7 @@
 
 #include <wrl/client.h>
 
+#include "device_identity.h"
 #include "fenwyr.h"
 #include "guids.h"
 #include "module_pin.h"
@@ -14,7 +15,7 @@
 // capture filter -> (Smart Tee) -> sample grabber -> null renderer.
 // Records are never destroyed while the process runs; close() releases what they hold.
 struct CaptureDevice {
-    CaptureDevice(Microsoft::WRL::ComPtr<IMoniker> deviceMoniker, std::wstring monikerName, int32_t deviceIndex);
+    CaptureDevice(Microsoft::WRL::ComPtr<IMoniker> deviceMoniker, DeviceIdentityText deviceIdentity, int32_t deviceIndex);
     CaptureDevice(const CaptureDevice&) = delete;
     CaptureDevice& operator=(const CaptureDevice&) = delete;
 
@@ -36,8 +37,8 @@ struct CaptureDevice {
     HRESULT grabFrame(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
 
     Microsoft::WRL::ComPtr<IMoniker> moniker;
-    // The moniker's display name: the same device enumerated again has the same one.
-    const std::wstring monikerName;
+    // Which device this is; written on the init thread only.
+    DeviceIdentityText identity;
     const int32_t index;
     Microsoft::WRL::ComPtr<IBaseFilter> captureFilter;
     Microsoft::WRL::ComPtr<IGraphBuilder> graph;
@@ -58,12 +59,18 @@ struct CaptureDevice {
     std::atomic<FrameArrivedCallback> frameCallback{nullptr};
     // Set when open() built the whole graph; a partly built one is never run.
     bool built = false;
+    // FENWYR_STATE_CLOSED to FENWYR_STATE_FAILED; absence is kept apart in `present`.
+    std::atomic<int32_t> state{FENWYR_STATE_CLOSED};
+    // False once a re-scan no longer finds the device.
+    std::atomic<bool> present{true};
 
 private:
     bool build();
     // The fixed teardown order; the moniker goes too unless the graph is about to be rebuilt.
     void tearDown(bool keepMoniker);
     static DWORD WINAPI eventLoop(void* device);
+    // One event of the graph: the device's state and the host's device event callback.
+    void onGraphEvent(long code, LONG_PTR first, LONG_PTR second);
 
     // Made with the record and reused by every open.
     SampleHandler sampleHandler_{frameCallback};

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sample_handler.h"
+#include "host_callback_thread.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -61,33 +61,26 @@ void readFriendlyName(IMoniker* moniker, char (&name)[128]) {
     VariantClear(&value);
 }
 
-// The moniker's display name, which names the same device on every enumeration; empty when unknown.
-std::wstring displayName(IMoniker* moniker) {
-    ComPtr<IBindCtx> context;
-    if (FAILED(CreateBindCtx(0, &context)))
-        return {};
-    LPOLESTR name = nullptr;
-    if (FAILED(moniker->GetDisplayName(context.Get(), nullptr, &name)) || !name)
-        return {};
-    std::wstring copy(name);
-    CoTaskMemFree(name);
-    return copy;
-}
-
 // A record that uninit closed and that stands for this device: it gets its device back, and
 // with it its index, name and callback, instead of a dead duplicate.
-CaptureDevice* closedRecordOf(const std::wstring& name) {
-    if (name.empty())
-        return nullptr;
+CaptureDevice* closedRecordOf(const DeviceIdentityText& identity) {
     for (CaptureDevice* device : devices)
-        if (!device->moniker && device->monikerName == name)
+        if (!device->moniker && device->identity.sameDevice(identity))
             return device;
     return nullptr;
 }
 
-void appendDevice(ComPtr<IMoniker> moniker, std::wstring name) {
+// The record of this device, whatever its state.
+CaptureDevice* recordOf(const DeviceIdentityText& identity) {
+    for (CaptureDevice* device : devices)
+        if (device->identity.sameDevice(identity))
+            return device;
+    return nullptr;
+}
+
+void appendDevice(ComPtr<IMoniker> moniker, DeviceIdentityText identity) {
     auto record =
-        std::make_unique<CaptureDevice>(std::move(moniker), std::move(name), static_cast<int32_t>(devices.size()));
+        std::make_unique<CaptureDevice>(std::move(moniker), std::move(identity), static_cast<int32_t>(devices.size()));
     AcquireSRWLockExclusive(&devicesLock);
     try {
         devices.push_back(record.get());
@@ -97,6 +90,40 @@ void appendDevice(ComPtr<IMoniker> moniker, std::wstring name) {
     }
     ReleaseSRWLockExclusive(&devicesLock);
     record.release();
+}
+
+enum class Enumeration { noEnumerator, failed, empty, listed };
+
+// The video-input category's monikers; `failure` receives the failing call's result.
+Enumeration enumerate(ComPtr<IEnumMoniker>& monikers, HRESULT* failure = nullptr) {
+    ComPtr<ICreateDevEnum> deviceEnumerator;
+    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                  &deviceEnumerator);
+    if (FAILED(hr)) {
+        if (failure)
+            *failure = hr;
+        return Enumeration::noEnumerator;
+    }
+    hr = deviceEnumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+    if (FAILED(hr)) {
+        if (failure)
+            *failure = hr;
+        return Enumeration::failed;
+    }
+    // An empty category succeeds without an enumerator.
+    return monikers ? Enumeration::listed : Enumeration::empty;
+}
+
+// The next device that can be bound now: only those are worth a table position.
+bool nextBindable(IEnumMoniker* monikers, ComPtr<IMoniker>& moniker, bool reportSkipped) {
+    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
+        ComPtr<IBaseFilter> filter;
+        if (SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, &filter)))
+            return true;
+        if (reportSkipped)
+            printLine("Error binding camera, skipping");
+    }
+    return false;
 }
 
 }  // namespace
@@ -110,43 +137,63 @@ void init() {
     }
     ++comInitialisations;
 
-    ComPtr<ICreateDevEnum> deviceEnumerator;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                &deviceEnumerator))) {
+    ComPtr<IEnumMoniker> monikers;
+    switch (enumerate(monikers)) {
+    case Enumeration::noEnumerator:
         printLine("Error creating device enumerator instance");
         return;
-    }
-    ComPtr<IEnumMoniker> monikers;
-    if (FAILED(deviceEnumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0))) {
+    case Enumeration::failed:
         printLine("Error creating class enumerator");
         return;
-    }
-    // An empty category succeeds without an enumerator.
-    if (!monikers) {
+    case Enumeration::empty:
         printLine("No video capture devices detected");
         return;
+    case Enumeration::listed:
+        break;
     }
-
     ComPtr<IMoniker> moniker;
-    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
-        // Only devices that can be bound now are worth a table position.
-        ComPtr<IBaseFilter> filter;
-        if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, &filter))) {
-            printLine("Error binding camera, skipping");
-            continue;
-        }
-        filter.Reset();
-        std::wstring name = displayName(moniker.Get());
-        if (CaptureDevice* closed = closedRecordOf(name))
+    while (nextBindable(monikers.Get(), moniker, true)) {
+        DeviceIdentityText identity = readIdentity(moniker.Get());
+        if (CaptureDevice* closed = closedRecordOf(identity)) {
             closed->rebind(std::move(moniker));
-        else
-            appendDevice(std::move(moniker), std::move(name));
+            closed->present = true;
+        } else {
+            appendDevice(std::move(moniker), std::move(identity));
+        }
     }
+}
+
+HRESULT refreshDevices() {
+    ComPtr<IEnumMoniker> monikers;
+    HRESULT failure = S_OK;
+    if (enumerate(monikers, &failure) == Enumeration::noEnumerator || FAILED(failure))
+        return FAILED(failure) ? failure : E_FAIL;
+    std::vector<bool> enumerated(devices.size(), false);
+    int32_t appended = 0;
+    ComPtr<IMoniker> moniker;
+    while (monikers && nextBindable(monikers.Get(), moniker, false)) {
+        DeviceIdentityText identity = readIdentity(moniker.Get());
+        if (CaptureDevice* known = recordOf(identity)) {
+            enumerated[static_cast<size_t>(known->index)] = true;
+            known->present = true;
+            // A record closed by uninit gets its device back, as init would give it.
+            if (!known->moniker)
+                known->rebind(std::move(moniker));
+        } else {
+            appendDevice(std::move(moniker), std::move(identity));
+            enumerated.push_back(true);
+            ++appended;
+        }
+    }
+    for (size_t k = 0; k < enumerated.size(); ++k)
+        if (!enumerated[k])
+            devices[k]->present = false;
+    return appended;
 }
 
 void uninit() {
     // Closing waits for every frame callback to return, so one cannot close from inside it.
-    if (SampleHandler::onFrameCallbackThread())
+    if (insideHostCallback())
         return;
     for (CaptureDevice* device : devices)
         device->close();
@@ -169,6 +216,16 @@ DeviceInfo* listDevices() {
         std::memcpy(&block[k], &entry, sizeof entry);
     }
     return block;
+}
+
+int32_t findDevice(const char* pathOrName) {
+    for (const CaptureDevice* device : devices)
+        if (device->present && pathEquals(device->identity, pathOrName))
+            return device->index;
+    for (const CaptureDevice* device : devices)
+        if (device->present && nameEquals(device->identity, pathOrName))
+            return device->index;
+    return -1;
 }
 
 CaptureDevice* find(int32_t index) {

@@ -14,7 +14,11 @@ void init();
 void uninit();
 // A new CoTaskMemAlloc block of 64 entries describing the first 64 devices; null when out of memory.
 DeviceInfo* listDevices();
-// The device at this index, or null when the index is outside the table.
+// The device at this index, or null when the index is outside the table. Any thread.
 CaptureDevice* find(int32_t index);
+// Enumerates again without printing: the number of devices appended, or a failure.
+HRESULT refreshDevices();
+// The lowest index of a present device with this path, else this name; -1 when none.
+int32_t findDevice(const char* pathOrName);
 
 }  // namespace device_table

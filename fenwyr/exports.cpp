@@ -2,6 +2,8 @@
 #include <utility>
 
 #include "capture_device.h"
+#include "device_events.h"
+#include "device_identity.h"
 #include "device_table.h"
 #include "export_barrier.h"
 #include "fenwyr.h"
@@ -106,6 +108,36 @@ FENWYR_API int32_t grabFrame(int32_t device, uint8_t* buffer, int32_t capacity, 
             return E_POINTER;
         return d.grabFrame(buffer, capacity, *info, timeoutMs);
     });
+}
+
+FENWYR_API int32_t getDeviceIdentity(int32_t device, DeviceIdentity* identity) {
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (!identity)
+            return E_POINTER;
+        fillIdentity(d.identity, d.index, *identity);
+        return S_OK;
+    });
+}
+
+FENWYR_API int32_t findDevice(const char* pathOrName) {
+    if (!pathOrName || !*pathOrName)
+        return -1;
+    return guarded([&] { return device_table::findDevice(pathOrName); }, -1);
+}
+
+FENWYR_API int32_t refreshDevices(void) {
+    return guardedResult([] { return device_table::refreshDevices(); });
+}
+
+FENWYR_API void setDeviceEventCallback(DeviceEventCallback callback, void* userData) {
+    guarded([&] { device_events::setCallback(callback, userData); });
+}
+
+FENWYR_API int32_t getDeviceState(int32_t device) {
+    return onDevice(
+        device,
+        [](CaptureDevice& d) -> int32_t { return d.present ? d.state.load() : int32_t(FENWYR_STATE_ABSENT); },
+        int32_t(FENWYR_STATE_ABSENT));
 }
 
 }  // extern "C"

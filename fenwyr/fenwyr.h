@@ -165,6 +165,63 @@ FENWYR_API int32_t setFrameCallbackEx(int32_t device, FrameCallbackEx callback, 
 FENWYR_API int32_t grabFrame(int32_t device, uint8_t* buffer, int32_t capacity, FrameInfo* info,
                              int32_t timeoutMs);
 
+/* ---- Which device is which, and what happens to it -----------------------------------------
+ * Call these from the init thread, except getDeviceState (any thread). */
+
+/* One device's identity: 772 bytes. */
+typedef struct DeviceIdentity {
+    int32_t index;  /* the device's index */
+    char name[256]; /* friendly name in UTF-8, NUL-terminated, cut at a character boundary */
+    char path[512]; /* the device path in UTF-8 (unique per device, stable for the same device on
+                       the same port); "" when the device has none */
+} DeviceIdentity;
+
+typedef char fenwyr_check_DeviceIdentity_size[sizeof(DeviceIdentity) == 772 ? 1 : -1];
+typedef char fenwyr_check_DeviceIdentity_path[offsetof(DeviceIdentity, path) == 260 ? 1 : -1];
+
+/* Fills identity for the device (also after uninit, from what init read). S_OK; E_INVALIDARG
+ * outside the table; E_POINTER for a null identity. */
+FENWYR_API int32_t getDeviceIdentity(int32_t device, DeviceIdentity* identity);
+
+/* The lowest index of a present device whose path equals pathOrName (ASCII case ignored), else
+ * whose UTF-8 name equals it exactly; -1 when there is none, or for a null or empty text. */
+FENWYR_API int32_t findDevice(const char* pathOrName);
+
+/* Enumerates the video-input devices again, silently: appends the devices not yet in the table
+ * (same path; for a device without one, same moniker), marks the devices no longer there absent,
+ * and gives a device that comes back its old index. Returns how many it appended, or a negative
+ * HRESULT. A device that cannot be bound is skipped. */
+FENWYR_API int32_t refreshDevices(void);
+
+/* Device events, with detail: */
+enum {
+    FENWYR_DEVICE_LOST = 1,     /* unplugged: frames stop; state FENWYR_STATE_LOST */
+    FENWYR_DEVICE_ERROR = 2,    /* the stream failed; detail is the HRESULT; state FENWYR_STATE_FAILED */
+    FENWYR_DEVICE_RETURNED = 3, /* a lost device is back: openDevice it again */
+    FENWYR_STREAM_COMPLETE = 4  /* the stream ended */
+};
+
+/* The host's device event function. It runs on the device's event thread, never on a streaming
+ * thread nor inside a call the host made, within 100 ms of the event. */
+typedef void (*DeviceEventCallback)(int32_t device, int32_t event, int32_t detail, void* userData);
+
+/* Sends every device's events to callback (null: to none). When this returns, the previous
+ * callback runs on no thread and is not called again. Hosts that cannot take callbacks on foreign
+ * threads poll getDeviceState instead. */
+FENWYR_API void setDeviceEventCallback(DeviceEventCallback callback, void* userData);
+
+enum {
+    FENWYR_STATE_ABSENT = 0,  /* outside the table, or no longer present */
+    FENWYR_STATE_CLOSED = 1,  /* in the table, not open (also after uninit) */
+    FENWYR_STATE_STOPPED = 2, /* open, not running */
+    FENWYR_STATE_RUNNING = 3,
+    FENWYR_STATE_LOST = 4,    /* unplugged while open; stays so until the device is opened again */
+    FENWYR_STATE_FAILED = 5   /* the stream failed; stays so until the device is opened again */
+};
+
+/* One of the FENWYR_STATE_ values. Any thread. */
+FENWYR_API int32_t getDeviceState(int32_t device);
+
 #ifdef __cplusplus
 }
 #endif

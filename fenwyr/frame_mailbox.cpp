@@ -36,13 +36,17 @@ HRESULT FrameMailbox::take(uint8_t* buffer, int32_t capacity, FrameInfo& info, i
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
     for (;;) {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            // One taker at a time owns taken_; the streaming thread never waits for its copy.
+            std::lock_guard<std::mutex> taking(takeMutex_);
+            std::unique_lock<std::mutex> lock(mutex_);
             if (unread_) {
                 info = newestInfo_;
                 if (capacity < newestInfo_.length)
                     return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-                std::memcpy(buffer, newest_.data(), static_cast<size_t>(newestInfo_.length));
+                taken_.swap(newest_);
                 unread_ = false;
+                lock.unlock();
+                std::memcpy(buffer, taken_.data(), static_cast<size_t>(info.length));
                 return S_OK;
             }
             if (!running_)

@@ -36,4 +36,7 @@ private:
     bool running_ = false;
     // Filled by the streaming thread outside the lock, then swapped with newest_.
     std::vector<uint8_t> incoming_;
+    // The frame a taker copies to the host, swapped out of newest_ under the lock.
+    std::mutex takeMutex_;
+    std::vector<uint8_t> taken_;
 };

@@ -7,14 +7,6 @@
 
 namespace {
 
-// Host frame callbacks running on this thread (0 or 1: a callback does not nest).
-thread_local int frameCallbacksOnThisThread = 0;
-
-struct InsideFrameCallback {
-    InsideFrameCallback() { ++frameCallbacksOnThisThread; }
-    ~InsideFrameCallback() { --frameCallbacksOnThisThread; }
-};
-
 // QueryPerformanceCounter in 100 ns units, split so the product cannot overflow.
 int64_t performanceCounterIn100ns() {
     static const int64_t frequency = [] {
@@ -60,15 +52,15 @@ HRESULT STDMETHODCALLTYPE SampleHandler::BufferCB(double sampleTime, BYTE* buffe
     ++deliveriesInFlight_;
     if (deliveryOpen_) {
         const FrameInfo info = describe(sampleTime, length);
-        InsideFrameCallback inside;
         if (FrameArrivedCallback callback = frameCallback_.load()) {
+            InsideHostCallback inside;
             // An exception thrown by the host must not unwind through DirectShow's thread.
             try {
                 callback(buffer, static_cast<int32_t>(length));
             } catch (...) {
             }
         }
-        callbackEx_.deliver(buffer, info);
+        callbackEx_.call(static_cast<const uint8_t*>(buffer), &info);
         mailbox_.post(buffer, info);
     }
     --deliveriesInFlight_;
@@ -112,8 +104,4 @@ void SampleHandler::openDelivery() {
 void SampleHandler::closeDelivery() {
     deliveryOpen_ = false;
     waitDispatchingSentMessages([this] { return deliveriesInFlight_ == 0; });
-}
-
-bool SampleHandler::onFrameCallbackThread() {
-    return frameCallbacksOnThisThread > 0;
 }

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "fenwyr.h"
-#include "frame_callback_ex.h"
+#include "callback_slot.h"
 #include "frame_mailbox.h"
 #include "guids.h"
 #include "media_type.h"
@@ -34,19 +34,17 @@ public:
     void openDelivery();
     // No later frame reaches the host; returns once no call of the host's callbacks is running,
     // handling messages sent to this thread meanwhile (a callback may be waiting on them).
-    // Never call it from inside a frame callback: it would wait for itself.
+    // Never call it from inside a host callback: it would wait for itself.
     void closeDelivery();
-    // True on a thread that is inside one of the host's frame callbacks.
-    static bool onFrameCallbackThread();
 
-    FrameCallbackExSlot& callbackEx() { return callbackEx_; }
+    CallbackSlot<FrameCallbackEx>& callbackEx() { return callbackEx_; }
     FrameMailbox& mailbox() { return mailbox_; }
 
 private:
     FrameInfo describe(double sampleTime, LONG length);
 
     const std::atomic<FrameArrivedCallback>& frameCallback_;
-    FrameCallbackExSlot callbackEx_;
+    CallbackSlot<FrameCallbackEx> callbackEx_;
     FrameMailbox mailbox_;
     std::atomic<bool> deliveryOpen_{true};
     // BufferCB calls under way; together with deliveryOpen_ it tells closeDelivery when the

@@ -108,6 +108,10 @@ VcamDevices::~VcamDevices() {
     deleteTree(L"CLSID\\" + guidText(kPageClsid));
 }
 
+void VcamDevices::remove(const std::wstring& key) {
+    deleteTree(std::wstring(kInstanceRoot) + L"\\" + key);
+}
+
 void VcamDevices::add(const VcamDevice& device) {
     const std::wstring path = std::wstring(kInstanceRoot) + L"\\" + device.key;
     deleteTree(path);

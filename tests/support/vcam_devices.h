@@ -35,6 +35,8 @@ public:
     explicit VcamDevices(const std::vector<VcamDevice>& devices);
     ~VcamDevices();
     void add(const VcamDevice& device);
+    // Takes a device out of the category, as unplugging it does to a real one.
+    void remove(const std::wstring& key);
     // Writes a REG_DWORD on a device's key while it is in use, e.g. `Unplugged` 1 to unplug it
     // and 0 to plug it back.
     static void setDword(const std::wstring& key, const std::wstring& name, DWORD value);
