@@ -44,7 +44,9 @@ const std::vector<std::string> kFenwyrExports = {
     "init", "uninit", "listDevices", "openDevice", "startCapture", "stopCapture", "setFrameArrivedCallback",
     "getResolutions", "getResolution", "setResolution", "showFilterProperties", "showCapturePinProperties",
     // Past the original twelve: frames with their description, and frames for hosts that poll.
-    "setFrameCallbackEx", "grabFrame"};
+    "setFrameCallbackEx", "grabFrame",
+    // Which device is which, and what happens to it.
+    "getDeviceIdentity", "findDevice", "refreshDevices", "setDeviceEventCallback", "getDeviceState"};
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());
