@@ -173,13 +173,7 @@ HRESULT CaptureDevice::startCapture() {
         return VFW_E_WRONG_STATE;
     if (!built)
         return E_POINTER;
-    AM_MEDIA_TYPE type{};
-    media_type::FrameLayout layout;
-    if (SUCCEEDED(outputPin->ConnectionMediaType(&type))) {
-        layout = media_type::layoutOf(type);
-        media_type::freeContents(type);
-    }
-    sampleHandler_.beginRun(layout);
+    sampleHandler_.beginRun(connectedLayout());
     sampleHandler_.setDropped(droppedFrames ? 0 : -1);
     sampleHandler_.mailbox().setRunning(true);
     sampleHandler_.openDelivery();
@@ -210,6 +204,97 @@ HRESULT CaptureDevice::stopCapture() {
     int32_t running = FENWYR_STATE_RUNNING;
     state.compare_exchange_strong(running, FENWYR_STATE_STOPPED);
     return stopped;
+}
+
+media_type::FrameLayout CaptureDevice::connectedLayout() {
+    AM_MEDIA_TYPE type{};
+    media_type::FrameLayout layout;
+    if (outputPin && SUCCEEDED(outputPin->ConnectionMediaType(&type))) {
+        layout = media_type::layoutOf(type);
+        media_type::freeContents(type);
+    }
+    return layout;
+}
+
+namespace {
+
+// The first output pin of the filter that is connected, or null.
+ComPtr<IPin> connectedOutputPin(IBaseFilter* filter) {
+    ComPtr<IEnumPins> pins;
+    if (!filter || FAILED(filter->EnumPins(&pins)))
+        return nullptr;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        ComPtr<IPin> peer;
+        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT &&
+            SUCCEEDED(pin->ConnectedTo(&peer)))
+            return pin;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>> CaptureDevice::captureChain() {
+    std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>> chain;
+    ComPtr<IPin> out = connectedOutputPin(captureFilter.Get());
+    while (out) {
+        ComPtr<IPin> in;
+        if (FAILED(out->ConnectedTo(&in)))
+            break;
+        chain.emplace_back(out, in);
+        PIN_INFO info{};
+        if (FAILED(in->QueryPinInfo(&info)) || !info.pFilter)
+            break;
+        ComPtr<IBaseFilter> next;
+        next.Attach(info.pFilter);
+        if (next.Get() == nullRenderer.Get())
+            break;
+        out = connectedOutputPin(next.Get());
+    }
+    return chain;
+}
+
+HRESULT CaptureDevice::changeFormat(const std::function<HRESULT()>& apply) {
+    if (insideHostCallback())
+        return VFW_E_WRONG_STATE;
+    if (!built)
+        return E_POINTER;
+    const bool wasRunning = state == FENWYR_STATE_RUNNING;
+    if (wasRunning) {
+        sampleHandler_.closeDelivery();
+        const HRESULT stopped = mediaControl->Stop();
+        if (FAILED(stopped)) {
+            sampleHandler_.openDelivery();
+            return stopped;
+        }
+    }
+    // A device may apply a format only at its next connection, and its own reconnection may not
+    // reach past the first filter: take the whole chain apart and put it together again.
+    const auto chain = captureChain();
+    for (const auto& link : chain) {
+        graph->Disconnect(link.first.Get());
+        graph->Disconnect(link.second.Get());
+    }
+    const HRESULT applied = apply();
+    HRESULT connected = S_OK;
+    for (const auto& link : chain) {
+        connected = graph->ConnectDirect(link.first.Get(), link.second.Get(), nullptr);
+        if (FAILED(connected))
+            break;
+    }
+    sampleHandler_.setLayout(connectedLayout());
+    if (wasRunning) {
+        sampleHandler_.openDelivery();
+        const HRESULT ran = mediaControl->Run();
+        if (FAILED(ran)) {
+            state = FENWYR_STATE_STOPPED;
+            sampleHandler_.mailbox().setRunning(false);
+            return ran;
+        }
+    }
+    return FAILED(applied) ? applied : connected;
 }
 
 void CaptureDevice::setFrameCallbackEx(FrameCallbackEx callback, void* userData) {

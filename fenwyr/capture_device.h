@@ -1,13 +1,17 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <wrl/client.h>
 
 #include "device_identity.h"
 #include "fenwyr.h"
 #include "guids.h"
+#include "media_type.h"
 #include "module_pin.h"
 #include "sample_handler.h"
 
@@ -33,6 +37,10 @@ struct CaptureDevice {
     void rebind(Microsoft::WRL::ComPtr<IMoniker> deviceMoniker);
     // The described frame callback with the host's pointer; see setFrameCallbackEx.
     void setFrameCallbackEx(FrameCallbackEx callback, void* userData);
+    // Applies a new stream format: stops a running graph, disconnects the chain from the capture
+    // pin down, runs `apply`, connects the chain again (so every filter takes the new type) and
+    // runs the graph again if it ran. E_POINTER when not open; VFW_E_WRONG_STATE in a callback.
+    HRESULT changeFormat(const std::function<HRESULT()>& apply);
     // The newest frame for a polling host, from any thread; see grabFrame.
     HRESULT grabFrame(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
 
@@ -69,6 +77,10 @@ private:
     // The fixed teardown order; the moniker goes too unless the graph is about to be rebuilt.
     void tearDown(bool keepMoniker);
     static DWORD WINAPI eventLoop(void* device);
+    // The connections from the capture pin to the null renderer, upstream first.
+    std::vector<std::pair<Microsoft::WRL::ComPtr<IPin>, Microsoft::WRL::ComPtr<IPin>>> captureChain();
+    // How frames leave the grabber now.
+    media_type::FrameLayout connectedLayout();
     // One event of the graph: the device's state and the host's device event callback.
     void onGraphEvent(long code, LONG_PTR first, LONG_PTR second);
 

@@ -1,6 +1,7 @@
 // The export boundary: the index rule and the exception barrier, nothing else.
 #include <utility>
 
+#include "camera_controls.h"
 #include "capture_device.h"
 #include "device_events.h"
 #include "device_identity.h"
@@ -138,6 +139,32 @@ FENWYR_API int32_t getDeviceState(int32_t device) {
         device,
         [](CaptureDevice& d) -> int32_t { return d.present ? d.state.load() : int32_t(FENWYR_STATE_ABSENT); },
         int32_t(FENWYR_STATE_ABSENT));
+}
+
+FENWYR_API int32_t getFormats(int32_t device, FormatInfo* formats, int32_t capacity) {
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (capacity < 0)
+            return E_INVALIDARG;
+        if (!formats && capacity > 0)
+            return E_POINTER;
+        return formats::getFormats(d, formats, capacity);
+    });
+}
+
+FENWYR_API int32_t setFormat(int32_t device, int32_t capability, double fps) {
+    return resultOnDevice(device, [&](CaptureDevice& d) { return formats::setFormat(d, capability, fps); });
+}
+
+FENWYR_API int32_t getControl(int32_t device, int32_t control, ControlInfo* info) {
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (!info)
+            return E_POINTER;
+        return camera_controls::get(d, control, *info);
+    });
+}
+
+FENWYR_API int32_t setControl(int32_t device, int32_t control, int32_t value, int32_t flags) {
+    return resultOnDevice(device, [&](CaptureDevice& d) { return camera_controls::set(d, control, value, flags); });
 }
 
 }  // extern "C"

@@ -222,6 +222,83 @@ enum {
 /* One of the FENWYR_STATE_ values. Any thread. */
 FENWYR_API int32_t getDeviceState(int32_t device);
 
+/* ---- Frame rates and camera controls --------------------------------------------------------
+ * Call these from the init thread, on an open device. They print nothing. */
+
+/* One stream capability with its frame-rate range: 48 bytes. */
+typedef struct FormatInfo {
+    int32_t index;       /* the capability index, as setResolution and setFormat take it */
+    int32_t width;       /* pixels */
+    int32_t height;      /* pixels, always positive */
+    int32_t bitCount;
+    int32_t pixelFormat; /* the same codes as ResolutionInfo.pixelFormat */
+    uint32_t fourcc;     /* as in FrameInfo */
+    double defaultFps;   /* from the capability's media type */
+    double minFps;       /* from its MaxFrameInterval */
+    double maxFps;       /* from its MinFrameInterval */
+} FormatInfo;
+
+typedef char fenwyr_check_FormatInfo_size[sizeof(FormatInfo) == 48 ? 1 : -1];
+typedef char fenwyr_check_FormatInfo_defaultFps[offsetof(FormatInfo, defaultFps) == 24 ? 1 : -1];
+
+/* Fills up to capacity records, one per capability that getResolutions lists (same indexes, no
+ * limit of 1024), and returns how many there are in all: ask with capacity 0 first. Negative
+ * HRESULT: E_INVALIDARG outside the table or for a negative capacity; E_POINTER when the device is
+ * not open, or formats is null with a non-zero capacity; else the failing platform call's. */
+FENWYR_API int32_t getFormats(int32_t device, FormatInfo* formats, int32_t capacity);
+
+/* Selects a capability at a frame rate: fps 0 keeps its default; otherwise 10^7 / fps, rounded to
+ * 100 ns, must lie within the capability's frame interval range (minFps and maxFps are always
+ * accepted). While the device runs it stops, changes the format and runs again; later frames have
+ * the new size and rate, and their sequence goes on. S_OK; E_INVALIDARG outside the table, for a
+ * capability outside the list or an fps outside its range (the device is not touched); E_POINTER
+ * when the device is not open; else the failing platform call's result. */
+FENWYR_API int32_t setFormat(int32_t device, int32_t capability, double fps);
+
+/* Camera controls, in the driver's units as the platform defines them. 0..9 through
+ * IAMVideoProcAmp, 100..106 through IAMCameraControl. */
+enum {
+    FENWYR_CONTROL_BRIGHTNESS = 0,
+    FENWYR_CONTROL_CONTRAST = 1,
+    FENWYR_CONTROL_HUE = 2,
+    FENWYR_CONTROL_SATURATION = 3,
+    FENWYR_CONTROL_SHARPNESS = 4,
+    FENWYR_CONTROL_GAMMA = 5,
+    FENWYR_CONTROL_COLOR_ENABLE = 6,
+    FENWYR_CONTROL_WHITE_BALANCE = 7,
+    FENWYR_CONTROL_BACKLIGHT_COMPENSATION = 8,
+    FENWYR_CONTROL_GAIN = 9,
+    FENWYR_CONTROL_PAN = 100,
+    FENWYR_CONTROL_TILT = 101,
+    FENWYR_CONTROL_ROLL = 102,
+    FENWYR_CONTROL_ZOOM = 103,
+    FENWYR_CONTROL_EXPOSURE = 104, /* log2 seconds: -6 is 1/64 s */
+    FENWYR_CONTROL_IRIS = 105,
+    FENWYR_CONTROL_FOCUS = 106
+};
+enum { FENWYR_CONTROL_AUTO = 1, FENWYR_CONTROL_MANUAL = 2 };
+
+/* One control's range and setting: 28 bytes. */
+typedef struct ControlInfo {
+    int32_t min, max, step, defaultValue;
+    int32_t capsFlags; /* FENWYR_CONTROL_AUTO and/or FENWYR_CONTROL_MANUAL: what it supports */
+    int32_t value;
+    int32_t flags;     /* the current mode: FENWYR_CONTROL_AUTO or FENWYR_CONTROL_MANUAL */
+} ControlInfo;
+
+typedef char fenwyr_check_ControlInfo_size[sizeof(ControlInfo) == 28 ? 1 : -1];
+
+/* Reads a control, also while the device runs. S_OK; E_PROP_ID_UNSUPPORTED (0x80070490) when the
+ * device lacks it; E_INVALIDARG outside the table or for an unknown control; E_POINTER when the
+ * device is not open or info is null. */
+FENWYR_API int32_t getControl(int32_t device, int32_t control, ControlInfo* info);
+
+/* Sets a control to a value (flags FENWYR_CONTROL_MANUAL) or to automatic (FENWYR_CONTROL_AUTO;
+ * value is then ignored). E_INVALIDARG, without touching the device, for flags other than 1 or 2,
+ * auto on a control that has none, or a manual value outside the range or off its steps
+ * (min + k * step); otherwise as getControl. */
+FENWYR_API int32_t setControl(int32_t device, int32_t control, int32_t value, int32_t flags);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,5 +1,6 @@
 #include "formats.h"
 
+#include <cmath>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -151,6 +152,109 @@ void setResolution(CaptureDevice& device, int32_t capability) {
         return;
     // Not reported: the host sees the outcome through getResolution.
     config->SetFormat(type.get());
+}
+
+namespace {
+
+// The capture pin's stream configuration without a word printed.
+HRESULT streamConfigOf(CaptureDevice& device, ComPtr<IAMStreamConfig>& config) {
+    if (!device.built)
+        return E_POINTER;
+    return device.captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, device.captureFilter.Get(),
+                                                IID_IAMStreamConfig, &config);
+}
+
+double framesPerSecond(REFERENCE_TIME interval) {
+    return interval > 0 ? 1e7 / static_cast<double>(interval) : 0.0;
+}
+
+// One capability, when it qualifies (as for getResolutions).
+struct Capability {
+    media_type::Ptr type;
+    VIDEO_STREAM_CONFIG_CAPS caps{};
+};
+
+// Capability `index`: S_OK with a qualifying type, S_FALSE for one that does not qualify or
+// is past the end, or the failure.
+HRESULT capabilityAt(IAMStreamConfig* config, int index, Capability& capability) {
+    AM_MEDIA_TYPE* obtained = nullptr;
+    const HRESULT hr = config->GetStreamCaps(index, &obtained, reinterpret_cast<BYTE*>(&capability.caps));
+    capability.type.reset(obtained);
+    if (FAILED(hr))
+        return hr;
+    return hr == S_OK && capability.type && media_type::hasVideoInfo(*capability.type) ? S_OK : S_FALSE;
+}
+
+VIDEOINFOHEADER& videoInfo(AM_MEDIA_TYPE& type) {
+    return *reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat);
+}
+
+}  // namespace
+
+int32_t getFormats(CaptureDevice& device, FormatInfo* formats, int32_t capacity) {
+    ComPtr<IAMStreamConfig> config;
+    HRESULT hr = streamConfigOf(device, config);
+    if (FAILED(hr))
+        return hr;
+    int count = 0;
+    int size = 0;
+    hr = config->GetNumberOfCapabilities(&count, &size);
+    if (FAILED(hr))
+        return hr;
+    if (size != kVideoCapsSize)
+        return 0;
+    int32_t listed = 0;
+    for (int i = 0; i < count; ++i) {
+        Capability capability;
+        hr = capabilityAt(config.Get(), i, capability);
+        if (hr != S_OK)
+            continue;
+        if (listed < capacity) {
+            const VIDEOINFOHEADER& info = videoInfo(*capability.type);
+            const media_type::FrameLayout layout = media_type::layoutOf(*capability.type);
+            FormatInfo& record = formats[listed];
+            record.index = i;
+            record.width = layout.width;
+            record.height = layout.height;
+            record.bitCount = info.bmiHeader.biBitCount;
+            record.pixelFormat = layout.pixelFormat;
+            record.fourcc = layout.fourcc;
+            record.defaultFps = framesPerSecond(info.AvgTimePerFrame);
+            record.minFps = framesPerSecond(capability.caps.MaxFrameInterval);
+            record.maxFps = framesPerSecond(capability.caps.MinFrameInterval);
+        }
+        ++listed;
+    }
+    return listed;
+}
+
+HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps) {
+    if (!(fps >= 0.0) || fps > 1e7)
+        return E_INVALIDARG;
+    ComPtr<IAMStreamConfig> config;
+    HRESULT hr = streamConfigOf(device, config);
+    if (FAILED(hr))
+        return hr;
+    int count = 0;
+    int size = 0;
+    hr = config->GetNumberOfCapabilities(&count, &size);
+    if (FAILED(hr))
+        return hr;
+    if (size != kVideoCapsSize || capability < 0 || capability >= count)
+        return E_INVALIDARG;
+    Capability chosen;
+    hr = capabilityAt(config.Get(), capability, chosen);
+    if (FAILED(hr))
+        return hr;
+    if (hr != S_OK)
+        return E_INVALIDARG;
+    if (fps > 0.0) {
+        const REFERENCE_TIME interval = std::llround(1e7 / fps);
+        if (interval < chosen.caps.MinFrameInterval || interval > chosen.caps.MaxFrameInterval)
+            return E_INVALIDARG;
+        videoInfo(*chosen.type).AvgTimePerFrame = interval;
+    }
+    return device.changeFormat([&] { return config->SetFormat(chosen.type.get()); });
 }
 
 }  // namespace formats

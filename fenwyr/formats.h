@@ -15,4 +15,9 @@ ResolutionInfo* getResolution(CaptureDevice* device);
 // Makes capability `capability` the device's stream format.
 void setResolution(CaptureDevice& device, int32_t capability);
 
+// Every qualifying capability with its frame-rate range, silently; see getFormats.
+int32_t getFormats(CaptureDevice& device, FormatInfo* formats, int32_t capacity);
+// A capability at a frame rate, restarting a running device; see setFormat.
+HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps);
+
 }  // namespace formats

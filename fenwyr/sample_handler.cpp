@@ -88,9 +88,13 @@ FrameInfo SampleHandler::describe(double sampleTime, LONG length) {
 }
 
 void SampleHandler::beginRun(const media_type::FrameLayout& layout) {
+    setLayout(layout);
+    nextSequence_ = 0;
+}
+
+void SampleHandler::setLayout(const media_type::FrameLayout& layout) {
     std::lock_guard<std::mutex> lock(layoutMutex_);
     layout_ = layout;
-    nextSequence_ = 0;
 }
 
 void SampleHandler::setDropped(int64_t dropped) {

@@ -27,6 +27,8 @@ public:
 
     // Before a run: how the coming frames are laid out; their sequence starts again at 0.
     void beginRun(const media_type::FrameLayout& layout);
+    // After a format change: the new layout; the sequence goes on.
+    void setLayout(const media_type::FrameLayout& layout);
     // The device's own count of dropped frames, -1 when it keeps none.
     void setDropped(int64_t dropped);
 

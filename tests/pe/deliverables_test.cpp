@@ -46,7 +46,9 @@ const std::vector<std::string> kFenwyrExports = {
     // Past the original twelve: frames with their description, and frames for hosts that poll.
     "setFrameCallbackEx", "grabFrame",
     // Which device is which, and what happens to it.
-    "getDeviceIdentity", "findDevice", "refreshDevices", "setDeviceEventCallback", "getDeviceState"};
+    "getDeviceIdentity", "findDevice", "refreshDevices", "setDeviceEventCallback", "getDeviceState",
+    // Frame rates and camera controls.
+    "getFormats", "setFormat", "getControl", "setControl"};
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());

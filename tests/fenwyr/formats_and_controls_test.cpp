@@ -1,0 +1,238 @@
+// Frame-rate ranges and format changes (getFormats, setFormat) and camera controls
+// (getControl, setControl), as a host sees them.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <dshow.h>
+
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "fenwyr.h"
+#include "test_devices.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Frames' descriptions and a brightness figure of each, from a described callback.
+struct Frames {
+    std::mutex mutex;
+    std::vector<FrameInfo> infos;
+    std::vector<double> means;
+
+    static void receive(const uint8_t* frame, const FrameInfo* info, void* userData) {
+        auto* frames = static_cast<Frames*>(userData);
+        // The mean of the picture, leaving out the 16-byte header.
+        double sum = 0;
+        for (int32_t i = 16; i < info->length; ++i)
+            sum += frame[i];
+        std::lock_guard<std::mutex> lock(frames->mutex);
+        frames->infos.push_back(*info);
+        frames->means.push_back(info->length > 16 ? sum / (info->length - 16) : 0.0);
+    }
+    std::size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return infos.size();
+    }
+    bool waitFor(std::size_t wanted) {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (count() < wanted && Clock::now() < deadline)
+            std::this_thread::sleep_for(milliseconds(5));
+        return count() >= wanted;
+    }
+    // Frames per second from the arrival times of frames [first, last].
+    double rate(std::size_t first, std::size_t last) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return (last - first) * 1e7 / double(infos[last].arrivalTime - infos[first].arrivalTime);
+    }
+};
+
+double fpsOfInterval(double interval) {
+    return 1e7 / interval;
+}
+
+}  // namespace
+
+TEST(FormatsAndRates, RangesReadBackAsTheDeviceDeclaresThem) {
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@5-60 RGB24;320x240@30 YUY2 VIH2;640x480@7.5-30 MJPG")});
+    init();
+    FormatInfo formats[4]{};
+    EXPECT_EQ(getFormats(0, formats, 4), E_POINTER) << "not open";
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_EQ(getFormats(0, nullptr, 0), 2) << "two capabilities qualify";
+    EXPECT_EQ(getFormats(0, nullptr, 1), E_POINTER);
+    EXPECT_EQ(getFormats(0, formats, -1), E_INVALIDARG);
+    EXPECT_EQ(getFormats(1, formats, 4), E_INVALIDARG);
+    ASSERT_EQ(getFormats(0, formats, 1), 2) << "the count, whatever the capacity";
+    ASSERT_EQ(getFormats(0, formats, 4), 2);
+
+    EXPECT_EQ(formats[0].index, 0);
+    EXPECT_EQ(formats[0].width, 160);
+    EXPECT_EQ(formats[0].height, 120);
+    EXPECT_EQ(formats[0].bitCount, 24);
+    EXPECT_EQ(formats[0].pixelFormat, 5);
+    EXPECT_DOUBLE_EQ(formats[0].minFps, 5.0);
+    EXPECT_DOUBLE_EQ(formats[0].maxFps, fpsOfInterval(166667));
+    EXPECT_DOUBLE_EQ(formats[0].defaultFps, fpsOfInterval(166667));
+    EXPECT_EQ(formats[1].index, 2) << "the VIDEOINFOHEADER2 capability keeps its index out of the list";
+    EXPECT_EQ(formats[1].fourcc, uint32_t('M') | uint32_t('J') << 8 | uint32_t('P') << 16 | uint32_t('G') << 24);
+    EXPECT_DOUBLE_EQ(formats[1].minFps, fpsOfInterval(1333333));
+    EXPECT_DOUBLE_EQ(formats[1].maxFps, fpsOfInterval(333333));
+    uninit();
+}
+
+TEST(FormatsAndRates, TheEndsOfARangeAreAcceptedAndKeptToAndAnythingOutsideIsRefused) {
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@5-60 RGB24;320x240@30 YUY2 VIH2")});
+    init();
+    EXPECT_EQ(setFormat(0, 0, 30.0), E_POINTER) << "not open";
+    ASSERT_EQ(openDevice(0), 1);
+    FormatInfo format{};
+    ASSERT_EQ(getFormats(0, &format, 1), 1);
+    EXPECT_EQ(setFormat(0, 0, format.maxFps * 1.01), E_INVALIDARG);
+    EXPECT_EQ(setFormat(0, 0, format.minFps * 0.99), E_INVALIDARG);
+    EXPECT_EQ(setFormat(0, 0, -1.0), E_INVALIDARG);
+    EXPECT_EQ(setFormat(0, 0, std::nan("")), E_INVALIDARG);
+    EXPECT_EQ(setFormat(0, 1, 0.0), E_INVALIDARG) << "a capability that is not listed";
+    EXPECT_EQ(setFormat(0, 2, 0.0), E_INVALIDARG);
+    EXPECT_EQ(setFormat(1, 0, 0.0), E_INVALIDARG);
+
+    Frames frames;
+    ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
+    for (double fps : {format.maxFps, format.minFps}) {
+        ASSERT_EQ(setFormat(0, 0, fps), S_OK) << fps;
+        ResolutionInfo* current = getResolution(0);
+        ASSERT_NE(current, nullptr);
+        EXPECT_NEAR(current->framesPerSecond, fps, fps * 0.001);
+        CoTaskMemFree(current);
+
+        const std::size_t first = frames.count();
+        ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        // A second and a half of frames, after the first two of the run.
+        const std::size_t wanted = std::size_t(std::ceil(fps * 1.5)) + 3;
+        ASSERT_TRUE(frames.waitFor(first + wanted));
+        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+        const double measured = frames.rate(first + 2, first + wanted - 1);
+        std::printf("asked %.3f fps, measured %.3f\n", fps, measured);
+        EXPECT_NEAR(measured, fps, fps * 0.10);
+    }
+    uninit();
+}
+
+TEST(FormatsAndRates, AFormatChangeWhileRunningGivesEveryLaterFrameTheNewSize) {
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@30 RGB24;320x240@30 RGB24")});
+    init();
+    Frames frames;
+    ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    ASSERT_TRUE(frames.waitFor(3));
+
+    ASSERT_EQ(setFormat(0, 1, 0.0), S_OK);
+    const std::size_t changedAt = frames.count();
+    EXPECT_EQ(getDeviceState(0), FENWYR_STATE_RUNNING);
+    ASSERT_TRUE(frames.waitFor(changedAt + 5)) << "no frames after the change";
+    ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+    ResolutionInfo* current = getResolution(0);
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->width, 320);
+    CoTaskMemFree(current);
+    uninit();
+
+    std::lock_guard<std::mutex> lock(frames.mutex);
+    for (std::size_t i = changedAt; i < frames.infos.size(); ++i) {
+        EXPECT_EQ(frames.infos[i].width, 320) << "frame " << i;
+        EXPECT_EQ(frames.infos[i].length, 320 * 240 * 3) << "frame " << i;
+        EXPECT_EQ(frames.infos[i].sequence, i) << "the sequence goes on across the change";
+    }
+}
+
+namespace {
+
+const wchar_t kControls[] =
+    L"brightness=-64..64/1:0:manual,auto;contrast=0..100/5:50:manual;exposure=-13..-1/1:-6:auto,manual;"
+    L"focus=0..255/5:0:manual,auto";
+
+ControlInfo controlOf(int32_t control) {
+    ControlInfo info{};
+    EXPECT_EQ(getControl(0, control, &info), S_OK) << "control " << control;
+    return info;
+}
+
+}  // namespace
+
+TEST(CameraControls, EveryControlReadsAndSetsWithinItsRangeAndRefusalsChangeNothing) {
+    VcamDevice device = camera(L"a", L"Alpha");
+    device.strings[L"Controls"] = kControls;
+    VcamDevices devices({device, camera(L"b", L"Plain")});
+    init();
+    ControlInfo info{};
+    EXPECT_EQ(getControl(0, FENWYR_CONTROL_BRIGHTNESS, &info), E_POINTER) << "not open";
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_EQ(openDevice(1), 1);
+
+    const ControlInfo brightness = controlOf(FENWYR_CONTROL_BRIGHTNESS);
+    EXPECT_EQ(brightness.min, -64);
+    EXPECT_EQ(brightness.max, 64);
+    EXPECT_EQ(brightness.step, 1);
+    EXPECT_EQ(brightness.defaultValue, 0);
+    EXPECT_EQ(brightness.capsFlags, FENWYR_CONTROL_AUTO | FENWYR_CONTROL_MANUAL);
+    EXPECT_EQ(brightness.flags, FENWYR_CONTROL_MANUAL);
+    EXPECT_EQ(controlOf(FENWYR_CONTROL_EXPOSURE).flags, FENWYR_CONTROL_AUTO);
+    EXPECT_EQ(controlOf(FENWYR_CONTROL_CONTRAST).capsFlags, FENWYR_CONTROL_MANUAL);
+
+    EXPECT_EQ(setControl(0, FENWYR_CONTROL_BRIGHTNESS, 20, FENWYR_CONTROL_MANUAL), S_OK);
+    EXPECT_EQ(setControl(0, FENWYR_CONTROL_FOCUS, 125, FENWYR_CONTROL_MANUAL), S_OK);
+    EXPECT_EQ(setControl(0, FENWYR_CONTROL_EXPOSURE, -9, FENWYR_CONTROL_MANUAL), S_OK);
+    EXPECT_EQ(setControl(0, FENWYR_CONTROL_FOCUS, 0, FENWYR_CONTROL_AUTO), S_OK);
+    EXPECT_EQ(controlOf(FENWYR_CONTROL_BRIGHTNESS).value, 20);
+    EXPECT_EQ(controlOf(FENWYR_CONTROL_EXPOSURE).value, -9);
+    EXPECT_EQ(controlOf(FENWYR_CONTROL_EXPOSURE).flags, FENWYR_CONTROL_MANUAL);
+    EXPECT_EQ(controlOf(FENWYR_CONTROL_FOCUS).flags, FENWYR_CONTROL_AUTO);
+
+    // Refused before the device sees them.
+    EXPECT_EQ(setControl(0, FENWYR_CONTROL_BRIGHTNESS, 65, FENWYR_CONTROL_MANUAL), E_INVALIDARG);
+    EXPECT_EQ(setControl(0, FENWYR_CONTROL_FOCUS, 127, FENWYR_CONTROL_MANUAL), E_INVALIDARG) << "off the steps";
+    EXPECT_EQ(setControl(0, FENWYR_CONTROL_CONTRAST, 50, FENWYR_CONTROL_AUTO), E_INVALIDARG) << "no auto";
+    EXPECT_EQ(setControl(0, FENWYR_CONTROL_BRIGHTNESS, 10, 3), E_INVALIDARG);
+    EXPECT_EQ(setControl(0, FENWYR_CONTROL_BRIGHTNESS, 10, 0), E_INVALIDARG);
+    EXPECT_EQ(controlOf(FENWYR_CONTROL_BRIGHTNESS).value, 20);
+    EXPECT_EQ(controlOf(FENWYR_CONTROL_BRIGHTNESS).flags, FENWYR_CONTROL_MANUAL);
+
+    for (int32_t unknown : {-1, 10, 99, 107})
+        EXPECT_EQ(getControl(0, unknown, &info), E_INVALIDARG) << unknown;
+    EXPECT_EQ(getControl(0, FENWYR_CONTROL_HUE, &info), E_PROP_ID_UNSUPPORTED);
+    EXPECT_EQ(getControl(0, FENWYR_CONTROL_ZOOM, &info), E_PROP_ID_UNSUPPORTED);
+    EXPECT_EQ(getControl(0, FENWYR_CONTROL_BRIGHTNESS, nullptr), E_POINTER);
+    // A device with neither interface.
+    EXPECT_EQ(getControl(1, FENWYR_CONTROL_BRIGHTNESS, &info), E_PROP_ID_UNSUPPORTED);
+    EXPECT_EQ(setControl(1, FENWYR_CONTROL_FOCUS, 0, FENWYR_CONTROL_MANUAL), E_PROP_ID_UNSUPPORTED);
+    EXPECT_EQ(getControl(2, FENWYR_CONTROL_BRIGHTNESS, &info), E_INVALIDARG);
+    uninit();
+}
+
+TEST(CameraControls, BrightnessSetWhileCapturingShowsInTheFrames) {
+    VcamDevice device = camera(L"a", L"Alpha");
+    device.strings[L"Controls"] = kControls;
+    VcamDevices devices({device});
+    init();
+    Frames frames;
+    ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    ASSERT_TRUE(frames.waitFor(3));
+    ASSERT_EQ(setControl(0, FENWYR_CONTROL_BRIGHTNESS, 60, FENWYR_CONTROL_MANUAL), S_OK);
+    const std::size_t setAt = frames.count();
+    ASSERT_TRUE(frames.waitFor(setAt + 4));
+    stopCapture(0);
+    uninit();
+
+    std::lock_guard<std::mutex> lock(frames.mutex);
+    const double before = frames.means[1];
+    const double after = frames.means.back();
+    std::printf("mean level before %.1f, after %.1f\n", before, after);
+    EXPECT_GT(after, before + 20) << "the brighter picture did not reach the host";
+}
