@@ -156,12 +156,20 @@ void setResolution(CaptureDevice& device, int32_t capability) {
 
 namespace {
 
-// The capture pin's stream configuration without a word printed.
-HRESULT streamConfigOf(CaptureDevice& device, ComPtr<IAMStreamConfig>& config) {
+// The capture pin's stream configuration and its number of capabilities, without a word
+// printed; a count of 0 when their structure is not understood.
+HRESULT streamConfigOf(CaptureDevice& device, ComPtr<IAMStreamConfig>& config, int& count) {
     if (!device.built)
         return E_POINTER;
-    return device.captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, device.captureFilter.Get(),
-                                                IID_IAMStreamConfig, &config);
+    HRESULT hr = device.captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                                      device.captureFilter.Get(), IID_IAMStreamConfig, &config);
+    if (FAILED(hr))
+        return hr;
+    int size = 0;
+    hr = config->GetNumberOfCapabilities(&count, &size);
+    if (SUCCEEDED(hr) && size != kVideoCapsSize)
+        count = 0;
+    return hr;
 }
 
 double framesPerSecond(REFERENCE_TIME interval) {
@@ -193,16 +201,10 @@ VIDEOINFOHEADER& videoInfo(AM_MEDIA_TYPE& type) {
 
 int32_t getFormats(CaptureDevice& device, FormatInfo* formats, int32_t capacity) {
     ComPtr<IAMStreamConfig> config;
-    HRESULT hr = streamConfigOf(device, config);
-    if (FAILED(hr))
-        return hr;
     int count = 0;
-    int size = 0;
-    hr = config->GetNumberOfCapabilities(&count, &size);
+    HRESULT hr = streamConfigOf(device, config, count);
     if (FAILED(hr))
         return hr;
-    if (size != kVideoCapsSize)
-        return 0;
     int32_t listed = 0;
     for (int i = 0; i < count; ++i) {
         Capability capability;
@@ -232,15 +234,11 @@ HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps) {
     if (!(fps >= 0.0) || fps > 1e7)
         return E_INVALIDARG;
     ComPtr<IAMStreamConfig> config;
-    HRESULT hr = streamConfigOf(device, config);
-    if (FAILED(hr))
-        return hr;
     int count = 0;
-    int size = 0;
-    hr = config->GetNumberOfCapabilities(&count, &size);
+    HRESULT hr = streamConfigOf(device, config, count);
     if (FAILED(hr))
         return hr;
-    if (size != kVideoCapsSize || capability < 0 || capability >= count)
+    if (capability < 0 || capability >= count)
         return E_INVALIDARG;
     Capability chosen;
     hr = capabilityAt(config.Get(), capability, chosen);
