@@ -2,11 +2,17 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 
+#include "pe_image.h"
 #include "process_runner.h"
 #include "vcam_devices.h"
 #include "wic_image.h"
@@ -35,13 +41,289 @@ bool similar(Rgb got, Rgb want, int tolerance) {
            std::abs(got.b - want.b) <= tolerance;
 }
 
+// camcli in its own process, its output read while it runs, so that the test can act on what it
+// has printed so far. Standard error goes to the output too, or nowhere.
+class RunningCamcli {
+public:
+    explicit RunningCamcli(const std::wstring& arguments, bool withStandardError = true) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE writeEnd = nullptr;
+        if (!CreatePipe(&readEnd_, &writeEnd, &inherit, 0))
+            throw std::runtime_error("CreatePipe failed");
+        SetHandleInformation(readEnd_, HANDLE_FLAG_INHERIT, 0);
+        HANDLE nowhere = withStandardError ? nullptr
+                                           : CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit,
+                                                         OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = withStandardError ? writeEnd : nowhere;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        std::wstring commandLine = L"\"" + besideProgram(L"camcli.exe") + L"\" " + arguments;
+        PROCESS_INFORMATION process{};
+        const BOOL started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                            &startup, &process);
+        CloseHandle(writeEnd);
+        if (nowhere)
+            CloseHandle(nowhere);
+        if (!started)
+            throw std::runtime_error("CreateProcess failed");
+        CloseHandle(process.hThread);
+        process_ = process.hProcess;
+    }
+    ~RunningCamcli() {
+        if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+            TerminateProcess(process_, 99);
+            WaitForSingleObject(process_, INFINITE);
+        }
+        CloseHandle(process_);
+        CloseHandle(readEnd_);
+    }
+    RunningCamcli(const RunningCamcli&) = delete;
+    RunningCamcli& operator=(const RunningCamcli&) = delete;
+
+    const std::string& output() const { return output_; }
+
+    // Reads until the output so far satisfies `seen` (true), or the program ended or timeoutMs
+    // passed without it (false).
+    bool waitFor(const std::function<bool(const std::string&)>& seen, DWORD timeoutMs) {
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        while (!seen(output_)) {
+            if (readAvailable())
+                continue;
+            if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) {
+                readAvailable();
+                return seen(output_);
+            }
+            if (GetTickCount64() >= deadline)
+                return false;
+            Sleep(10);
+        }
+        return true;
+    }
+
+    // Waits for the end (ending the program with exit code 99 after timeoutMs) and reads the rest.
+    // Stops at the program's end rather than at the pipe's: Wine's desktop process may keep it.
+    ProcessResult finish(DWORD timeoutMs) {
+        if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+            const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+            while (WaitForSingleObject(process_, 10) != WAIT_OBJECT_0) {
+                readAvailable();
+                if (GetTickCount64() >= deadline) {
+                    TerminateProcess(process_, 99);
+                    WaitForSingleObject(process_, INFINITE);
+                }
+            }
+        }
+        while (readAvailable()) {
+        }
+        ProcessResult result;
+        GetExitCodeProcess(process_, &result.exitCode);
+        result.output = output_;
+        return result;
+    }
+
+private:
+    // True when it read something.
+    bool readAvailable() {
+        DWORD available = 0, got = 0;
+        char buffer[4096];
+        if (!PeekNamedPipe(readEnd_, nullptr, 0, nullptr, &available, nullptr) || !available)
+            return false;
+        if (!ReadFile(readEnd_, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || !got)
+            return false;
+        for (DWORD i = 0; i < got; ++i)
+            if (buffer[i] != '\r')
+                output_ += buffer[i];
+        return true;
+    }
+
+    HANDLE readEnd_ = nullptr;
+    HANDLE process_ = nullptr;
+    std::string output_;
+};
+
+// True when text is exactly one JSON value (RFC 8259 grammar), with white space around it.
+class JsonChecker {
+public:
+    static bool valid(const std::string& text) {
+        JsonChecker checker(text);
+        if (!checker.value())
+            return false;
+        checker.space();
+        return checker.at_ == text.size();
+    }
+
+private:
+    explicit JsonChecker(const std::string& text) : s_(text) {}
+
+    bool more() const { return at_ < s_.size(); }
+    char peek() const { return more() ? s_[at_] : '\0'; }
+    void space() {
+        while (more() && s_[at_] && std::strchr(" \t\r\n", s_[at_]))
+            ++at_;
+    }
+    bool literal(const char* word) {
+        if (s_.compare(at_, std::strlen(word), word) != 0)
+            return false;
+        at_ += std::strlen(word);
+        return true;
+    }
+    bool digits() {
+        const size_t from = at_;
+        while (more() && s_[at_] >= '0' && s_[at_] <= '9')
+            ++at_;
+        return at_ > from;
+    }
+    bool number() {
+        if (peek() == '-')
+            ++at_;
+        if (peek() == '0')
+            ++at_;
+        else if (!digits())
+            return false;
+        if (peek() == '.') {
+            ++at_;
+            if (!digits())
+                return false;
+        }
+        if (peek() == 'e' || peek() == 'E') {
+            ++at_;
+            if (peek() == '+' || peek() == '-')
+                ++at_;
+            return digits();
+        }
+        return true;
+    }
+    bool string() {
+        if (peek() != '"')
+            return false;
+        for (++at_; more();) {
+            const unsigned char c = static_cast<unsigned char>(s_[at_++]);
+            if (c == '"')
+                return true;
+            if (c < 0x20)
+                return false;
+            if (c != '\\')
+                continue;
+            const char escape = peek();
+            ++at_;
+            if (escape == 'u') {
+                for (int k = 0; k < 4; ++k, ++at_)
+                    if (!std::isxdigit(static_cast<unsigned char>(peek())))
+                        return false;
+            } else if (!escape || !std::strchr("\"\\/bfnrt", escape)) {
+                return false;
+            }
+        }
+        return false;
+    }
+    template <typename Item>
+    bool sequence(char close, Item item) {
+        ++at_;
+        space();
+        if (peek() == close)
+            return ++at_, true;
+        for (;;) {
+            if (!item())
+                return false;
+            space();
+            if (peek() == close)
+                return ++at_, true;
+            if (peek() != ',')
+                return false;
+            ++at_;
+        }
+    }
+    bool value() {
+        space();
+        switch (peek()) {
+        case '{':
+            return sequence('}', [this] {
+                space();
+                if (!string())
+                    return false;
+                space();
+                return peek() == ':' && (++at_, value());
+            });
+        case '[': return sequence(']', [this] { return value(); });
+        case '"': return string();
+        case 't': return literal("true");
+        case 'f': return literal("false");
+        case 'n': return literal("null");
+        default: return number();
+        }
+    }
+
+    const std::string& s_;
+    size_t at_ = 0;
+};
+
+// Two devices of one model on two ports: the same name, different paths.
+const wchar_t kPathOne[] = L"\\\\?\\usb#vid_1d6b&pid_0102&mi_00#5&1a2b&0&1#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+const wchar_t kPathTwo[] = L"\\\\?\\usb#vid_1d6b&pid_0102&mi_00#5&1a2b&0&2#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+const char kPathOneUtf8[] = "\\\\?\\usb#vid_1d6b&pid_0102&mi_00#5&1a2b&0&1#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+const char kPathTwoUtf8[] = "\\\\?\\usb#vid_1d6b&pid_0102&mi_00#5&1a2b&0&2#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+
+VcamDevice deviceAt(const wchar_t* key, const std::wstring& name, const wchar_t* path, const wchar_t* formats) {
+    VcamDevice device = vcamDevice(key, name, formats);
+    device.devicePath = path;
+    return device;
+}
+
+// A JSON string's text for a device path: every backslash doubled.
+std::string jsonEscapedPath(const char* path) {
+    std::string escaped;
+    for (const char* c = path; *c; ++c)
+        escaped += *c == '\\' ? std::string("\\\\") : std::string(1, *c);
+    return escaped;
+}
+
 } // namespace
 
-TEST(Video, DevicesListsEveryDeviceByIndexAndName) {
-    VcamDevices devices({vcamDevice(L"A", L"Cam One", L"160x120@30 RGB24"), vcamDevice(L"B", L"Cam Two", L"160x120@30 RGB24")});
+TEST(Video, DevicesTellsSameNamedDevicesApartByPath) {
+    VcamDevices devices({deviceAt(L"A", L"Cam", kPathOne, L"160x120@30 RGB24"),
+                         deviceAt(L"B", L"Cam", kPathTwo, L"160x120@30 RGB24"),
+                         vcamDevice(L"C", L"Old Cam", L"160x120@30 RGB24")});
     const ProcessResult run = camcli(L"devices");
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_TRUE(contains(run.output, "  0  Cam One\n  1  Cam Two\n")) << run.output;
+    EXPECT_TRUE(contains(run.output, std::string("  0  Cam  [closed]\n     path: ") + kPathOneUtf8 + "\n" +
+                                         "  1  Cam  [closed]\n     path: " + kPathTwoUtf8 + "\n" +
+                                         "  2  Old Cam  [closed]\n     path: (none)\n"))
+        << run.output;
+}
+
+TEST(Video, ADeviceMayBeGivenByPathOrName) {
+    VcamDevices devices({deviceAt(L"A", L"Cam\u00E9ra", kPathOne, L"160x120@30 RGB24"),
+                         deviceAt(L"B", L"Cam\u00E9ra", kPathTwo, L"320x240@15 YUY2")});
+    const ProcessResult byPath = camcli(L"formats \"" + std::wstring(kPathTwo) + L"\"");
+    ASSERT_EQ(byPath.exitCode, 0u) << byPath.output;
+    EXPECT_TRUE(contains(byPath.output, "    0    320    240   16    15.000  YUY2\n")) << byPath.output;
+    // A name shared by two devices stands for the first of them; names come in UTF-8.
+    const ProcessResult byName = camcli(L"formats Cam\u00E9ra");
+    ASSERT_EQ(byName.exitCode, 0u) << byName.output;
+    EXPECT_TRUE(contains(byName.output, "    0    160    120   24    30.000  RGB24\n")) << byName.output;
+}
+
+// The JSON document alone on standard output, though fenwyr reports the device it cannot open.
+TEST(Video, DevicesJsonIsOneDocumentWithEveryDevicesFormats) {
+    VcamDevice broken = deviceAt(L"B", L"Broken", kPathTwo, L"160x120@30 RGB24");
+    broken.dwords[L"FailLoadAfter"] = 1;  // lists, but cannot be bound when opened
+    VcamDevices devices({deviceAt(L"A", L"Cam \"\u00C9t\u00E9\"", kPathOne, L"160x120@30 RGB24;640x480@7.5 YUY2"),
+                         broken});
+    RunningCamcli camcli(L"devices --json", false);
+    const ProcessResult run = camcli.finish(60000);
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(JsonChecker::valid(run.output)) << run.output;
+    EXPECT_TRUE(contains(run.output, "{\"index\": 0, \"name\": \"Cam \\\"\xC3\x89t\xC3\xA9\\\"\", \"path\": \"" +
+                                         jsonEscapedPath(kPathOneUtf8) + "\", \"state\": \"closed\""))
+        << run.output;
+    EXPECT_TRUE(contains(run.output, "{\"index\": 1, \"width\": 640, \"height\": 480, \"bitCount\": 16, \"fps\": 7.5, "
+                                     "\"pixelFormat\": \"YUY2\", \"pixelFormatCode\": 8}"))
+        << run.output;
+    EXPECT_TRUE(contains(run.output, "\"name\": \"Broken\"")) << run.output;
+    EXPECT_TRUE(contains(run.output, "\"formats\": null}")) << run.output;
 }
 
 TEST(Video, DevicesSaysSoWhenThereAreNone) {
@@ -134,10 +416,10 @@ TEST(Video, BadArgumentsAndUnopenableDevices) {
         const char* message;
     } cases[] = {
         {L"grab 7", 2, "there is no device 7; 'camcli devices' lists them"},
-        {L"grab one", 2, "the device must be an index, not 'one'"},
+        {L"grab one", 2, "no device has the path or name 'one'; 'camcli devices' lists them"},
         {L"grab 0 --format 3", 2, "device 0 has no capability 3; 'camcli formats 0' lists them"},
         {L"grab 0 --frames 0", 2, "--frames must be between 1 and 10000, not 0"},
-        {L"formats", 2, "missing device index"},
+        {L"formats", 2, "missing device"},
         {L"props 0 --window", 2, "unexpected argument '--window'"},
         {L"formats 1", 1, "device 1 could not be opened"},
         {L"grab 1", 1, "device 1 could not be opened"},
@@ -179,3 +461,4 @@ TEST(Video, PropsReportsWhatOffersNoPages) {
     EXPECT_EQ(pin.exitCode, 1u);
     EXPECT_TRUE(contains(pin.output, "pin properties: 0x80004002 E_NOINTERFACE")) << pin.output;
 }
+

@@ -15,4 +15,9 @@ FenwyrApi::FenwyrApi(const Library& dll) {
     dll.bind("showCapturePinProperties", showCapturePinProperties);
     dll.bind("setFrameCallbackEx", setFrameCallbackEx);
     dll.bind("grabFrame", grabFrame);
+    dll.bind("getDeviceIdentity", getDeviceIdentity);
+    dll.bind("findDevice", findDevice);
+    dll.bind("refreshDevices", refreshDevices);
+    dll.bind("setDeviceEventCallback", setDeviceEventCallback);
+    dll.bind("getDeviceState", getDeviceState);
 }

@@ -20,4 +20,9 @@ struct FenwyrApi {
     decltype(&::showCapturePinProperties) showCapturePinProperties;
     decltype(&::setFrameCallbackEx) setFrameCallbackEx;
     decltype(&::grabFrame) grabFrame;
+    decltype(&::getDeviceIdentity) getDeviceIdentity;
+    decltype(&::findDevice) findDevice;
+    decltype(&::refreshDevices) refreshDevices;
+    decltype(&::setDeviceEventCallback) setDeviceEventCallback;
+    decltype(&::getDeviceState) getDeviceState;
 };

@@ -18,6 +18,7 @@
 #include "commands.h"
 #include "frame_image.h"
 #include "png_writer.h"
+#include "utf8.h"
 #include "video_session.h"
 
 const char* const kGrabHelp =
@@ -108,14 +109,10 @@ void waitForFrames(Collector& collector) {
         std::printf("\n");
 }
 
-std::wstring widen(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
-}
-
 } // namespace
 
 int runGrab(Arguments& args) {
-    const std::string word = args.positional("device index");
+    const std::string word = args.positional("device");
     long long capability = -1;
     size_t frames = 5;
     std::string outDir = ".";
@@ -221,7 +218,7 @@ int runGrab(Arguments& args) {
         const std::string name = outDir + "/grab_" + std::to_string(device) + "_" + std::to_string(image.width) + "x" +
                                  std::to_string(image.height) + "_" + pixelFormatName(format.pixelFormat, format.bitCount) +
                                  "_" + std::to_string(i) + ".png";
-        writePng(widen(name), image.width, image.height, GUID_WICPixelFormat24bppBGR, image.pixels.data(),
+        writePng(fromUtf8(name), image.width, image.height, GUID_WICPixelFormat24bppBGR, image.pixels.data(),
                  image.width * 3);
     }
     if (received)

@@ -12,6 +12,7 @@
 
 #include "commands.h"
 #include "png_writer.h"
+#include "utf8.h"
 #include "tarvik_api.h"
 
 const char* const kIndustrialHelp =
@@ -113,10 +114,6 @@ bool sameAoi(const AoiRect& a, const AoiRect& b) {
     return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
 }
 
-std::wstring widen(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
-}
-
 } // namespace
 
 int runIndustrial(Arguments& args) {
@@ -187,7 +184,7 @@ int runIndustrial(Arguments& args) {
         lastCounter = counter;
         const std::string name = settings.outDir + "/industrial_" + std::to_string(aoi.width) + "x" +
                                  std::to_string(aoi.height) + "_" + std::to_string(i) + ".png";
-        writePng(widen(name), static_cast<UINT>(aoi.width), static_cast<UINT>(aoi.height),
+        writePng(fromUtf8(name), static_cast<UINT>(aoi.width), static_cast<UINT>(aoi.height),
                  GUID_WICPixelFormat8bppGray, frame.data(), static_cast<UINT>(aoi.width));
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -2,14 +2,17 @@
 // by file name and reaches every export by name, as a host in any language would.
 #include <windows.h>
 #include <objbase.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "arguments.h"
 #include "commands.h"
+#include "utf8.h"
 
 namespace {
 
@@ -21,7 +24,9 @@ const char* const kUsage =
     "  grab D       capture frames from device D to PNG files\n"
     "  props D      show the property dialog of device D\n"
     "  industrial   open the industrial camera, show its ranges, capture frames to PNG\n"
-    "Run 'camcli <command> --help' for the options of a command.\n";
+    "D is a device's index, path or name, as 'camcli devices' shows them.\n"
+    "Run 'camcli <command> --help' for the options of a command.\n"
+    "Exit codes: 0 done, 1 a device could not be opened, 2 bad arguments.\n";
 
 struct Command {
     const char* name;
@@ -37,9 +42,33 @@ const Command kCommands[] = {
     {"industrial", runIndustrial, &kIndustrialHelp},
 };
 
-} // namespace
+// The command line in UTF-8: the code-page argv cannot hold every device name or folder.
+std::vector<std::string> utf8Arguments() {
+    std::vector<std::string> words;
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            words.push_back(toUtf8(wide[i]));
+        LocalFree(wide);
+    }
+    return words;
+}
 
-int main(int argc, char** argv) {
+// A console shows camcli's UTF-8 as such while it runs; the console gets its code page back.
+struct Utf8Console {
+    UINT previous = 0;
+    Utf8Console() {
+        DWORD mode = 0;
+        if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) && (previous = GetConsoleOutputCP()))
+            SetConsoleOutputCP(CP_UTF8);
+    }
+    ~Utf8Console() {
+        if (previous)
+            SetConsoleOutputCP(previous);
+    }
+};
+
+int run(int argc, char** argv) {
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         std::fputs(kUsage, stdout);
         return argc < 2 ? 2 : 0;
@@ -65,4 +94,18 @@ int main(int argc, char** argv) {
     }
     std::printf("camcli: unknown command '%s' (see 'camcli --help')\n", argv[1]);
     return 2;
+}
+
+} // namespace
+
+int main() {
+    std::vector<std::string> words = utf8Arguments();
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    const Utf8Console console;
+    const int code = run(static_cast<int>(words.size()), argv.data());
+    std::fflush(stdout);
+    return code;
 }

@@ -1,6 +1,9 @@
 // camcli devices, formats and props: the video-capture devices through fenwyr.dll.
 #include <windows.h>
 
+#include <io.h>
+
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -8,11 +11,17 @@
 #include "video_session.h"
 
 const char* const kDevicesHelp =
-    "usage: camcli devices\n"
-    "Lists the index and name of every video-capture device.\n";
+    "usage: camcli devices [--json]\n"
+    "Lists every video-capture device: its index, name, state and device path. The path tells\n"
+    "devices of the same name apart and stays the same for a device on the same port; every\n"
+    "command that takes a device D takes its index, its path or its name.\n"
+    "With --json, prints the table as one JSON document (UTF-8) for scripts, each device with\n"
+    "index, name, path, state and formats: its capabilities (index, width, height, bitCount,\n"
+    "fps, pixelFormat, pixelFormatCode), read by opening the device; null when it cannot be\n"
+    "opened. fenwyr's own messages then go to standard error.\n";
 const char* const kFormatsHelp =
     "usage: camcli formats D\n"
-    "Opens device D and lists its capabilities and its current format.\n";
+    "Opens device D (index, path or name) and lists its capabilities and its current format.\n";
 const char* const kPropsHelp =
     "usage: camcli props D [--pin]\n"
     "Shows the property dialog of device D's capture filter (or, with --pin, of the pin\n"
@@ -40,21 +49,114 @@ const char* resultName(int32_t hr) {
     }
 }
 
+// A JSON string: quotes, backslashes and control characters escaped; UTF-8 passes as it is.
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string jsonNumber(double value) {
+    if (!std::isfinite(value))
+        return "null";  // JSON has no infinity or NaN
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+std::string jsonFormat(const ResolutionInfo& f) {
+    return "{\"index\": " + std::to_string(f.index) + ", \"width\": " + std::to_string(f.width) +
+           ", \"height\": " + std::to_string(f.height) + ", \"bitCount\": " + std::to_string(f.bitCount) +
+           ", \"fps\": " + jsonNumber(f.framesPerSecond) +
+           ", \"pixelFormat\": " + jsonString(pixelFormatName(f.pixelFormat, f.bitCount)) +
+           ", \"pixelFormatCode\": " + std::to_string(f.pixelFormat) + "}";
+}
+
+// fenwyr prints its failures on standard output; while this lives they go to standard error,
+// so that standard output carries the JSON document alone.
+class StdoutToStderr {
+public:
+    StdoutToStderr() {
+        std::fflush(stdout);
+        saved_ = _dup(1);
+        if (saved_ >= 0)
+            _dup2(2, 1);
+    }
+    ~StdoutToStderr() {
+        std::fflush(stdout);
+        if (saved_ >= 0) {
+            _dup2(saved_, 1);
+            _close(saved_);
+        }
+    }
+    StdoutToStderr(const StdoutToStderr&) = delete;
+    StdoutToStderr& operator=(const StdoutToStderr&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
+std::string devicesJson() {
+    const StdoutToStderr quiet;
+    VideoSession session;
+    std::string json = "{\"devices\": [";
+    bool first = true;
+    for (const auto& d : session.devices()) {
+        // The state as found: reading the formats opens the device.
+        const int32_t state = session.api().getDeviceState(d.index);
+        std::string formats = "null";
+        if (session.api().openDevice(d.index)) {
+            formats = "[";
+            for (const ResolutionInfo& f : session.capabilities(d.index))
+                formats += (formats.size() > 1 ? ",\n      " : "\n      ") + jsonFormat(f);
+            formats += "]";
+        }
+        json += std::string(first ? "\n" : ",\n") + "  {\"index\": " + std::to_string(d.index) +
+                ", \"name\": " + jsonString(d.name) + ", \"path\": " + jsonString(d.path) +
+                ", \"state\": " + jsonString(stateName(state)) + ",\n   \"formats\": " + formats + "}";
+        first = false;
+    }
+    return json + "\n]}\n";
+}
+
 } // namespace
 
 int runDevices(Arguments& args) {
+    const bool json = args.take("--json");
     if (!args.empty())
         args.unknown();
+    if (json) {
+        std::fputs(devicesJson().c_str(), stdout);
+        return 0;
+    }
     VideoSession session;
     if (session.devices().empty())
         std::printf("no video-capture devices\n");
-    for (const auto& d : session.devices())
-        std::printf("%3d  %s\n", d.index, d.name.c_str());
+    for (const auto& d : session.devices()) {
+        std::printf("%3d  %s  [%s]\n", d.index, d.name.c_str(), stateName(session.api().getDeviceState(d.index)));
+        std::printf("     path: %s\n", d.path.empty() ? "(none)" : d.path.c_str());
+    }
     return 0;
 }
 
 int runFormats(Arguments& args) {
-    const std::string word = args.positional("device index");
+    const std::string word = args.positional("device");
     if (!args.empty())
         args.unknown();
     VideoSession session;
@@ -70,7 +172,7 @@ int runFormats(Arguments& args) {
 }
 
 int runProps(Arguments& args) {
-    const std::string word = args.positional("device index");
+    const std::string word = args.positional("device");
     const bool pin = args.take("--pin");
     if (!args.empty())
         args.unknown();

@@ -13,9 +13,16 @@ VideoSession::VideoSession() : dll_(L"fenwyr.dll"), api_(dll_) {
     DeviceInfo* list = api_.listDevices();
     if (!list)
         throw std::runtime_error("fenwyr could not list the devices");
-    for (int k = 0; k < 64; ++k)
-        if (list[k].index >= 0)
-            devices_.push_back({list[k].index, list[k].name});
+    for (int k = 0; k < 64; ++k) {
+        if (list[k].index < 0)
+            continue;
+        // The identity has the name in UTF-8, which the list's code-page name may not hold.
+        DeviceIdentity identity{};
+        if (api_.getDeviceIdentity(list[k].index, &identity) == S_OK)
+            devices_.push_back({list[k].index, identity.name, identity.path});
+        else
+            devices_.push_back({list[k].index, list[k].name, ""});
+    }
     CoTaskMemFree(list);
 }
 
@@ -27,12 +34,18 @@ int VideoSession::deviceArgument(const std::string& word) const {
     char* end = nullptr;
     errno = 0;
     const long n = std::strtol(word.c_str(), &end, 10);
-    if (word.empty() || *end || errno)
-        throw UsageError("the device must be an index, not '" + word + "'; 'camcli devices' lists them");
-    for (const Device& d : devices_)
-        if (d.index == n)
-            return d.index;
-    throw UsageError("there is no device " + word + "; 'camcli devices' lists them");
+    const bool isIndex = !word.empty() && !*end && !errno;
+    if (isIndex)
+        for (const Device& d : devices_)
+            if (d.index == n)
+                return d.index;
+    // A word that is no index in the table may still be a device's path or name (even "7").
+    const int32_t found = api_.findDevice(word.c_str());
+    if (found >= 0)
+        return found;
+    if (isIndex)
+        throw UsageError("there is no device " + word + "; 'camcli devices' lists them");
+    throw UsageError("no device has the path or name '" + word + "'; 'camcli devices' lists them");
 }
 
 int VideoSession::openArgument(const std::string& word) {
@@ -76,5 +89,17 @@ const char* pixelFormatName(int32_t code, int32_t bitCount) {
     case 8: return "YUY2";
     // Subtypes without a code of their own: 12-bit frames are taken as NV12, the common one.
     default: return bitCount == 12 ? "NV12" : "other";
+    }
+}
+
+const char* stateName(int32_t state) {
+    switch (state) {
+    case FENWYR_STATE_ABSENT: return "absent";
+    case FENWYR_STATE_CLOSED: return "closed";
+    case FENWYR_STATE_STOPPED: return "stopped";
+    case FENWYR_STATE_RUNNING: return "running";
+    case FENWYR_STATE_LOST: return "lost";
+    case FENWYR_STATE_FAILED: return "failed";
+    default: return "unknown";
     }
 }

@@ -16,11 +16,13 @@ public:
     const FenwyrApi& api() const { return api_; }
     struct Device {
         int index;
-        std::string name;
+        std::string name;  // UTF-8
+        std::string path;  // UTF-8; empty when the device has none
     };
     const std::vector<Device>& devices() const { return devices_; }
 
-    // The device's index from a command-line word; a UsageError when no such device exists.
+    // The device's index from a command-line word (index, path or name); a UsageError when no
+    // such device exists.
     int deviceArgument(const std::string& word) const;
     // The device named by a command-line word, opened; -1 (after a message) when it cannot be.
     int openArgument(const std::string& word);
@@ -36,3 +38,5 @@ private:
 };
 
 const char* pixelFormatName(int32_t code, int32_t bitCount);
+// A FENWYR_STATE_ value in words.
+const char* stateName(int32_t state);
