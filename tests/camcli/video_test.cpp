@@ -1,4 +1,4 @@
-// camcli devices, formats, grab and props against virtual capture devices.
+// camcli devices, formats, grab, props and watch against virtual capture devices.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -417,6 +417,7 @@ TEST(Video, BadArgumentsAndUnopenableDevices) {
     } cases[] = {
         {L"grab 7", 2, "there is no device 7; 'camcli devices' lists them"},
         {L"grab one", 2, "no device has the path or name 'one'; 'camcli devices' lists them"},
+        {L"watch 0 --seconds 0", 2, "--seconds must be between 1 and 86400, not 0"},
         {L"grab 0 --format 3", 2, "device 0 has no capability 3; 'camcli formats 0' lists them"},
         {L"grab 0 --frames 0", 2, "--frames must be between 1 and 10000, not 0"},
         {L"formats", 2, "missing device"},
@@ -462,3 +463,26 @@ TEST(Video, PropsReportsWhatOffersNoPages) {
     EXPECT_TRUE(contains(pin.output, "pin properties: 0x80004002 E_NOINTERFACE")) << pin.output;
 }
 
+TEST(Video, WatchReportsTheDevicesLossAndExitsWithThree) {
+    VcamDevices devices({deviceAt(L"A", L"Cam", kPathOne, L"160x120@30 RGB24")});
+    RunningCamcli watch(L"watch 0 --seconds 60");
+    // Unplugged only once frames flow: a device unplugged as it starts stays silent, with no event.
+    const std::regex framesFlow("frames: [1-9]");
+    ASSERT_TRUE(watch.waitFor([&](const std::string& out) { return std::regex_search(out, framesFlow); }, 30000))
+        << watch.output();
+    VcamDevices::setDword(L"A", L"Unplugged", 1);
+    const ProcessResult run = watch.finish(30000);
+    EXPECT_EQ(run.exitCode, 3u) << run.output;
+    EXPECT_TRUE(contains(run.output, " s  state: running\n")) << run.output;
+    EXPECT_TRUE(contains(run.output, " s  event: device 0 lost\n")) << run.output;
+    EXPECT_TRUE(contains(run.output, " s  state: lost\n")) << run.output;
+    EXPECT_TRUE(contains(run.output, "ended: the device was lost")) << run.output;
+}
+
+TEST(Video, WatchEndsAtItsTimeLimitWithZero) {
+    VcamDevices devices({deviceAt(L"A", L"Cam", kPathOne, L"160x120@30 RGB24")});
+    const ProcessResult run = camcli(L"watch Cam --seconds 2");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(std::regex_search(run.output, std::regex("ended: time is up, [1-9][0-9]* frames\n"))) << run.output;
+    EXPECT_FALSE(contains(run.output, "event:")) << run.output;
+}

@@ -2,15 +2,17 @@
 #include "arguments.h"
 
 // Each command returns camcli's exit code: 0 done, 1 the device could not be
-// opened, 2 bad arguments (thrown as UsageError).
+// opened, 2 bad arguments (thrown as UsageError), 3 the watched device was lost.
 int runDevices(Arguments& args);
 int runFormats(Arguments& args);
 int runGrab(Arguments& args);
 int runProps(Arguments& args);
+int runWatch(Arguments& args);
 int runIndustrial(Arguments& args);
 
 extern const char* const kDevicesHelp;
 extern const char* const kFormatsHelp;
 extern const char* const kGrabHelp;
 extern const char* const kPropsHelp;
+extern const char* const kWatchHelp;
 extern const char* const kIndustrialHelp;

@@ -23,10 +23,12 @@ const char* const kUsage =
     "  formats D    list the capabilities and current format of device D\n"
     "  grab D       capture frames from device D to PNG files\n"
     "  props D      show the property dialog of device D\n"
+    "  watch D      capture from device D and report what happens to it\n"
     "  industrial   open the industrial camera, show its ranges, capture frames to PNG\n"
     "D is a device's index, path or name, as 'camcli devices' shows them.\n"
     "Run 'camcli <command> --help' for the options of a command.\n"
-    "Exit codes: 0 done, 1 a device could not be opened, 2 bad arguments.\n";
+    "Exit codes: 0 done, 1 a device could not be opened, 2 bad arguments,\n"
+    "3 the watched device was lost.\n";
 
 struct Command {
     const char* name;
@@ -39,6 +41,7 @@ const Command kCommands[] = {
     {"formats", runFormats, &kFormatsHelp},
     {"grab", runGrab, &kGrabHelp},
     {"props", runProps, &kPropsHelp},
+    {"watch", runWatch, &kWatchHelp},
     {"industrial", runIndustrial, &kIndustrialHelp},
 };
 
