@@ -114,16 +114,10 @@ Enumeration enumerate(ComPtr<IEnumMoniker>& monikers, HRESULT* failure = nullptr
     return monikers ? Enumeration::listed : Enumeration::empty;
 }
 
-// The next device that can be bound now: only those are worth a table position.
-bool nextBindable(IEnumMoniker* monikers, ComPtr<IMoniker>& moniker, bool reportSkipped) {
-    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
-        ComPtr<IBaseFilter> filter;
-        if (SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, &filter)))
-            return true;
-        if (reportSkipped)
-            printLine("Error binding camera, skipping");
-    }
-    return false;
+// Only devices that can be bound now are worth a table position.
+bool bindable(IMoniker* moniker) {
+    ComPtr<IBaseFilter> filter;
+    return SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, &filter));
 }
 
 }  // namespace
@@ -152,7 +146,11 @@ void init() {
         break;
     }
     ComPtr<IMoniker> moniker;
-    while (nextBindable(monikers.Get(), moniker, true)) {
+    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
+        if (!bindable(moniker.Get())) {
+            printLine("Error binding camera, skipping");
+            continue;
+        }
         DeviceIdentityText identity = readIdentity(moniker.Get());
         if (CaptureDevice* closed = closedRecordOf(identity)) {
             closed->rebind(std::move(moniker));
@@ -171,14 +169,23 @@ HRESULT refreshDevices() {
     std::vector<bool> enumerated(devices.size(), false);
     int32_t appended = 0;
     ComPtr<IMoniker> moniker;
-    while (monikers && nextBindable(monikers.Get(), moniker, false)) {
+    while (monikers && monikers->Next(1, &moniker, nullptr) == S_OK) {
         DeviceIdentityText identity = readIdentity(moniker.Get());
-        if (CaptureDevice* known = recordOf(identity)) {
+        CaptureDevice* known = recordOf(identity);
+        // A device the table holds is not bound again: a driver in use may refuse a second
+        // instance, and that must not make an open device look absent.
+        if (known && known->moniker) {
             enumerated[static_cast<size_t>(known->index)] = true;
             known->present = true;
+            continue;
+        }
+        if (!bindable(moniker.Get()))
+            continue;
+        if (known) {
             // A record closed by uninit gets its device back, as init would give it.
-            if (!known->moniker)
-                known->rebind(std::move(moniker));
+            enumerated[static_cast<size_t>(known->index)] = true;
+            known->present = true;
+            known->rebind(std::move(moniker));
         } else {
             appendDevice(std::move(moniker), std::move(identity));
             enumerated.push_back(true);

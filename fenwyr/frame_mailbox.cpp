@@ -14,13 +14,17 @@ void FrameMailbox::post(const uint8_t* bytes, const FrameInfo& info) {
     // The copy is made outside the lock so a host copying the previous frame does not hold the
     // streaming thread up for longer than a swap.
     incoming_.assign(bytes, bytes + info.length);
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         newest_.swap(incoming_);
         newestInfo_ = info;
         unread_ = true;
+        wake = waiting_ > 0;
     }
-    SetEvent(changed_);
+    // Signalling costs a round trip to the system (under Wine, to its server): only for a waiter.
+    if (wake)
+        SetEvent(changed_);
 }
 
 void FrameMailbox::setRunning(bool running) {
@@ -51,11 +55,14 @@ HRESULT FrameMailbox::take(uint8_t* buffer, int32_t capacity, FrameInfo& info, i
             }
             if (!running_)
                 return VFW_E_NOT_RUNNING;
+            if (GetTickCount64() >= deadline)
+                return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
             ResetEvent(changed_);
+            ++waiting_;
         }
         const ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
-            return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-        waitForEventDispatchingSentMessages(changed_, static_cast<DWORD>(deadline - now));
+        waitForEventDispatchingSentMessages(changed_, now >= deadline ? 0 : static_cast<DWORD>(deadline - now));
+        std::lock_guard<std::mutex> lock(mutex_);
+        --waiting_;
     }
 }

@@ -34,6 +34,8 @@ private:
     FrameInfo newestInfo_{};
     bool unread_ = false;
     bool running_ = false;
+    // Takers waiting for changed_; nobody is woken while there are none.
+    int waiting_ = 0;
     // Filled by the streaming thread outside the lock, then swapped with newest_.
     std::vector<uint8_t> incoming_;
     // The frame a taker copies to the host, swapped out of newest_ under the lock.

@@ -111,3 +111,16 @@ TEST(DeviceIdentity, RefreshAppendsOnlyNewDevicesMarksRemovedOnesAbsentAndGivesT
     uninit();
     EXPECT_EQ(getDeviceState(0), FENWYR_STATE_CLOSED);
 }
+
+TEST(DeviceIdentity, RefreshLeavesAnOpenDeviceThatWouldRefuseASecondBindPresent) {
+    // Binds twice (init's test and the open), then refuses, as a driver in use may.
+    VcamDevices devices({withPath(withSwitch(camera(L"a", L"Alpha"), L"FailLoadAfter", 2), kPath0)});
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    EXPECT_EQ(refreshDevices(), 0);
+    EXPECT_EQ(getDeviceState(0), FENWYR_STATE_RUNNING);
+    EXPECT_EQ(findDevice(narrow(kPath0).c_str()), 0);
+    stopCapture(0);
+    uninit();
+}
