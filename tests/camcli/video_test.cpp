@@ -299,11 +299,11 @@ TEST(Video, ADeviceMayBeGivenByPathOrName) {
                          deviceAt(L"B", L"Cam\u00E9ra", kPathTwo, L"320x240@15 YUY2")});
     const ProcessResult byPath = camcli(L"formats \"" + std::wstring(kPathTwo) + L"\"");
     ASSERT_EQ(byPath.exitCode, 0u) << byPath.output;
-    EXPECT_TRUE(contains(byPath.output, "    0    320    240   16    15.000  YUY2\n")) << byPath.output;
+    EXPECT_TRUE(contains(byPath.output, "    0    320    240   16    15.000  YUY2    15 fps")) << byPath.output;
     // A name shared by two devices stands for the first of them; names come in UTF-8.
     const ProcessResult byName = camcli(L"formats Cam\u00E9ra");
     ASSERT_EQ(byName.exitCode, 0u) << byName.output;
-    EXPECT_TRUE(contains(byName.output, "    0    160    120   24    30.000  RGB24\n")) << byName.output;
+    EXPECT_TRUE(contains(byName.output, "    0    160    120   24    30.000  RGB24   30 fps")) << byName.output;
 }
 
 // The JSON document alone on standard output, though fenwyr reports the device it cannot open.
@@ -333,13 +333,13 @@ TEST(Video, DevicesSaysSoWhenThereAreNone) {
     EXPECT_TRUE(contains(run.output, "no video-capture devices")) << run.output;
 }
 
-TEST(Video, FormatsPrintsTheCapabilitiesAndTheCurrentFormat) {
-    VcamDevices devices({vcamDevice(L"A", L"Cam", L"640x480@30 YUY2;320x-240@15 RGB24;1280x720@60 MJPG")});
+TEST(Video, FormatsPrintsTheCapabilitiesWithTheirRatesAndTheCurrentFormat) {
+    VcamDevices devices({vcamDevice(L"A", L"Cam", L"640x480@30 YUY2;320x-240@7.5-15 RGB24;1280x720@5-60 MJPG")});
     const ProcessResult run = camcli(L"formats 0");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_TRUE(contains(run.output, "    0    640    480   16    30.000  YUY2\n")) << run.output;
-    EXPECT_TRUE(contains(run.output, "    1    320   -240   24    15.000  RGB24\n")) << run.output;
-    EXPECT_TRUE(contains(run.output, "    2   1280    720   24    60.000  MJPG\n")) << run.output;
+    EXPECT_TRUE(contains(run.output, "    0    640    480   16    30.000  YUY2    30 fps, default 30\n")) << run.output;
+    EXPECT_TRUE(contains(run.output, "    1    320   -240   24    15.000  RGB24   7.5-15 fps, default 15\n")) << run.output;
+    EXPECT_TRUE(contains(run.output, "    2   1280    720   24    60.000  MJPG    5-60 fps, default 60\n")) << run.output;
     EXPECT_TRUE(contains(run.output, "current:\n   -1    640    480   16    30.000  YUY2\n")) << run.output;
 }
 

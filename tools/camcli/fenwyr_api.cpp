@@ -20,4 +20,8 @@ FenwyrApi::FenwyrApi(const Library& dll) {
     dll.bind("refreshDevices", refreshDevices);
     dll.bind("setDeviceEventCallback", setDeviceEventCallback);
     dll.bind("getDeviceState", getDeviceState);
+    dll.bind("getFormats", getFormats);
+    dll.bind("setFormat", setFormat);
+    dll.bind("getControl", getControl);
+    dll.bind("setControl", setControl);
 }

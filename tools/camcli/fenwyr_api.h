@@ -25,4 +25,8 @@ struct FenwyrApi {
     decltype(&::refreshDevices) refreshDevices;
     decltype(&::setDeviceEventCallback) setDeviceEventCallback;
     decltype(&::getDeviceState) getDeviceState;
+    decltype(&::getFormats) getFormats;
+    decltype(&::setFormat) setFormat;
+    decltype(&::getControl) getControl;
+    decltype(&::setControl) setControl;
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "video_session.h"
@@ -21,7 +22,9 @@ const char* const kDevicesHelp =
     "opened. fenwyr's own messages then go to standard error.\n";
 const char* const kFormatsHelp =
     "usage: camcli formats D\n"
-    "Opens device D (index, path or name) and lists its capabilities and its current format.\n";
+    "Opens device D (index, path or name) and lists its capabilities and its current format.\n"
+    "Each capability shows the rates it takes ('5-60 fps, default 60'): 'camcli grab D\n"
+    "--format K --fps F' captures at any rate F within them.\n";
 const char* const kPropsHelp =
     "usage: camcli props D [--pin]\n"
     "Shows the property dialog of device D's capture filter (or, with --pin, of the pin\n"
@@ -29,9 +32,14 @@ const char* const kPropsHelp =
 
 namespace {
 
-void printFormat(const ResolutionInfo& f) {
-    std::printf("%5d %6d %6d %4d %9.3f  %s\n", f.index, f.width, f.height, f.bitCount, f.framesPerSecond,
-                pixelFormatName(f.pixelFormat, f.bitCount));
+// One format line; `rates` (the capability's range) follows the format's name when given.
+void printFormat(const ResolutionInfo& f, const std::string& rates = "") {
+    const char* name = pixelFormatName(f.pixelFormat, f.bitCount);
+    if (rates.empty())
+        std::printf("%5d %6d %6d %4d %9.3f  %s\n", f.index, f.width, f.height, f.bitCount, f.framesPerSecond, name);
+    else
+        std::printf("%5d %6d %6d %4d %9.3f  %-6s  %s\n", f.index, f.width, f.height, f.bitCount, f.framesPerSecond,
+                    name, rates.c_str());
 }
 
 const char* resultName(int32_t hr) {
@@ -163,9 +171,15 @@ int runFormats(Arguments& args) {
     const int device = session.openArgument(word);
     if (device < 0)
         return 1;
-    std::printf("index  width height bits       fps  format\n");
-    for (const ResolutionInfo& f : session.capabilities(device))
-        printFormat(f);
+    const std::vector<FormatInfo> ranges = session.formatRanges(device);
+    std::printf("index  width height bits       fps  format  rates\n");
+    for (const ResolutionInfo& f : session.capabilities(device)) {
+        std::string rates;
+        for (const FormatInfo& r : ranges)
+            if (r.index == f.index)
+                rates = fpsRangeText(r);
+        printFormat(f, rates);
+    }
     std::printf("current:\n");
     printFormat(session.currentFormat(device));
     return 0;

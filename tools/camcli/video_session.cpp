@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +76,34 @@ ResolutionInfo VideoSession::currentFormat(int device) const {
         CoTaskMemFree(record);
     }
     return format;
+}
+
+std::vector<FormatInfo> VideoSession::formatRanges(int device) const {
+    // Asked twice: first how many there are, then the records.
+    const int32_t count = api_.getFormats(device, nullptr, 0);
+    if (count <= 0)
+        return {};
+    std::vector<FormatInfo> formats(static_cast<size_t>(count));
+    const int32_t filled = api_.getFormats(device, formats.data(), count);
+    if (filled < 0)
+        return {};
+    formats.resize(static_cast<size_t>(std::min(filled, count)));
+    return formats;
+}
+
+std::string fpsText(double fps) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", fps);
+    std::string s = text;
+    s.erase(s.find_last_not_of('0') + 1);
+    if (s.back() == '.')
+        s.pop_back();
+    return s;
+}
+
+std::string fpsRangeText(const FormatInfo& f) {
+    const std::string range = f.minFps == f.maxFps ? fpsText(f.minFps) : fpsText(f.minFps) + "-" + fpsText(f.maxFps);
+    return range + " fps, default " + fpsText(f.defaultFps);
 }
 
 const char* pixelFormatName(int32_t code, int32_t bitCount) {

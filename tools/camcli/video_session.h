@@ -30,6 +30,9 @@ public:
     // The device's capabilities (records with index >= 0) and its current format.
     std::vector<ResolutionInfo> capabilities(int device) const;
     ResolutionInfo currentFormat(int device) const;
+    // The capabilities with their frame-rate ranges (getFormats); empty when the device has none
+    // to report.
+    std::vector<FormatInfo> formatRanges(int device) const;
 
 private:
     Library dll_;
@@ -38,5 +41,9 @@ private:
 };
 
 const char* pixelFormatName(int32_t code, int32_t bitCount);
+// A frame rate as people write it: 30, 7.5, 29.97 (up to three decimals, no trailing zeros).
+std::string fpsText(double fps);
+// A capability's rates in words, e.g. "5-60 fps, default 60".
+std::string fpsRangeText(const FormatInfo& format);
 // A FENWYR_STATE_ value in words.
 const char* stateName(int32_t state);
