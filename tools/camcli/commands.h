@@ -7,6 +7,7 @@ int runDevices(Arguments& args);
 int runFormats(Arguments& args);
 int runGrab(Arguments& args);
 int runProps(Arguments& args);
+int runControls(Arguments& args);
 int runWatch(Arguments& args);
 int runIndustrial(Arguments& args);
 
@@ -14,5 +15,6 @@ extern const char* const kDevicesHelp;
 extern const char* const kFormatsHelp;
 extern const char* const kGrabHelp;
 extern const char* const kPropsHelp;
+extern const char* const kControlsHelp;
 extern const char* const kWatchHelp;
 extern const char* const kIndustrialHelp;

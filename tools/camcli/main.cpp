@@ -23,6 +23,7 @@ const char* const kUsage =
     "  formats D    list the capabilities and current format of device D\n"
     "  grab D       capture frames from device D to PNG files\n"
     "  props D      show the property dialog of device D\n"
+    "  controls D   list device D's camera controls, or set them\n"
     "  watch D      capture from device D and report what happens to it\n"
     "  industrial   open the industrial camera, show its ranges, capture frames to PNG\n"
     "D is a device's index, path or name, as 'camcli devices' shows them.\n"
@@ -41,6 +42,7 @@ const Command kCommands[] = {
     {"formats", runFormats, &kFormatsHelp},
     {"grab", runGrab, &kGrabHelp},
     {"props", runProps, &kPropsHelp},
+    {"controls", runControls, &kControlsHelp},
     {"watch", runWatch, &kWatchHelp},
     {"industrial", runIndustrial, &kIndustrialHelp},
 };

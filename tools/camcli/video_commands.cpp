@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_controls.h"
 #include "commands.h"
 #include "video_session.h"
 
@@ -29,6 +30,16 @@ const char* const kPropsHelp =
     "usage: camcli props D [--pin]\n"
     "Shows the property dialog of device D's capture filter (or, with --pin, of the pin\n"
     "frames leave the library's grabber by) and prints the dialog's result.\n";
+const char* const kControlsHelp =
+    "usage: camcli controls D [--set NAME=VALUE]...\n"
+    "Opens device D and lists its camera controls: range, step, default, value and mode (auto or\n"
+    "manual), and the modes each one offers. Each --set (in the order given) sets a control to a\n"
+    "value (manual), to auto, or to manual at its current value (NAME=manual), and prints what the\n"
+    "device then holds, or why it refused: out of range, off its steps, no auto. The table follows.\n"
+    "NAME: brightness, contrast, hue, saturation, sharpness, gamma, colorenable, whitebalance,\n"
+    "backlightcompensation, gain, pan, tilt, roll, zoom, exposure (log2 seconds), iris, focus.\n"
+    "A setting lasts as long as camcli has the device open: 'camcli grab D --set ...' captures\n"
+    "with it. Exit code 2 when the device refused a setting.\n";
 
 namespace {
 
@@ -197,4 +208,27 @@ int runProps(Arguments& args) {
     const int32_t hr = pin ? session.api().showCapturePinProperties(device) : session.api().showFilterProperties(device);
     std::printf("%s properties: 0x%08lX %s\n", pin ? "pin" : "filter", static_cast<unsigned long>(hr), resultName(hr));
     return hr < 0 ? 1 : 0;
+}
+
+int runControls(Arguments& args) {
+    const std::string word = args.positional("device");
+    std::vector<ControlSetting> settings;
+    while (!args.empty()) {
+        if (args.take("--set"))
+            settings.push_back(parseControlSetting(args.value("--set")));
+        else
+            args.unknown();
+    }
+    VideoSession session;
+    const int device = session.openArgument(word);
+    if (device < 0)
+        return 1;
+    int code = 0;
+    for (const ControlSetting& s : settings) {
+        const int result = applyControlSetting(session.api(), device, s);
+        code = result > code ? result : code;
+    }
+    if (!printControls(session.api(), device))
+        std::printf("device %d has no camera controls\n", device);
+    return code;
 }
