@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "camera_controls.h"
 #include "commands.h"
 #include "frame_image.h"
 #include "png_writer.h"
@@ -22,9 +23,12 @@
 #include "video_session.h"
 
 const char* const kGrabHelp =
-    "usage: camcli grab D [--format K] [--frames N] [--callback] [--out DIR]\n"
-    "Opens device D, selects capability K if given ('camcli formats D' lists them), captures\n"
-    "N frames (default 5) and writes them as PNG files to DIR.\n"
+    "usage: camcli grab D [--format K [--fps F]] [--set NAME=VALUE]... [--frames N] [--callback]\n"
+    "                  [--out DIR]\n"
+    "Opens device D, selects capability K if given ('camcli formats D' lists them) at F frames\n"
+    "per second (within its rates; 0 or none: its default), applies each camera control setting\n"
+    "as 'camcli controls' does, captures N frames (default 5) and writes them as PNG files to DIR.\n"
+    "A rate or a setting the device refuses ends camcli with exit code 2 before it captures.\n"
     "Frames are taken with grabFrame by a thread of camcli's own that polls for them; with\n"
     "--callback, in the frame callback (setFrameCallbackEx) on the device's streaming thread.\n"
     "Reports the frames the device lost (from its own sequence numbers, virtual devices only),\n"
@@ -117,9 +121,17 @@ int runGrab(Arguments& args) {
     size_t frames = 5;
     std::string outDir = ".";
     bool byCallback = false;
+    double fps = -1;  // none given
+    std::vector<ControlSetting> settings;
     while (!args.empty()) {
         if (args.take("--format"))
             capability = args.integer("--format", 0, 1023);
+        else if (args.take("--fps")) {
+            fps = args.number("--fps");
+            if (fps < 0)
+                throw UsageError("--fps must be 0 (the default rate) or more");
+        } else if (args.take("--set"))
+            settings.push_back(parseControlSetting(args.value("--set")));
         else if (args.take("--frames"))
             frames = static_cast<size_t>(args.integer("--frames", 1, 10000));
         else if (args.take("--callback"))
@@ -129,6 +141,9 @@ int runGrab(Arguments& args) {
         else
             args.unknown();
     }
+    // A rate belongs to a capability: the device's ranges differ from one to the next.
+    if (fps >= 0 && capability < 0)
+        throw UsageError("--fps needs --format K");
 
     VideoSession session;
     const int device = session.openArgument(word);
@@ -142,8 +157,26 @@ int runGrab(Arguments& args) {
         if (!offered)
             throw UsageError("device " + word + " has no capability " + std::to_string(capability) +
                              "; 'camcli formats " + word + "' lists them");
-        api.setResolution(device, static_cast<int32_t>(capability));
+        const int32_t chosen = static_cast<int32_t>(capability);
+        const HRESULT hr = api.setFormat(device, chosen, fps > 0 ? fps : 0);
+        if (hr == E_INVALIDARG) {
+            std::string rates = "other rates";
+            for (const FormatInfo& f : session.formatRanges(device))
+                if (f.index == chosen)
+                    rates = fpsRangeText(f);
+            std::printf("camcli grab: capability %d of device %d refused %s fps: it takes %s\n", chosen, device,
+                        fpsText(fps).c_str(), rates.c_str());
+            return 2;
+        }
+        if (hr != S_OK) {
+            std::printf("camcli grab: device %d could not take capability %d (0x%08lX)\n", device, chosen,
+                        static_cast<unsigned long>(hr));
+            return 1;
+        }
     }
+    for (const ControlSetting& setting : settings)
+        if (const int refused = applyControlSetting(api, device, setting))
+            return refused;
     const ResolutionInfo format = session.currentFormat(device);
     std::printf("device %d: %dx%d %s, %d bits, %.3f fps\n", device, format.width, format.height,
                 pixelFormatName(format.pixelFormat, format.bitCount), format.bitCount, format.framesPerSecond);
