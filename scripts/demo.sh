@@ -27,6 +27,15 @@ winout="$(winepath -w "$out")"
 echo "== Registering the virtual capture devices (regsvr32 vcam.dll)"
 wine regsvr32 /s "$bin/vcam.dll"
 
+# Camera A gets camera controls and camera B ranges of frame rates (the same sizes and default
+# rates as registered), as real drivers offer them.
+instance='HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance'
+echo "== Camera controls for Virtual Camera A, frame-rate ranges for Virtual Camera B"
+wine reg add "$instance\VirtualCameraA" /v Controls /t REG_SZ /f \
+    /d 'brightness=-64..64/1:0:manual,auto;contrast=0..100/1:50:manual;exposure=-13..-1/1:-6:auto,manual;focus=0..250/10:0:auto,manual' >/dev/null
+wine reg add "$instance\VirtualCameraB" /v Formats /t REG_SZ /f \
+    /d '1280x720@5-30 YUY2;640x480@5-60 MJPG;800x600@15 RGB24;320x240@7.5-30 NV12' >/dev/null
+
 camcli devices
 camcli formats 0
 camcli formats 1
@@ -34,6 +43,25 @@ camcli grab 0 --format 0 --frames 5 --out "$winout"
 camcli grab 0 --format 1 --frames 5 --out "$winout"
 camcli grab 1 --format 0 --frames 5 --out "$winout"
 camcli grab 1 --format 1 --frames 5 --out "$winout"
+camcli grab 1 --format 1 --fps 12.5 --frames 5 --out "$winout"
+camcli grab 1 --format 1 --fps 100 --frames 5 --out "$winout" || echo "(exit code $?: a rate outside the capability's)"
+
+camcli controls 0
+camcli controls 0 --set brightness=20 --set focus=auto --set focus=15 ||
+    echo "(exit code $?: a setting the device refused)"
+
+# One picture at the default brightness and one brighter: camcli has the device open from the
+# setting to the frame, since each run binds the device afresh, at its defaults.
+shot() {  # shot NAME [grab options]: one frame of camera A to $out/NAME.png
+    local name=$1 tmp="$out/.shot"
+    shift
+    rm -rf "$tmp" && mkdir -p "$tmp"
+    camcli grab 0 --format 0 --frames 1 "$@" --out "$(winepath -w "$tmp")"
+    mv "$tmp"/*.png "$out/$name.png" && rm -rf "$tmp"
+}
+shot brightness-default
+shot brightness-plus-60 --set brightness=60
+echo "Brightness before and after: $out/brightness-default.png, $out/brightness-plus-60.png"
 
 camcli industrial --aoi 0,0,1280,1024 --fps 20 --frames 3 --out "$winout"
 camcli industrial --aoi 320,256,640,480 --fps 40 --exposure 5 --gain 20 --frames 3 --out "$winout"
