@@ -1,4 +1,4 @@
-// camcli devices, formats, grab, props and watch against virtual capture devices.
+// camcli devices, formats, grab, controls, props and watch against virtual capture devices.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -420,6 +420,9 @@ TEST(Video, BadArgumentsAndUnopenableDevices) {
         {L"watch 0 --seconds 0", 2, "--seconds must be between 1 and 86400, not 0"},
         {L"grab 0 --format 3", 2, "device 0 has no capability 3; 'camcli formats 0' lists them"},
         {L"grab 0 --frames 0", 2, "--frames must be between 1 and 10000, not 0"},
+        {L"grab 0 --fps 10", 2, "--fps needs --format K"},
+        {L"controls 0 --set bright=1", 2, "there is no control 'bright'"},
+        {L"controls 0 --set gain=high", 2, "the value of gain must be a whole number, auto or manual, not 'high'"},
         {L"formats", 2, "missing device"},
         {L"props 0 --window", 2, "unexpected argument '--window'"},
         {L"formats 1", 1, "device 1 could not be opened"},
@@ -485,4 +488,70 @@ TEST(Video, WatchEndsAtItsTimeLimitWithZero) {
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_TRUE(std::regex_search(run.output, std::regex("ended: time is up, [1-9][0-9]* frames\n"))) << run.output;
     EXPECT_FALSE(contains(run.output, "event:")) << run.output;
+}
+
+TEST(Video, GrabTakesARateWithinTheCapabilitysRangeAndRefusesOneOutside) {
+    VcamDevices devices({vcamDevice(L"A", L"Cam", L"160x120@30 YUY2;320x240@5-60 RGB24")});
+    TempFolder out;
+    const ProcessResult within = camcli(L"grab 0 --format 1 --fps 10 --frames 6 --out \"" + out.path() + L"\"");
+    ASSERT_EQ(within.exitCode, 0u) << within.output;
+    EXPECT_TRUE(contains(within.output, "device 0: 320x240 RGB24, 24 bits, 10.000 fps\n")) << within.output;
+    // Paced at 10 fps, not the capability's default 60.
+    const size_t at = within.output.find(" fps measured");
+    ASSERT_NE(at, std::string::npos) << within.output;
+    const double measured = std::atof(within.output.c_str() + within.output.rfind(' ', at - 1));
+    EXPECT_GT(measured, 7.0) << within.output;
+    EXPECT_LT(measured, 14.0) << within.output;
+
+    TempFolder none;
+    const ProcessResult outside = camcli(L"grab 0 --format 1 --fps 61 --out \"" + none.path() + L"\"");
+    EXPECT_EQ(outside.exitCode, 2u) << outside.output;
+    EXPECT_TRUE(contains(outside.output, "capability 1 of device 0 refused 61 fps: it takes 5-60 fps, default 60\n"))
+        << outside.output;
+    EXPECT_TRUE(none.files().empty());
+}
+
+// Each run binds the device afresh at its defaults, so a setting shows in the run that made it.
+TEST(Video, ControlsListsTheDevicesControlsAndSetsThem) {
+    VcamDevice device = vcamDevice(L"A", L"Cam", L"160x120@30 RGB24");
+    device.strings[L"Controls"] = L"brightness=-64..64/1:0:manual,auto;focus=0..250/10:0:manual";
+    VcamDevices devices({device});
+    const ProcessResult list = camcli(L"controls 0");
+    ASSERT_EQ(list.exitCode, 0u) << list.output;
+    EXPECT_TRUE(contains(list.output, "\nbrightness                 -64      64     1       0       0  manual  manual,auto\n"
+                                      "focus                        0     250    10       0       0  manual  manual\n"))
+        << list.output;
+    EXPECT_FALSE(contains(list.output, "contrast")) << list.output;
+
+    const ProcessResult set = camcli(L"controls 0 --set brightness=10 --set Brightness=auto");
+    ASSERT_EQ(set.exitCode, 0u) << set.output;
+    EXPECT_TRUE(contains(set.output, "brightness: 10 (manual)\nbrightness: 10 (auto)\n")) << set.output;
+    EXPECT_TRUE(contains(set.output, "\nbrightness                 -64      64     1       0      10  auto    ")) << set.output;
+
+    const ProcessResult refused =
+        camcli(L"controls 0 --set brightness=65 --set focus=15 --set focus=auto --set zoom=1 --set focus=20");
+    EXPECT_EQ(refused.exitCode, 2u) << refused.output;
+    EXPECT_TRUE(contains(refused.output, "brightness=65 refused: out of range -64..64\n"
+                                         "focus=15 refused: off its steps (0 + k * 10)\n"
+                                         "focus=auto refused: no auto\n"
+                                         "zoom=1 refused: the device has no zoom\n"
+                                         "focus: 20 (manual)\n"))
+        << refused.output;
+}
+
+// The grey ramp's dark end, painted 60 levels brighter once grab has set the brightness.
+TEST(Video, GrabWithABrightnessSettingCapturesTheBrighterPicture) {
+    VcamDevice device = vcamDevice(L"A", L"Cam", L"320x240@30 RGB24");
+    device.strings[L"Controls"] = L"brightness=-64..64/1:0:manual";
+    VcamDevices devices({device});
+    int dark[2] = {};
+    const wchar_t* settings[2] = {L"", L" --set brightness=60"};
+    for (int k = 0; k < 2; ++k) {
+        TempFolder out;
+        const ProcessResult run = camcli(L"grab 0 --frames 1" + std::wstring(settings[k]) + L" --out \"" + out.path() + L"\"");
+        ASSERT_EQ(run.exitCode, 0u) << run.output;
+        ASSERT_EQ(out.files().size(), 1u);
+        dark[k] = pixel(decodeImageFile(out.path() + L"\\" + out.files()[0]), 8, 236).g;
+    }
+    EXPECT_NEAR(dark[1] - dark[0], 60, 4) << dark[0] << " then " << dark[1];
 }
