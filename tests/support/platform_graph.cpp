@@ -1,6 +1,6 @@
 #include "platform_graph.h"
 
-#include "guids.h"
+#include "fenwyr/guids.h"
 
 using Microsoft::WRL::ComPtr;
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <dshow.h>
-#include "guids.h"
+#include "fenwyr/guids.h"
 #include <wrl/client.h>
 
 #include "module_threads.h"

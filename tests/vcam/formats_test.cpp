@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <dshow.h>
 #include <dvdmedia.h>
-#include "guids.h"
+#include "fenwyr/guids.h"
 #include <wrl/client.h>
 
 #include <string>
