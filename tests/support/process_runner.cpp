@@ -61,13 +61,40 @@ ProcessResult runProgram(const std::wstring& program, const std::wstring& argume
         throw std::runtime_error("CreateProcess failed");
     }
 
+    // Read until the program has ended, not until the pipe's last writer is gone: a process it
+    // started may keep the pipe for ever (Wine's desktop process takes its starter's standard
+    // error and lives as long as any program uses the desktop).
     ProcessResult result;
     char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got)
-        result.output.append(buffer, got);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    bool ended = false;
+    for (;;) {
+        DWORD available = 0, got = 0;
+        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) {
+            // Every writer has closed it: ReadFile hands out what is left, then fails.
+            while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got)
+                result.output.append(buffer, got);
+            break;
+        }
+        if (available) {
+            if (!ReadFile(readEnd, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || !got)
+                break;
+            result.output.append(buffer, got);
+            continue;
+        }
+        if (ended)
+            break;  // what it wrote before it ended has all been read
+        if (WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0) {
+            ended = true;
+        } else if (GetTickCount64() >= deadline) {
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, INFINITE);
+            ended = true;
+        }
+    }
     CloseHandle(readEnd);
-    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    const ULONGLONG now = GetTickCount64();
+    if (WaitForSingleObject(process.hProcess, now < deadline ? static_cast<DWORD>(deadline - now) : 0) != WAIT_OBJECT_0) {
         TerminateProcess(process.hProcess, 99);
         WaitForSingleObject(process.hProcess, INFINITE);
     }

@@ -11,7 +11,8 @@ struct ProcessResult {
 };
 
 // Runs a program of this build (found beside the test program) with arguments, waits for it and
-// returns what it printed. `environment` adds or replaces variables for that run only.
+// returns what it printed. `environment` adds or replaces variables for that run only. A program
+// still running after `timeoutMs` is ended, with exit code 99.
 ProcessResult runProgram(const std::wstring& program, const std::wstring& arguments,
                          const std::vector<std::pair<std::wstring, std::wstring>>& environment = {},
                          DWORD timeoutMs = 60000);
