@@ -3,8 +3,11 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdio>
+#include <cwchar>
 #include <thread>
 
 #include "fenwyr.h"
@@ -14,8 +17,64 @@
 
 namespace {
 
+// An index wrongly taken for a device makes the dialog exports show that device's modal
+// property dialog, which nobody closes, or call into a record that is not there: the test
+// would wait for its time-out. While this lives, any dialog of this process is closed and
+// counted, and a call still blocked after 10 s ends the process with a message.
+class DialogWatchdog {
+public:
+    explicit DialogWatchdog(const char* what) : what_(what), thread_([this] { run(); }) {}
+    ~DialogWatchdog() {
+        stop_ = true;
+        thread_.join();
+    }
+    DialogWatchdog(const DialogWatchdog&) = delete;
+    DialogWatchdog& operator=(const DialogWatchdog&) = delete;
+
+    int dialogsClosed() const { return dialogsClosed_; }
+
+private:
+    void run() {
+        // The calls take well under a second; a wrong device may block one for ever.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!stop_) {
+            EnumWindows(closeDialogOfThisProcess, reinterpret_cast<LPARAM>(this));
+            if (std::chrono::steady_clock::now() > deadline) {
+                std::fprintf(stderr, "%s: still blocked after 10 s (%d dialogs closed); ending the test\n", what_,
+                             dialogsClosed_.load());
+                std::fflush(stderr);
+                TerminateProcess(GetCurrentProcess(), 3);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    static BOOL CALLBACK closeDialogOfThisProcess(HWND window, LPARAM parameter) {
+        auto* self = reinterpret_cast<DialogWatchdog*>(parameter);
+        DWORD process = 0;
+        wchar_t className[16] = {};
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId() && GetClassNameW(window, className, 16) &&
+            std::wcscmp(className, L"#32770") == 0 && window != self->lastClosed_) {
+            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+            self->lastClosed_ = window;
+            ++self->dialogsClosed_;
+        }
+        return TRUE;
+    }
+
+    const char* what_;
+    HWND lastClosed_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> dialogsClosed_{0};
+    std::thread thread_;
+};
+
 // Every per-device export with an index that names no device: nothing printed, nothing done.
 void expectIgnored(int32_t index) {
+    char what[64];
+    std::snprintf(what, sizeof what, "the exports with index %d", index);
+    DialogWatchdog watchdog(what);
     StdoutCapture out;
     EXPECT_EQ(openDevice(index), 0);
     EXPECT_EQ(startCapture(index), E_INVALIDARG);
@@ -34,6 +93,7 @@ void expectIgnored(int32_t index) {
     CoTaskMemFree(formats);
     CoTaskMemFree(current);
     EXPECT_EQ(out.text(), "") << "index " << index;
+    EXPECT_EQ(watchdog.dialogsClosed(), 0) << "index " << index << " showed a property dialog";
 }
 
 }  // namespace
