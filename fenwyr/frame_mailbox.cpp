@@ -6,25 +6,57 @@
 
 #include "sent_message_wait.h"
 
-FrameMailbox::FrameMailbox() : changed_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+FrameMailbox::FrameMailbox()
+    : changed_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      handOffDone_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+
+FrameMailbox::~FrameMailbox() {
+    if (changed_)
+        CloseHandle(changed_);
+    if (handOffDone_)
+        CloseHandle(handOffDone_);
+}
+
+bool FrameMailbox::handOffUnderLock(const uint8_t* bytes, const FrameInfo& info) {
+    if (!handOff_.buffer || handOff_.filled || handOff_.capacity < info.length)
+        return false;
+    // Under the lock, so the taker cannot return (and its host free the buffer) mid-copy.
+    std::memcpy(handOff_.buffer, bytes, static_cast<size_t>(info.length));
+    *handOff_.info = info;
+    handOff_.filled = true;
+    return true;
+}
 
 void FrameMailbox::post(const uint8_t* bytes, const FrameInfo& info) {
     if (!wanted_)
         return;
-    // The copy is made outside the lock so a host copying the previous frame does not hold the
-    // streaming thread up for longer than a swap.
+    bool handedOff = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        handedOff = handOffUnderLock(bytes, info);
+    }
+    if (handedOff) {
+        SetEvent(handOffDone_);
+        return;
+    }
+    // Kept for a later take. The copy is made outside the lock so a host copying the previous
+    // frame does not hold the streaming thread up for longer than a swap.
     incoming_.assign(bytes, bytes + info.length);
-    bool wake = false;
+    bool wakeWaiters = false;
+    bool wakeHandOff = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         newest_.swap(incoming_);
         newestInfo_ = info;
         unread_ = true;
-        wake = waiting_ > 0;
+        wakeWaiters = waiting_ > 0;
+        wakeHandOff = handOff_.buffer != nullptr;
     }
     // Signalling costs a round trip to the system (under Wine, to its server): only for a waiter.
-    if (wake)
+    if (wakeWaiters)
         SetEvent(changed_);
+    if (wakeHandOff)
+        SetEvent(handOffDone_);
 }
 
 void FrameMailbox::setRunning(bool running) {
@@ -33,12 +65,14 @@ void FrameMailbox::setRunning(bool running) {
         running_ = running;
     }
     SetEvent(changed_);
+    SetEvent(handOffDone_);
 }
 
 HRESULT FrameMailbox::take(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs) {
     wanted_ = true;
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
     for (;;) {
+        bool handingOff = false;
         {
             // One taker at a time owns taken_; the streaming thread never waits for its copy.
             std::lock_guard<std::mutex> taking(takeMutex_);
@@ -57,12 +91,26 @@ HRESULT FrameMailbox::take(uint8_t* buffer, int32_t capacity, FrameInfo& info, i
                 return VFW_E_NOT_RUNNING;
             if (GetTickCount64() >= deadline)
                 return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-            ResetEvent(changed_);
-            ++waiting_;
+            if (!handOff_.buffer) {
+                handOff_ = HandOff{buffer, capacity, &info, false};
+                handingOff = true;
+            } else {
+                ResetEvent(changed_);
+                ++waiting_;
+            }
         }
         const ULONGLONG now = GetTickCount64();
-        waitForEventDispatchingSentMessages(changed_, now >= deadline ? 0 : static_cast<DWORD>(deadline - now));
+        // A stale wake of the auto-reset event only costs one more turn of the loop.
+        waitForEventDispatchingSentMessages(handingOff ? handOffDone_ : changed_,
+                                            now >= deadline ? 0 : static_cast<DWORD>(deadline - now));
         std::lock_guard<std::mutex> lock(mutex_);
-        --waiting_;
+        if (handingOff) {
+            const bool filled = handOff_.filled;
+            handOff_ = HandOff{};
+            if (filled)
+                return S_OK;
+        } else {
+            --waiting_;
+        }
     }
 }

@@ -10,14 +10,17 @@
 
 // The newest frame of one device for hosts that poll (grabFrame) instead of taking callbacks.
 // The streaming thread posts; any host thread takes. Nothing is copied until the host first
-// asks, so a host that never polls pays nothing.
+// asks, so a host that never polls pays nothing. A frame that comes while a host waits is
+// copied straight into that host's buffer: one copy, as a callback that keeps the frame makes.
 class FrameMailbox {
 public:
     FrameMailbox();
+    ~FrameMailbox();
     FrameMailbox(const FrameMailbox&) = delete;
     FrameMailbox& operator=(const FrameMailbox&) = delete;
 
-    // Streaming thread: keeps a copy of this frame as the newest, replacing an unread one.
+    // Streaming thread: hands the frame to a waiting host, or keeps a copy as the newest,
+    // replacing an unread one.
     void post(const uint8_t* bytes, const FrameInfo& info);
     // Host thread: whether frames may still come; false ends every waiting take at once.
     void setRunning(bool running);
@@ -26,10 +29,22 @@ public:
     HRESULT take(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
 
 private:
+    // The buffer of the one taker the streaming thread fills directly.
+    struct HandOff {
+        uint8_t* buffer = nullptr;
+        int32_t capacity = 0;
+        FrameInfo* info = nullptr;
+        bool filled = false;
+    };
+    bool handOffUnderLock(const uint8_t* bytes, const FrameInfo& info);
+
     std::atomic<bool> wanted_{false};
     std::mutex mutex_;
-    // Signalled whenever a frame is posted or running changes; waiters reset it under the lock.
+    // Signalled whenever a frame is kept or running changes; waiters reset it under the lock.
     HANDLE changed_;
+    // Wakes the hand-off taker: its buffer was filled, a frame was kept instead, or running changed.
+    HANDLE handOffDone_;
+    HandOff handOff_;
     std::vector<uint8_t> newest_;
     FrameInfo newestInfo_{};
     bool unread_ = false;
