@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
+scripts/node-host.sh build/mingw

@@ -1,0 +1,345 @@
+'use strict';
+// Video capture devices through fenwyr.dll. Every call runs on Node's main thread, which is the
+// library's init thread, except grabFrame, which runs on koffi's worker threads so that waiting
+// for a frame never blocks the event loop. No callback of the library is used: frames are
+// grabbed and device events are read by polling, so nothing waits for the main thread.
+const EventEmitter = require('events');
+const native = require('./native');
+const { CameraError, check, codes, failed } = require('./errors');
+
+const { koffi, FRAME_INFO_SIZE } = native;
+const { DeviceInfo, ResolutionInfo, FormatInfo } = native.types;
+
+const STATES = ['absent', 'closed', 'stopped', 'running', 'lost', 'failed'];
+const STATE = { absent: 0, closed: 1, stopped: 2, running: 3, lost: 4, failed: 5 };
+const PIXEL_FORMATS = ['other', 'RGB1', 'RGB8', 'RGB555', 'RGB565', 'RGB24', 'RGB32', 'MJPG', 'YUY2'];
+const CONTROLS = {
+  brightness: 0, contrast: 1, hue: 2, saturation: 3, sharpness: 4, gamma: 5, colorEnable: 6,
+  whiteBalance: 7, backlightCompensation: 8, gain: 9,
+  pan: 100, tilt: 101, roll: 102, zoom: 103, exposure: 104, iris: 105, focus: 106,
+};
+const CONTROL_AUTO = 1;
+const CONTROL_MANUAL = 2;
+const STATE_POLL_MS = 100;
+const REFRESH_WHILE_LOST_MS = 500;
+
+let initialised = false;
+
+// The library, initialised on first use on this (the main) thread.
+function lib() {
+  const n = native.fenwyr();
+  if (!initialised) {
+    n.init();
+    initialised = true;
+  }
+  return n;
+}
+
+// Ends every device and the library's COM use; the next call starts it again.
+function shutdown() {
+  if (!initialised) return;
+  for (const device of openDevices) device._closed();
+  openDevices.clear();
+  native.fenwyr().uninit();
+  initialised = false;
+}
+
+function fourccText(code) {
+  if (!code) return '';
+  return String.fromCharCode(code & 0xff, (code >>> 8) & 0xff, (code >>> 16) & 0xff, (code >>> 24) & 0xff);
+}
+
+function identityOf(index) {
+  const identity = {};
+  if (failed(lib().getDeviceIdentity(index, identity))) return null;
+  return { index, name: identity.name, path: identity.path, state: STATES[lib().getDeviceState(index)] };
+}
+
+// Every device in the table, present or not, after looking for new ones.
+function devices() {
+  const n = lib();
+  n.refreshDevices();
+  const list = [];
+  for (let index = 0; ; ++index) {
+    const identity = identityOf(index);
+    if (!identity) return list;
+    list.push(identity);
+  }
+}
+
+// The device block of the original interface: names in the process's ANSI code page.
+function listDevices() {
+  const n = lib();
+  const block = n.listDevices();
+  if (!block) throw new CameraError('listDevices', codes.E_OUTOFMEMORY);
+  try {
+    return koffi.decode(block, DeviceInfo, 64)
+      .filter((entry) => entry.index >= 0)
+      .map((entry) => ({ index: entry.index, name: Buffer.from(entry.name).toString('latin1').replace(/\0.*$/s, '') }));
+  } finally {
+    n.CoTaskMemFree(block);
+  }
+}
+
+function frameFrom(data, info) {
+  const length = info.readInt32LE(24);
+  return {
+    data: data.subarray(0, length),
+    width: info.readInt32LE(0),
+    height: info.readInt32LE(4),
+    stride: info.readInt32LE(8),
+    bottomUp: info.readInt32LE(12) !== 0,
+    pixelFormat: PIXEL_FORMATS[info.readInt32LE(16)] || 'other',
+    fourcc: fourccText(info.readUInt32LE(20)),
+    sampleTime: Number(info.readBigInt64LE(32)),
+    arrivalTime: Number(info.readBigInt64LE(40)),
+    sequence: Number(info.readBigUInt64LE(48)),
+    dropped: Number(info.readBigInt64LE(56)),
+  };
+}
+
+function grabOffThread(index, buffer, info, timeoutMs) {
+  return new Promise((resolve, reject) => {
+    native.fenwyr().grabFrame.async(index, buffer, buffer.length, info, timeoutMs, (error, result) =>
+      error ? reject(error) : resolve(result));
+  });
+}
+
+const openDevices = new Set();
+
+class Device extends EventEmitter {
+  constructor(index) {
+    super();
+    const identity = identityOf(index);
+    this.index = index;
+    this.name = identity.name;
+    this.path = identity.path;
+    this._open = true;
+    this._capacity = 0;
+    this._lastState = lib().getDeviceState(index);
+    this._lost = false;
+    this._gone = false;
+    this._lastRefresh = 0;
+    this._poll = setInterval(() => this._pollState(), STATE_POLL_MS);
+    this._poll.unref();
+  }
+
+  get state() {
+    return STATES[native.fenwyr().getDeviceState(this.index)];
+  }
+
+  _use() {
+    if (!this._open) throw new CameraError(`device ${this.index} is closed`);
+    return lib();
+  }
+
+  // Device events from the state, polled on the main thread.
+  _pollState() {
+    const n = native.fenwyr();
+    if (this._lost && Date.now() - this._lastRefresh >= REFRESH_WHILE_LOST_MS) {
+      // A lost device that comes back shows only in a new enumeration: absent, then present.
+      this._lastRefresh = Date.now();
+      n.refreshDevices();
+    }
+    const state = n.getDeviceState(this.index);
+    if (state === this._lastState) return;
+    this._lastState = state;
+    if (this._lost) {
+      if (state === STATE.absent) {
+        this._gone = true;
+      } else if (this._gone) {
+        this._lost = this._gone = false;
+        this.emit('returned');
+      }
+      return;
+    }
+    if (state === STATE.lost) {
+      this._lost = true;
+      this.emit('lost');
+    } else if (state === STATE.failed && this.listenerCount('error') > 0) {
+      this.emit('error', new CameraError(`device ${this.index} failed`));
+    }
+  }
+
+  // Every capability with its frame-rate range.
+  formats() {
+    const n = this._use();
+    const count = check(n.getFormats(this.index, null, 0), 'getFormats');
+    if (count === 0) return [];
+    const block = Buffer.alloc(count * koffi.sizeof(FormatInfo));
+    check(n.getFormats(this.index, block, count), 'getFormats');
+    return koffi.decode(block, FormatInfo, count).map((f) => ({
+      index: f.index, width: f.width, height: f.height, bitCount: f.bitCount,
+      pixelFormat: PIXEL_FORMATS[f.pixelFormat] || 'other', fourcc: fourccText(f.fourcc),
+      defaultFps: f.defaultFps, minFps: f.minFps, maxFps: f.maxFps,
+    }));
+  }
+
+  // The format flowing now.
+  format() {
+    const n = this._use();
+    const block = n.getResolution(this.index);
+    if (!block) throw new CameraError('getResolution', codes.E_OUTOFMEMORY);
+    let r;
+    try {
+      r = koffi.decode(block, ResolutionInfo);
+    } finally {
+      n.CoTaskMemFree(block);
+    }
+    if (r.index === -1 && r.width === 1) throw new CameraError(`device ${this.index} has no connected format`);
+    return { width: r.width, height: Math.abs(r.height), bitCount: r.bitCount, fps: r.framesPerSecond,
+      pixelFormat: PIXEL_FORMATS[r.pixelFormat] || 'other' };
+  }
+
+  setFormat(index, fps = 0) {
+    check(this._use().setFormat(this.index, index, fps), `setFormat(${index}, ${fps})`);
+  }
+
+  controls() {
+    const list = [];
+    for (const name of Object.keys(CONTROLS)) {
+      const control = this._readControl(name, false);
+      if (control) list.push(control);
+    }
+    return list;
+  }
+
+  control(name) {
+    return this._readControl(name, true);
+  }
+
+  _controlId(name) {
+    const id = CONTROLS[name];
+    if (id === undefined) throw new CameraError(`no control is called "${name}"`, codes.E_INVALIDARG);
+    return id;
+  }
+
+  _readControl(name, mustExist) {
+    const id = this._controlId(name);
+    const info = {};
+    const hr = this._use().getControl(this.index, id, info);
+    if (!mustExist && (hr >>> 0) === codes.E_PROP_ID_UNSUPPORTED) return null;
+    check(hr, `control "${name}"`);
+    return {
+      name, min: info.min, max: info.max, step: info.step, default: info.defaultValue, value: info.value,
+      auto: info.flags === CONTROL_AUTO, canAuto: (info.capsFlags & CONTROL_AUTO) !== 0,
+      canManual: (info.capsFlags & CONTROL_MANUAL) !== 0,
+    };
+  }
+
+  setControl(name, value) {
+    const id = this._controlId(name);
+    const hr = value === 'auto'
+      ? this._use().setControl(this.index, id, 0, CONTROL_AUTO)
+      : this._use().setControl(this.index, id, Number.isInteger(value) ? value : NaN, CONTROL_MANUAL);
+    check(hr, `setControl("${name}", ${value})`);
+  }
+
+  start() {
+    check(this._use().startCapture(this.index), `start device ${this.index}`);
+    this._lastState = STATE.running;
+    this._lost = this._gone = false;
+  }
+
+  stop() {
+    check(this._use().stopCapture(this.index), `stop device ${this.index}`);
+    this._lastState = native.fenwyr().getDeviceState(this.index);
+  }
+
+  // The newest frame not yet taken, or null when none came within timeoutMs. Waits off the
+  // main thread. Throws VFW_E_NOT_RUNNING when the device is not running.
+  async grab(timeoutMs = 1000) {
+    this._use();
+    const info = Buffer.alloc(FRAME_INFO_SIZE);
+    for (;;) {
+      if (this._capacity === 0) this._capacity = this._guessCapacity();
+      const buffer = Buffer.allocUnsafe(this._capacity);
+      const hr = await grabOffThread(this.index, buffer, info, timeoutMs);
+      if (hr === 0) return frameFrom(buffer, info);
+      if ((hr >>> 0) === codes.ERROR_TIMEOUT) return null;
+      if ((hr >>> 0) === codes.ERROR_INSUFFICIENT_BUFFER) {
+        this._capacity = info.readInt32LE(24);
+        continue;
+      }
+      check(hr, `grabFrame on device ${this.index}`);
+    }
+  }
+
+  // Frames as they come, until the device stops (stop(), loss or failure).
+  async *frames({ timeoutMs = 1000 } = {}) {
+    for (;;) {
+      let frame;
+      try {
+        frame = await this.grab(timeoutMs);
+      } catch (error) {
+        if (error.hresult === codes.VFW_E_NOT_RUNNING) return;
+        throw error;
+      }
+      if (frame) yield frame;
+    }
+  }
+
+  _guessCapacity() {
+    try {
+      const f = this.format();
+      return Math.max(4096, f.width * f.height * 4);
+    } catch {
+      return 1 << 20;
+    }
+  }
+
+  // The driver's property dialogs; modal, so the event loop waits until they are closed.
+  showProperties() {
+    check(this._use().showFilterProperties(this.index), 'showFilterProperties');
+  }
+
+  showPinProperties() {
+    check(this._use().showCapturePinProperties(this.index), 'showCapturePinProperties');
+  }
+
+  // Stops the device; its graph is kept until shutdown(). Closing twice is harmless.
+  close() {
+    if (!this._open) return;
+    const state = native.fenwyr().getDeviceState(this.index);
+    if (state === STATE.running) native.fenwyr().stopCapture(this.index);
+    this._closed();
+    openDevices.delete(this);
+  }
+
+  _closed() {
+    this._open = false;
+    clearInterval(this._poll);
+  }
+}
+
+// Opens a device given by its index, path or name.
+function open(device) {
+  const n = lib();
+  let index = device;
+  if (typeof device === 'string') {
+    index = n.findDevice(device);
+    if (index < 0) {
+      n.refreshDevices();
+      index = n.findDevice(device);
+    }
+    if (index < 0) throw new CameraError(`no device has the path or name "${device}"`);
+  } else if (!Number.isInteger(device) || device < 0) {
+    throw new CameraError(`not a device: ${device}`, codes.E_INVALIDARG);
+  }
+  if (!identityOf(index)) throw new CameraError(`no device ${index}`, codes.E_INVALIDARG);
+  if (n.openDevice(index) !== 1) throw new CameraError(`device ${index} could not be opened`);
+  const opened = new Device(index);
+  openDevices.add(opened);
+  return opened;
+}
+
+module.exports = {
+  devices, open, shutdown, listDevices, Device, CONTROLS, STATES, PIXEL_FORMATS,
+  // The DLL's exports themselves, for what the interface above leaves out. Callbacks passed
+  // here run on Node's main thread: never stop a device or replace its callback while one of
+  // its frames may still be waiting for JavaScript (the streaming thread waits for the main
+  // thread and the main thread for it).
+  get native() {
+    return lib();
+  },
+};

@@ -1,0 +1,186 @@
+'use strict';
+// fenwyr through the package, as a Node host uses it: Windows node.exe, koffi, the real DLL.
+const test = require('node:test');
+const assert = require('node:assert');
+const koffi = require('koffi');
+const { fenwyr, CameraError } = require('..');
+const { VirtualDevices, eventWithin, within } = require('./support');
+
+const ERROR_DEVICE_NOT_CONNECTED = 0x8007048f;
+const controls = 'brightness=-64..64/2:0:manual;contrast=0..100/1:50:auto,manual;exposure=-13..-1/1:-6:auto,manual';
+
+const devices = new VirtualDevices([
+  { key: 'NodeA', name: 'Node Camera A', formats: '640x480@5-60 YUY2;320x240@30 RGB24', tag: 0x1a,
+    devicePath: '\\\\?\\usb#vid_1234&pid_000a#node_a', strings: { Controls: controls } },
+  { key: 'NodeB', name: 'Node Camera B', formats: '320x240@60 YUY2', tag: 0x1b, devicePath: '\\\\?\\usb#node_b' },
+  { key: 'NodeC', name: 'Node Camera C ✓', formats: '160x120@60 RGB24', tag: 0x1c, devicePath: '\\\\?\\usb#node_c',
+    dwords: { FrameLimit: 10, NoPropertyPages: 1 } },
+]);
+test.after(() => {
+  fenwyr.shutdown();
+  devices.dispose();
+});
+
+// Collects frames from a running device until `count` came, checking each against the device.
+async function collect(device, tag, count) {
+  const frames = [];
+  for await (const frame of device.frames()) {
+    assert.strictEqual(frame.data.readUInt32LE(4), tag, 'the frame carries its own device\'s Tag');
+    frames.push(frame);
+    if (frames.length === count) break;
+  }
+  return frames;
+}
+
+test('devices are listed with UTF-8 names and paths, and found by index, path or name', () => {
+  const list = fenwyr.devices();
+  assert.deepStrictEqual(list.map((d) => [d.index, d.name, d.state]),
+    [[0, 'Node Camera A', 'closed'], [1, 'Node Camera B', 'closed'], [2, 'Node Camera C ✓', 'closed']]);
+  assert.strictEqual(list[0].path, '\\\\?\\usb#vid_1234&pid_000a#node_a');
+  assert.deepStrictEqual(fenwyr.listDevices().map((d) => d.name.slice(0, 13)),
+    ['Node Camera A', 'Node Camera B', 'Node Camera C']);
+  const byPath = fenwyr.open('\\\\?\\USB#node_b');
+  const byName = fenwyr.open('Node Camera C ✓');
+  assert.deepStrictEqual([byPath.index, byName.index], [1, 2]);
+  assert.strictEqual(byPath.state, 'stopped');
+  assert.throws(() => fenwyr.open('no such camera'), CameraError);
+  assert.throws(() => fenwyr.open(-1), { code: 'E_INVALIDARG' });
+  assert.throws(() => fenwyr.open(7), { code: 'E_INVALIDARG' });
+});
+
+test('frames come off the main thread in order, and stopping while they flow returns', async () => {
+  const a = fenwyr.open(0);
+  const b = fenwyr.open('Node Camera B');
+  a.start();
+  b.start();
+  const [fromA, fromB] = await within(Promise.all([collect(a, 0x1a, 20), collect(b, 0x1b, 20)]), 10000, 'frames');
+  for (const [frames, width, height] of [[fromA, 640, 480], [fromB, 320, 240]]) {
+    assert.deepStrictEqual([frames[0].width, frames[0].height, frames[0].stride, frames[0].fourcc, frames[0].bottomUp],
+      [width, height, width * 2, 'YUY2', false]);
+    assert.strictEqual(frames[0].data.length, width * height * 2);
+    for (let k = 1; k < frames.length; ++k) {
+      // fenwyr's sequence and the device's own counter (bytes 0-3) move together; a gap is a
+      // frame this host missed, never one sent twice.
+      assert.ok(frames[k].sequence > frames[k - 1].sequence);
+      assert.strictEqual(frames[k].data.readUInt32LE(0) - frames[k - 1].data.readUInt32LE(0),
+        frames[k].sequence - frames[k - 1].sequence);
+      assert.ok(frames[k].sampleTime > frames[k - 1].sampleTime);
+    }
+  }
+  // The case that deadlocks a host taking callbacks: stop from the main thread while a grab
+  // waits on a worker thread.
+  const flowing = (async () => {
+    let count = 0;
+    for await (const frame of a.frames()) count += frame ? 1 : 0;
+    return count;
+  })();
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  const started = Date.now();
+  a.stop();
+  assert.ok(Date.now() - started < 2000);
+  assert.ok((await within(flowing, 3000, 'the frame loop\'s end')) > 0);
+  b.stop();
+  await assert.rejects(a.grab(0), { code: 'VFW_E_NOT_RUNNING' });
+});
+
+test('formats and controls round-trip', () => {
+  const a = fenwyr.open(0);
+  const formats = a.formats();
+  assert.deepStrictEqual(formats.map((f) => [f.index, f.width, f.height, f.pixelFormat, f.fourcc]),
+    [[0, 640, 480, 'YUY2', 'YUY2'], [1, 320, 240, 'RGB24', '']]);
+  assert.ok(Math.abs(formats[0].minFps - 5) < 1e-3 && Math.abs(formats[0].maxFps - 60) < 1e-3);
+  a.setFormat(1);
+  assert.deepStrictEqual([a.format().width, a.format().height, a.format().pixelFormat], [320, 240, 'RGB24']);
+  a.setFormat(0, 25);
+  assert.ok(Math.abs(a.format().fps - 25) < 1e-3);
+  assert.throws(() => a.setFormat(0, 100), { code: 'E_INVALIDARG' });
+  assert.throws(() => a.setFormat(5), { code: 'E_INVALIDARG' });
+
+  assert.deepStrictEqual(a.controls().map((c) => c.name), ['brightness', 'contrast', 'exposure']);
+  a.setControl('brightness', 10);
+  assert.deepStrictEqual([a.control('brightness').value, a.control('brightness').auto], [10, false]);
+  a.setControl('contrast', 'auto');
+  assert.strictEqual(a.control('contrast').auto, true);
+  assert.throws(() => a.setControl('brightness', 11), { code: 'E_INVALIDARG' });
+  assert.throws(() => a.setControl('brightness', 'auto'), { code: 'E_INVALIDARG' });
+  assert.throws(() => a.control('zoom'), { code: 'E_PROP_ID_UNSUPPORTED' });
+  assert.throws(() => a.control('loudness'), { code: 'E_INVALIDARG' });
+  assert.strictEqual(a.control('brightness').value, 10);
+});
+
+test('an unplugged device is a lost event, and its return is announced', async () => {
+  const b = fenwyr.open(1);
+  b.start();
+  assert.ok((await within(collect(b, 0x1b, 3), 5000, 'frames')).length === 3);
+  const lost = eventWithin(b, 'lost', 3000);
+  devices.setDword('NodeB', 'Unplugged', 1);
+  await lost;
+  assert.strictEqual(b.state, 'lost');
+  // Frames end: at most the one frame not yet taken is left, then the iteration is over.
+  let left = 0;
+  for await (const frame of b.frames({ timeoutMs: 0 })) left += frame ? 1 : 0;
+  assert.ok(left <= 1);
+  const returned = eventWithin(b, 'returned', 8000);
+  devices.remove('NodeB');
+  await new Promise((resolve) => setTimeout(resolve, 1200));
+  devices.add({ key: 'NodeB', name: 'Node Camera B', formats: '320x240@60 YUY2', tag: 0x1b,
+    devicePath: '\\\\?\\usb#node_b' });
+  await returned;
+  const again = fenwyr.open('Node Camera B');
+  assert.strictEqual(again.index, 1);
+  again.start();
+  assert.strictEqual((await within(collect(again, 0x1b, 3), 5000, 'frames after the return')).length, 3);
+  again.stop();
+  again.close();
+  b.close();
+});
+
+test('the exports behind the interface work across the FFI, callbacks included', async () => {
+  const n = fenwyr.native;
+  const c = fenwyr.open(2);
+  // A device that ends after 10 frames (FrameLimit), so no callback is in flight when the main
+  // thread replaces the callbacks: a callback waits for the main thread to run it.
+  const userData = koffi.alloc('int32_t', 1);
+  const described = [];
+  let plain = 0;
+  const ex = koffi.register((frame, info, data) => {
+    const record = Buffer.from(koffi.view(info, 64));
+    described.push({ length: record.readInt32LE(24), sequence: Number(record.readBigUInt64LE(48)),
+      data: koffi.address(data) });
+  }, 'FrameCallbackEx *');
+  const basic = koffi.register((frame, length) => { plain += length > 0 ? 1 : 0; }, 'FrameArrivedCallback *');
+  const events = [];
+  const onEvent = koffi.register((device, event, detail) => events.push([device, event, detail >>> 0]),
+    'DeviceEventCallback *');
+  try {
+    n.setDeviceEventCallback(onEvent, null);
+    assert.strictEqual(n.setFrameCallbackEx(2, ex, userData), 0);
+    n.setFrameArrivedCallback(2, basic);
+    const block = n.getResolutions(2);
+    const resolutions = koffi.decode(block, 'ResolutionInfo', 2);
+    n.CoTaskMemFree(block);
+    assert.deepStrictEqual([resolutions[0].width, resolutions[0].height, resolutions[1].index], [160, 120, -1]);
+    n.setResolution(2, 0);
+    c.start();
+    await within((async () => { while (events.length === 0) await new Promise((r) => setTimeout(r, 20)); })(),
+      5000, 'the device\'s error event');
+    assert.deepStrictEqual(events[0], [2, 2, ERROR_DEVICE_NOT_CONNECTED]);
+    assert.strictEqual(c.state, 'failed');
+    assert.strictEqual(described.length, 10);
+    assert.strictEqual(plain, 10);
+    assert.deepStrictEqual(described.map((d) => d.sequence), [...Array(10).keys()]);
+    assert.ok(described.every((d) => d.length === 160 * 120 * 3 && d.data === koffi.address(userData)));
+    assert.throws(() => c.showProperties(), { code: 'E_NOINTERFACE' });
+    assert.throws(() => c.showPinProperties(), { code: 'E_NOINTERFACE' });
+  } finally {
+    n.setFrameCallbackEx(2, null, null);
+    n.setFrameArrivedCallback(2, null);
+    n.setDeviceEventCallback(null, null);
+    koffi.unregister(ex);
+    koffi.unregister(basic);
+    koffi.unregister(onEvent);
+  }
+  c.close();
+  c.close();
+  assert.throws(() => c.start(), /closed/);
+});
