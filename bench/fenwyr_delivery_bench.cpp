@@ -257,7 +257,32 @@ void lifeCycleTable(int repetitions, std::vector<Figure>& figures) {
 
 } // namespace
 
+// `--grab NAME SECONDS`: grabFrame from a polling thread on a device the caller registered, one
+// line "frames/s p50 p99"; the Node package's benchmark runs it beside its own rows.
+int grabOnly(const char* name, double seconds) {
+    CoInitialize(nullptr);
+    init();
+    const int device = findDevice(name);
+    if (device < 0) {
+        std::printf("benchmark failed: no device \"%s\"\n", name);
+        return 1;
+    }
+    const std::vector<double> figures = throughFenwyr(device, Way::grabFrame, seconds);
+    std::printf("%.2f %.1f %.1f\n", figures[0], figures[2], figures[3]);
+    uninit();
+    CoUninitialize();
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--grab") == 0) {
+        try {
+            return grabOnly(argv[2], std::atof(argv[3]));
+        } catch (const std::exception& e) {
+            std::printf("benchmark failed: %s\n", e.what());
+            return 1;
+        }
+    }
     const int repetitions = argc > 1 ? std::max(5, std::atoi(argv[1])) : 7;
     try {
         // Hold COM for the whole run, so the virtual device's DLL stays loaded between uninit and init.

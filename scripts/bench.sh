@@ -11,3 +11,5 @@ echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 for bench in build/mingw/bin/*_bench.exe; do
     build/mingw/wine-run "$bench" "$reps"
 done
+# Frames to JavaScript through the Node package, against grabFrame from C++ in the same run.
+build/mingw/node-run "$PWD/bench/node_delivery.js" "Z:$PWD/build/mingw/bin/fenwyr_delivery_bench.exe" "$reps"

@@ -281,8 +281,9 @@ class Device extends EventEmitter {
 
   _guessCapacity() {
     try {
+      // An uncompressed frame's size; a compressed one is smaller, and a larger frame grows it.
       const f = this.format();
-      return Math.max(4096, f.width * f.height * 4);
+      return Math.max(4096, Math.ceil((f.width * f.bitCount) / 32) * 4 * f.height);
     } catch {
       return 1 << 20;
     }
