@@ -64,6 +64,10 @@ test('frames are the AOI\'s size and counted by the camera, also when captured o
   assert.ok(counters.every((c, k) => k === 0 || c > counters[k - 1]), `counters ${counters}`);
   camera.aoi = { x: 0, y: 0, width: 64, height: 32 };
   assert.strictEqual(camera.capture().length, 64 * 32);
+  // The unchecked copy of the original interface, through the raw exports.
+  const raw = Buffer.alloc(64 * 32);
+  assert.strictEqual(tarvik.native.captureFrame(camera._context, raw), 1);
+  assert.ok(raw.readUInt32LE(0) > counters[3]);
   camera.stop();
   camera.close();
   camera.close();
