@@ -1,6 +1,6 @@
 'use strict';
 // Frames reaching JavaScript through the Node package (frames() on grabFrame, off the main
-// thread) against the same virtual device polled with grabFrame from C++ (the delivery
+// thread; each frame in its own Buffer, or with reuse in one) against the same virtual device polled with grabFrame from C++ (the delivery
 // benchmark's --grab mode), alternating, in the same run: the cost of the FFI as a ratio.
 // Usage: node node_delivery.js <bench exe (Windows path)> [repetitions]
 const { spawnSync } = require('child_process');
@@ -35,7 +35,7 @@ function median(values) {
 }
 
 // Frames/s and the p50/p99 delay from the device's stamp (bytes 8-15) to JavaScript holding it.
-async function throughPackage(name) {
+async function throughPackage(name, reuse) {
   const device = fenwyr.open(name);
   device.start();
   const latencies = [];
@@ -43,7 +43,7 @@ async function throughPackage(name) {
   let recording = false;
   let started = 0;
   const loop = (async () => {
-    for await (const frame of device.frames()) {
+    for await (const frame of device.frames({ reuse })) {
       if (!recording) continue;
       latencies.push(((now() - Number(frame.data.readBigInt64LE(8))) * 1e6) / frequency[0]);
       ++frames;
@@ -82,9 +82,11 @@ function throughCpp(name) {
     console.log('stream                        variant        frames/s    p50 us    p99 us   frames/s ratio');
     for (const s of streams) {
       const js = [];
+      const reused = [];
       const cpp = [];
       for (let r = 0; r < repetitions; ++r) {
-        js.push(await throughPackage(s.name));
+        js.push(await throughPackage(s.name, false));
+        reused.push(await throughPackage(s.name, true));
         fenwyr.shutdown();  // the C++ host opens the device next
         cpp.push(throughCpp(s.name));
       }
@@ -92,8 +94,9 @@ function throughCpp(name) {
         `${s.label.padEnd(29)} ${variant.padEnd(10)} ${median(runs.map((f) => f[0])).toFixed(2).padStart(12)}` +
         ` ${median(runs.map((f) => f[1])).toFixed(1).padStart(9)} ${median(runs.map((f) => f[2])).toFixed(1).padStart(9)}` +
         (ratio ? `   ${ratio}` : ''));
-      const ratio = median(js.map((f) => f[0])) / median(cpp.map((f) => f[0]));
-      row('Node', js, `${ratio.toFixed(3)} of C++`);
+      const ratio = (runs) => `${(median(runs.map((f) => f[0])) / median(cpp.map((f) => f[0]))).toFixed(3)} of C++`;
+      row('Node', js, ratio(js));
+      row('Node reuse', reused, ratio(reused));
       row('C++', cpp);
     }
   } finally {

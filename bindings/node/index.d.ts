@@ -64,7 +64,8 @@ export class Device extends EventEmitter {
   /** The newest frame not yet taken, or null after timeoutMs; rejects with VFW_E_NOT_RUNNING when stopped. */
   grab(timeoutMs?: number): Promise<Frame | null>;
   /** Frames until the device stops, is lost or fails; waits off the main thread. */
-  frames(options?: { timeoutMs?: number }): AsyncGenerator<Frame, void, undefined>;
+  /** reuse: every frame in one buffer, overwritten when the loop takes the next frame. */
+  frames(options?: { timeoutMs?: number; reuse?: boolean }): AsyncGenerator<Frame, void, undefined>;
   /** The driver's property dialog; modal. */
   showProperties(): void;
   showPinProperties(): void;

@@ -116,6 +116,7 @@ class Device extends EventEmitter {
     this.path = identity.path;
     this._open = true;
     this._capacity = 0;
+    this._unused = null;
     this._lastState = lib().getDeviceState(index);
     this._lost = false;
     this._gone = false;
@@ -247,16 +248,28 @@ class Device extends EventEmitter {
   }
 
   // The newest frame not yet taken, or null when none came within timeoutMs. Waits off the
-  // main thread. Throws VFW_E_NOT_RUNNING when the device is not running.
+  // main thread. Throws VFW_E_NOT_RUNNING when the device is not running. The frame's data is
+  // the host's own.
   async grab(timeoutMs = 1000) {
+    return (await this._grab(timeoutMs, null))[0];
+  }
+
+  // [frame or null, the buffer it is in]; `offered` is a buffer to fill if it is large enough.
+  async _grab(timeoutMs, offered) {
     this._use();
     const info = Buffer.alloc(FRAME_INFO_SIZE);
     for (;;) {
       if (this._capacity === 0) this._capacity = this._guessCapacity();
-      const buffer = Buffer.allocUnsafe(this._capacity);
+      // A fresh large Buffer costs more than the frame's copy (its pages are new), so a buffer
+      // that no frame was written to serves the next call.
+      let buffer = offered && offered.length >= this._capacity ? offered : null;
+      if (!buffer && this._unused && this._unused.length >= this._capacity) buffer = this._unused;
+      if (buffer === this._unused) this._unused = null;
+      if (!buffer) buffer = Buffer.allocUnsafe(this._capacity);
       const hr = await grabOffThread(this.index, buffer, info, timeoutMs);
-      if (hr === 0) return frameFrom(buffer, info);
-      if ((hr >>> 0) === codes.ERROR_TIMEOUT) return null;
+      if (hr === 0) return [frameFrom(buffer, info), buffer];
+      if (buffer !== offered) this._unused = buffer;
+      if ((hr >>> 0) === codes.ERROR_TIMEOUT) return [null, buffer];
       if ((hr >>> 0) === codes.ERROR_INSUFFICIENT_BUFFER) {
         this._capacity = info.readInt32LE(24);
         continue;
@@ -265,12 +278,15 @@ class Device extends EventEmitter {
     }
   }
 
-  // Frames as they come, until the device stops (stop(), loss or failure).
-  async *frames({ timeoutMs = 1000 } = {}) {
+  // Frames as they come, until the device stops (stop(), loss or failure). With reuse, every
+  // frame's data is in one buffer, overwritten when the loop asks for the next frame: no new
+  // memory per frame, for hosts that are done with a frame before they take the next.
+  async *frames({ timeoutMs = 1000, reuse = false } = {}) {
+    let buffer = null;
     for (;;) {
       let frame;
       try {
-        frame = await this.grab(timeoutMs);
+        [frame, buffer] = await this._grab(timeoutMs, reuse ? buffer : null);
       } catch (error) {
         if (error.hresult === codes.VFW_E_NOT_RUNNING) return;
         throw error;

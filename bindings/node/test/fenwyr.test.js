@@ -67,6 +67,18 @@ test('frames come off the main thread in order, and stopping while they flow ret
       assert.ok(frames[k].sampleTime > frames[k - 1].sampleTime);
     }
   }
+  // Owned frames keep their bytes; reused ones are one buffer holding the newest frame.
+  assert.ok(fromA.every((frame, k) => k === 0 || frame.data.buffer !== fromA[k - 1].data.buffer));
+  const firstCounter = fromA[0].data.readUInt32LE(0);
+  const reused = [];
+  for await (const frame of a.frames({ reuse: true })) {
+    reused.push([frame.data.buffer, frame.data.readUInt32LE(0), frame.sequence]);
+    if (reused.length === 5) break;
+  }
+  assert.ok(reused.every(([buffer]) => buffer === reused[0][0]));
+  assert.ok(reused.every(([, counter], k) => k === 0 || counter > reused[k - 1][1]));
+  assert.strictEqual(fromA[0].data.readUInt32LE(0), firstCounter);
+
   // The case that deadlocks a host taking callbacks: stop from the main thread while a grab
   // waits on a worker thread.
   const flowing = (async () => {
