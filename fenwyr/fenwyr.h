@@ -24,6 +24,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "fenwyr_version.h" /* FENWYR_VERSION "x.y.z" and its parts */
+
 #ifdef FENWYR_BUILDING
 #define FENWYR_API __declspec(dllexport)
 #else

@@ -12,6 +12,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "tarvik_version.h" /* TARVIK_VERSION "x.y.z" and its parts */
+
 #ifdef __cplusplus
 extern "C" {
 #define TARVIK_STATIC_ASSERT(cond, msg) static_assert(cond, msg)

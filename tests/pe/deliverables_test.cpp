@@ -86,3 +86,47 @@ TEST(Fenwyr, ImportsOnlySystemDlls) {
     EXPECT_FALSE(image.imports.empty());
     expectOnlySystemImports(image, {});
 }
+
+namespace {
+
+std::wstring versionString(const std::vector<BYTE>& block, const wchar_t* name) {
+    wchar_t* text = nullptr;
+    UINT length = 0;
+    const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&text), &length) || !text)
+        return L"(none)";
+    return text;
+}
+
+// The version resource a host, an installer or Explorer reads: the project's version throughout.
+void expectVersionResource(const wchar_t* dll) {
+    const std::wstring path = besideProgram(dll);
+    DWORD ignored = 0;
+    std::vector<BYTE> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    ASSERT_FALSE(block.empty()) << "no version resource";
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+    EXPECT_EQ(fixed->dwFileVersionMS, DWORD(MAKELONG(CAMERALIBS_VERSION_MINOR, CAMERALIBS_VERSION_MAJOR)));
+    EXPECT_EQ(fixed->dwFileVersionLS, DWORD(MAKELONG(0, CAMERALIBS_VERSION_PATCH)));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_DLL));
+    const std::wstring version = CAMERALIBS_VERSION_TEXT;
+    EXPECT_EQ(versionString(block, L"FileVersion"), version);
+    EXPECT_EQ(versionString(block, L"ProductVersion"), version);
+    EXPECT_EQ(versionString(block, L"OriginalFilename"), dll);
+    EXPECT_NE(versionString(block, L"FileDescription"), L"(none)");
+    EXPECT_NE(versionString(block, L"ProductName"), L"(none)");
+}
+
+}  // namespace
+
+TEST(Tarvik, CarriesTheProjectVersion) {
+    expectVersionResource(L"tarvik.dll");
+}
+
+TEST(Fenwyr, CarriesTheProjectVersion) {
+    expectVersionResource(L"fenwyr.dll");
+}

@@ -4,6 +4,8 @@
 // Each command returns camcli's exit code: 0 done, 1 the device could not be
 // opened, 2 bad arguments (thrown as UsageError), 3 the watched device was lost.
 int runDevices(Arguments& args);
+// --version: camcli's version and the version resource of each DLL the loader finds.
+int printVersions();
 int runFormats(Arguments& args);
 int runGrab(Arguments& args);
 int runProps(Arguments& args);

@@ -27,7 +27,7 @@ const char* const kUsage =
     "  watch D      capture from device D and report what happens to it\n"
     "  industrial   open the industrial camera, show its ranges, capture frames to PNG\n"
     "D is a device's index, path or name, as 'camcli devices' shows them.\n"
-    "Run 'camcli <command> --help' for the options of a command.\n"
+    "Run 'camcli <command> --help' for the options of a command; 'camcli --version' for the versions.\n"
     "Exit codes: 0 done, 1 a device could not be opened, 2 bad arguments,\n"
     "3 the watched device was lost.\n";
 
@@ -78,6 +78,8 @@ int run(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return argc < 2 ? 2 : 0;
     }
+    if (!std::strcmp(argv[1], "--version"))
+        return printVersions();
     for (const Command& command : kCommands) {
         if (std::strcmp(argv[1], command.name) != 0)
             continue;

@@ -1,0 +1,19 @@
+# The archive: camera-libraries-<version>-win64.zip with every component, one folder inside.
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/archive-README.md DESTINATION . RENAME README.md COMPONENT runtime)
+install(FILES ${PROJECT_SOURCE_DIR}/bindings/node/package.json ${PROJECT_SOURCE_DIR}/bindings/node/index.js
+              ${PROJECT_SOURCE_DIR}/bindings/node/index.d.ts ${PROJECT_SOURCE_DIR}/bindings/node/README.md
+        DESTINATION node/camera-libraries COMPONENT development)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/bindings/node/lib/ DESTINATION node/camera-libraries/lib COMPONENT development)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME camera-libraries)
+set(CPACK_PACKAGE_VENDOR "${CAMERALIBS_PRODUCT_NAME}")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME camera-libraries-${PROJECT_VERSION}-win64)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+set(CPACK_COMPONENTS_ALL runtime development debug)
+if(CAMERALIBS_BUILD_TOOLS)
+  list(APPEND CPACK_COMPONENTS_ALL simulators)
+endif()
+include(CPack)
