@@ -1,10 +1,13 @@
 'use strict';
-// The two DLLs' exports as koffi functions, loaded on first use from the folder this package
-// is in, from CAMERA_LIBRARIES_DIR, or from a folder the host names with setLibraryDirectory.
+// The two DLLs' exports as koffi functions, loaded on first use.
 const path = require('path');
 const koffi = require('koffi');
 
-let directory = process.env.CAMERA_LIBRARIES_DIR || path.join(__dirname, '..');
+const fs = require('fs');
+
+// Where the DLLs are: a folder the host named, else beside the package, else the archive's
+// bin folder (the package sits in node/camera-libraries there).
+let directory = process.env.CAMERA_LIBRARIES_DIR || null;
 const libraries = {};
 
 function setLibraryDirectory(folder) {
@@ -14,7 +17,10 @@ function setLibraryDirectory(folder) {
 }
 
 function libraryPath(file) {
-  return path.join(directory, file);
+  if (directory) return path.join(directory, file);
+  const besidePackage = path.join(__dirname, '..', file);
+  const archiveBin = path.join(__dirname, '..', '..', '..', 'bin', file);
+  return !fs.existsSync(besidePackage) && fs.existsSync(archiveBin) ? archiveBin : besidePackage;
 }
 
 // Record layouts, as the C headers give them.

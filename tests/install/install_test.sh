@@ -1,0 +1,58 @@
+#!/bin/sh
+# Installs the build tree component by component into a temporary folder and checks what a host
+# author gets: every file and nothing else, stripped DLLs with their debug links, the same imports
+# as the built DLLs; then builds a C host against the installed headers and import libraries only
+# and runs it under Wine.
+# Usage: install_test.sh <build tree> <source tree> <C compiler> <objdump> <version>
+set -u
+tree=$1 source=$2 cc=$3 objdump=$4 version=$5
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+node_files=$(cd "$source/bindings/node" && ls lib/*.js | sed 's|^|node/camera-libraries/|')
+expected_runtime="README.md bin/camcli.exe bin/fenwyr.dll bin/tarvik.dll"
+expected_development="include/fenwyr.h include/fenwyr_version.h include/tarvik.h include/tarvik_version.h
+lib/fenwyr.def lib/libfenwyr.dll.a lib/libtarvik.dll.a lib/tarvik.def node/camera-libraries/README.md
+node/camera-libraries/index.d.ts node/camera-libraries/index.js node/camera-libraries/package.json $node_files"
+expected_debug="bin/.debug/camcli.exe.debug bin/.debug/fenwyr.dll.debug bin/.debug/tarvik.dll.debug
+simulators/.debug/uEye_api_64.dll.debug simulators/.debug/vcam.dll.debug"
+expected_simulators="simulators/uEye_api_64.dll simulators/vcam.dll"
+
+for component in runtime development debug simulators; do
+    cmake --install "$tree" --prefix "$work/$component" --component "$component" >/dev/null || fail "install $component"
+    actual=$(cd "$work/$component" && find . -type f | sed 's|^\./||' | sort)
+    eval "wanted=\$expected_$component"
+    wanted=$(printf '%s\n' $wanted | sort)
+    if [ "$actual" != "$wanted" ]; then
+        fail "component $component holds:"
+        diff -u "$(printf '%s\n' "$wanted" >"$work/wanted"; echo "$work/wanted")" \
+                "$(printf '%s\n' "$actual" >"$work/actual"; echo "$work/actual")"
+    fi
+done
+
+imports() { "$objdump" -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort; }
+for file in runtime/bin/tarvik.dll runtime/bin/fenwyr.dll runtime/bin/camcli.exe \
+            simulators/simulators/uEye_api_64.dll simulators/simulators/vcam.dll; do
+    sections=$("$objdump" -h "$work/$file")
+    echo "$sections" | grep -q '\.debug_' && fail "$file keeps debug sections"
+    echo "$sections" | grep -q '\.gnu_debuglink' || fail "$file has no debug link"
+    built="$tree/bin/$(basename "$file")"
+    [ "$(imports "$work/$file")" = "$(imports "$built")" ] || fail "$file imports differ from $built"
+done
+echo "sizes (built, installed): $(for f in tarvik.dll fenwyr.dll; do
+    printf '%s %s %s; ' "$f" "$(stat -c %s "$tree/bin/$f")" "$(stat -c %s "$work/runtime/bin/$f")"; done)"
+
+# The C host, from the installed files alone; the simulated camera stands beside it.
+host="$work/runtime/bin"
+cp "$work/simulators/simulators/uEye_api_64.dll" "$host/"
+"$cc" -std=c11 -Wall -Wextra -Werror -DEXPECTED_VERSION="\"$version\"" -I"$work/development/include" \
+    "$source/tests/install/host.c" "$source/tests/install/host_fenwyr.c" -L"$work/development/lib" -ltarvik -lfenwyr -lole32 -o "$host/host.exe" ||
+    fail "the C host does not build against the installed files"
+output=$("$tree/wine-run" "$host/host.exe" </dev/null 2>&1 >"$work/host.out"; cat "$work/host.out")
+echo "$output"
+echo "$output" | grep -q "host done: tarvik $version, fenwyr $version" || fail "the C host did not run through"
+
+[ "$failures" -eq 0 ] && echo "install test: all checks passed"
+exit "$failures"
