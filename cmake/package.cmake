@@ -1,5 +1,6 @@
 # The archive: camera-libraries-<version>-win64.zip with every component, one folder inside.
-install(FILES ${PROJECT_SOURCE_DIR}/cmake/archive-README.md DESTINATION . RENAME README.md COMPONENT runtime)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/archive-README.md.in ${CMAKE_BINARY_DIR}/archive/README.md @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/archive/README.md DESTINATION . COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/bindings/node/package.json ${PROJECT_SOURCE_DIR}/bindings/node/index.js
               ${PROJECT_SOURCE_DIR}/bindings/node/index.d.ts ${PROJECT_SOURCE_DIR}/bindings/node/README.md
         DESTINATION node/camera-libraries COMPONENT development)

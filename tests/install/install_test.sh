@@ -27,8 +27,9 @@ for component in runtime development debug simulators; do
     wanted=$(printf '%s\n' $wanted | sort)
     if [ "$actual" != "$wanted" ]; then
         fail "component $component holds:"
-        diff -u "$(printf '%s\n' "$wanted" >"$work/wanted"; echo "$work/wanted")" \
-                "$(printf '%s\n' "$actual" >"$work/actual"; echo "$work/actual")"
+        printf '%s\n' "$wanted" >"$work/wanted"
+        printf '%s\n' "$actual" >"$work/actual"
+        diff -u "$work/wanted" "$work/actual"
     fi
 done
 
@@ -51,8 +52,17 @@ cp "$work/simulators/simulators/uEye_api_64.dll" "$host/"
     "$source/tests/install/host.c" "$source/tests/install/host_fenwyr.c" -L"$work/development/lib" -ltarvik -lfenwyr -lole32 -o "$host/host.exe" ||
     fail "the C host does not build against the installed files"
 output=$("$tree/wine-run" "$host/host.exe" </dev/null 2>&1 >"$work/host.out"; cat "$work/host.out")
-echo "$output"
-echo "$output" | grep -q "host done: tarvik $version, fenwyr $version" || fail "the C host did not run through"
+printf '%s\n' "$output"
+printf '%s\n' "$output" | grep -q "host done: tarvik $version, fenwyr $version" || fail "the C host did not run through"
+
+# The version where people look for it: both READMEs and camcli --version (the stripped camcli).
+grep -q "^Version $version " "$source/README.md" || fail "README.md does not say Version $version"
+head -1 "$work/runtime/README.md" | grep -q " $version " || fail "the archive's README does not name $version"
+versions=$("$tree/wine-run" "$host/camcli.exe" --version </dev/null 2>&1 >"$work/camcli.out"; cat "$work/camcli.out")
+printf '%s\n' "$versions"
+for line in "camcli      $version" "tarvik.dll  $version" "fenwyr.dll  $version"; do
+    printf '%s\n' "$versions" | grep -q "^$line" || fail "camcli --version lacks \"$line\""
+done
 
 [ "$failures" -eq 0 ] && echo "install test: all checks passed"
 exit "$failures"
