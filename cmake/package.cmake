@@ -1,7 +1,13 @@
 # The archive: camera-libraries-<version>-win64.zip with every component, one folder inside.
 configure_file(${PROJECT_SOURCE_DIR}/cmake/archive-README.md.in ${CMAKE_BINARY_DIR}/archive/README.md @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/archive/README.md DESTINATION . COMPONENT runtime)
-install(FILES ${PROJECT_SOURCE_DIR}/bindings/node/package.json ${PROJECT_SOURCE_DIR}/bindings/node/index.js
+# The Node package carries the project's version too.
+set(node_package_json ${PROJECT_SOURCE_DIR}/bindings/node/package.json)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${node_package_json})
+file(READ ${node_package_json} node_package)
+string(REGEX REPLACE "\"version\": \"[^\"]*\"" "\"version\": \"${PROJECT_VERSION}\"" node_package "${node_package}")
+file(WRITE ${CMAKE_BINARY_DIR}/archive/package.json "${node_package}")
+install(FILES ${CMAKE_BINARY_DIR}/archive/package.json ${PROJECT_SOURCE_DIR}/bindings/node/index.js
               ${PROJECT_SOURCE_DIR}/bindings/node/index.d.ts ${PROJECT_SOURCE_DIR}/bindings/node/README.md
         DESTINATION node/camera-libraries COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/bindings/node/lib/ DESTINATION node/camera-libraries/lib COMPONENT development)

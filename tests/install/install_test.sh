@@ -58,6 +58,8 @@ printf '%s\n' "$output" | grep -q "host done: tarvik $version, fenwyr $version" 
 # The version where people look for it: both READMEs and camcli --version (the stripped camcli).
 grep -q "^Version $version " "$source/README.md" || fail "README.md does not say Version $version"
 head -1 "$work/runtime/README.md" | grep -q " $version " || fail "the archive's README does not name $version"
+grep -q "\"version\": \"$version\"" "$work/development/node/camera-libraries/package.json" ||
+    fail "the Node package's version is not $version"
 versions=$("$tree/wine-run" "$host/camcli.exe" --version </dev/null 2>&1 >"$work/camcli.out"; cat "$work/camcli.out")
 printf '%s\n' "$versions"
 for line in "camcli      $version" "tarvik.dll  $version" "fenwyr.dll  $version"; do
