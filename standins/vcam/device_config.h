@@ -16,7 +16,7 @@ struct DeviceConfig {
     std::optional<std::wstring> devicePath;             // DevicePath; real devices may have none
     std::vector<VideoFormat> formats = defaultVideoFormats();
     DWORD tag = 0;
-    std::vector<ControlSpec> controls;                  // Controls; none: no control interfaces
+    std::vector<ControlDefinition> controls;                  // Controls; none: no control interfaces
     // Fault switches, for tests that need a misbehaving device.
     bool noStreamConfig = false;
     bool noPropertyPages = false;

@@ -87,12 +87,12 @@ LONG parseModes(std::wstring_view text, LONG* first) {
     return caps;
 }
 
-bool onGrid(const ControlSpec& spec, LONG value) {
-    return value >= spec.min && value <= spec.max &&
-           (static_cast<int64_t>(value) - spec.min) % spec.step == 0;
+bool onGrid(const ControlDefinition& definition, LONG value) {
+    return value >= definition.min && value <= definition.max &&
+           (static_cast<int64_t>(value) - definition.min) % definition.step == 0;
 }
 
-std::optional<ControlSpec> parseControl(std::wstring_view text) {
+std::optional<ControlDefinition> parseControl(std::wstring_view text) {
     // NAME=MIN..MAX/STEP:DEFAULT:MODES
     const size_t equals = text.find(L'=');
     const size_t dots = text.find(L"..");
@@ -103,13 +103,13 @@ std::optional<ControlSpec> parseControl(std::wstring_view text) {
         colon2 == std::wstring_view::npos || !(equals < dots && dots < slash && slash < colon))
         return std::nullopt;
 
-    ControlSpec spec;
+    ControlDefinition definition;
     const std::wstring name = lower(trim(text.substr(0, equals)));
     bool known = false;
     for (const auto& entry : kNames) {
         if (name == entry.name) {
-            spec.family = entry.family;
-            spec.property = entry.property;
+            definition.family = entry.family;
+            definition.property = entry.property;
             known = true;
         }
     }
@@ -120,42 +120,43 @@ std::optional<ControlSpec> parseControl(std::wstring_view text) {
     auto defaultValue = parseLong(text.substr(colon + 1, colon2 - colon - 1));
     if (!known || !min || !max || !step || !defaultValue || *min > *max || *step < 1)
         return std::nullopt;
-    spec.min = *min;
-    spec.max = *max;
-    spec.step = *step;
-    spec.defaultValue = *defaultValue;
-    spec.caps = parseModes(text.substr(colon2 + 1), &spec.initialFlags);
-    if (!spec.caps || !onGrid(spec, spec.defaultValue))
+    definition.min = *min;
+    definition.max = *max;
+    definition.step = *step;
+    definition.defaultValue = *defaultValue;
+    definition.caps = parseModes(text.substr(colon2 + 1), &definition.initialFlags);
+    if (!definition.caps || !onGrid(definition, definition.defaultValue))
         return std::nullopt;
-    return spec;
+    return definition;
 }
 
 }  // namespace
 
-std::vector<ControlSpec> parseControlList(std::wstring_view text) {
-    std::vector<ControlSpec> specs;
+std::vector<ControlDefinition> parseControlList(std::wstring_view text) {
+    std::vector<ControlDefinition> definitions;
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find(L';', start);
         if (end == std::wstring_view::npos)
             end = text.size();
-        if (auto spec = parseControl(text.substr(start, end - start))) {
+        if (auto definition = parseControl(text.substr(start, end - start))) {
             bool named = false;
-            for (const auto& earlier : specs)
-                named |= earlier.family == spec->family && earlier.property == spec->property;
+            for (const auto& earlier : definitions)
+                named |= earlier.family == definition->family && earlier.property == definition->property;
             if (!named)
-                specs.push_back(*spec);
+                definitions.push_back(*definition);
         }
         start = end + 1;
     }
-    return specs;
+    return definitions;
 }
 
-void DeviceControls::configure(const std::vector<ControlSpec>& specs) {
+void DeviceControls::configure(const std::vector<ControlDefinition>& definitions) {
     std::lock_guard<std::mutex> lock(mutex_);
     settings_.clear();
-    for (const auto& spec : specs)
-        settings_[{spec.family, spec.property}] = Setting{spec, spec.defaultValue, spec.initialFlags};
+    for (const auto& definition : definitions)
+        settings_[{definition.family, definition.property}] =
+            Setting{definition, definition.defaultValue, definition.initialFlags};
 }
 
 const DeviceControls::Setting* DeviceControls::find(ControlFamily family, LONG property) const {
@@ -179,11 +180,11 @@ HRESULT DeviceControls::getRange(ControlFamily family, LONG property, LONG* min,
     const Setting* setting = find(family, property);
     if (!setting)
         return E_PROP_ID_UNSUPPORTED;
-    *min = setting->spec.min;
-    *max = setting->spec.max;
-    *step = setting->spec.step;
-    *defaultValue = setting->spec.defaultValue;
-    *caps = setting->spec.caps;
+    *min = setting->definition.min;
+    *max = setting->definition.max;
+    *step = setting->definition.step;
+    *defaultValue = setting->definition.defaultValue;
+    *caps = setting->definition.caps;
     return S_OK;
 }
 
@@ -205,7 +206,8 @@ HRESULT DeviceControls::set(ControlFamily family, LONG property, LONG value, LON
     if (it == settings_.end())
         return E_PROP_ID_UNSUPPORTED;
     Setting& setting = it->second;
-    if ((flags != kAuto && flags != kManual) || !(setting.spec.caps & flags) || !onGrid(setting.spec, value))
+    const ControlDefinition& definition = setting.definition;
+    if ((flags != kAuto && flags != kManual) || !(definition.caps & flags) || !onGrid(definition, value))
         return E_INVALIDARG;
     setting.value = value;
     setting.flags = flags;
@@ -216,10 +218,10 @@ double DeviceControls::offset(ControlFamily family, LONG property, bool shareOfR
     const Setting* setting = find(family, property);
     if (!setting || setting->flags != kManual)
         return 0;
-    const double difference = static_cast<double>(setting->value) - setting->spec.defaultValue;
+    const double difference = static_cast<double>(setting->value) - setting->definition.defaultValue;
     if (!shareOfRange)
         return difference;
-    const double range = static_cast<double>(setting->spec.max) - setting->spec.min;
+    const double range = static_cast<double>(setting->definition.max) - setting->definition.min;
     return range > 0 ? difference / range : 0;
 }
 

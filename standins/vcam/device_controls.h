@@ -15,7 +15,7 @@ enum class ControlFamily { VideoProcAmp, CameraControl };
 
 // One setting as configured: "NAME=MIN..MAX/STEP:DEFAULT:MODES", MODES a comma-separated list of
 // auto and manual, the first being the mode the device starts in.
-struct ControlSpec {
+struct ControlDefinition {
     ControlFamily family = ControlFamily::VideoProcAmp;
     LONG property = 0;  // VideoProcAmp_* or CameraControl_*
     LONG min = 0, max = 0, step = 1, defaultValue = 0;
@@ -26,13 +26,13 @@ struct ControlSpec {
 // A ';'-separated list; malformed entries (unknown name, empty or inverted range, step below 1,
 // default outside the range or off its step grid, unknown mode) are left out, as is a setting
 // named a second time.
-std::vector<ControlSpec> parseControlList(std::wstring_view text);
+std::vector<ControlDefinition> parseControlList(std::wstring_view text);
 
 // The device's settings for the filter's life: their ranges and current values, shared by the
 // control interfaces and the streaming thread, which paints and paces by them.
 class DeviceControls {
 public:
-    void configure(const std::vector<ControlSpec>& specs);
+    void configure(const std::vector<ControlDefinition>& definitions);
 
     // Whether any setting of the family is there (otherwise the filter lacks its interface).
     bool offers(ControlFamily family) const;
@@ -50,7 +50,7 @@ public:
 
 private:
     struct Setting {
-        ControlSpec spec;
+        ControlDefinition definition;
         LONG value = 0;
         LONG flags = 0;
     };
