@@ -216,29 +216,9 @@ media_type::FrameLayout CaptureDevice::connectedLayout() {
     return layout;
 }
 
-namespace {
-
-// The first output pin of the filter that is connected, or null.
-ComPtr<IPin> connectedOutputPin(IBaseFilter* filter) {
-    ComPtr<IEnumPins> pins;
-    if (!filter || FAILED(filter->EnumPins(&pins)))
-        return nullptr;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION direction;
-        ComPtr<IPin> peer;
-        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT &&
-            SUCCEEDED(pin->ConnectedTo(&peer)))
-            return pin;
-    }
-    return nullptr;
-}
-
-}  // namespace
-
 std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>> CaptureDevice::captureChain() {
     std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>> chain;
-    ComPtr<IPin> out = connectedOutputPin(captureFilter.Get());
+    ComPtr<IPin> out = findOutputPin(captureFilter.Get(), true);
     while (out) {
         ComPtr<IPin> in;
         if (FAILED(out->ConnectedTo(&in)))
@@ -251,7 +231,7 @@ std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>> CaptureDevice::captureChain()
         next.Attach(info.pFilter);
         if (next.Get() == nullRenderer.Get())
             break;
-        out = connectedOutputPin(next.Get());
+        out = findOutputPin(next.Get(), true);
     }
     return chain;
 }
@@ -360,14 +340,17 @@ void CaptureDevice::onGraphEvent(long code, LONG_PTR first, LONG_PTR second) {
     }
 }
 
-ComPtr<IPin> findOutputPin(IBaseFilter* filter) {
+ComPtr<IPin> findOutputPin(IBaseFilter* filter, bool connectedOnly) {
     ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)))
+    if (!filter || FAILED(filter->EnumPins(&pins)))
         return nullptr;
     ComPtr<IPin> pin;
     while (pins->Next(1, &pin, nullptr) == S_OK) {
         PIN_DIRECTION direction;
-        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT)
+        if (FAILED(pin->QueryDirection(&direction)) || direction != PINDIR_OUTPUT)
+            continue;
+        ComPtr<IPin> peer;
+        if (!connectedOnly || SUCCEEDED(pin->ConnectedTo(&peer)))
             return pin;
     }
     return nullptr;

@@ -91,5 +91,5 @@ private:
     ModulePin modulePin_;
 };
 
-// The first output pin of a filter, or null.
-Microsoft::WRL::ComPtr<IPin> findOutputPin(IBaseFilter* filter);
+// The first output pin of a filter (with connectedOnly, the first one connected), or null.
+Microsoft::WRL::ComPtr<IPin> findOutputPin(IBaseFilter* filter, bool connectedOnly = false);

@@ -35,13 +35,20 @@ void describe(const AM_MEDIA_TYPE& type, ResolutionInfo& record) {
     record.pixelFormat = media_type::pixelFormatCode(type.subtype);
 }
 
+// The capture pin's stream configuration, silently; E_POINTER on a device never opened.
+HRESULT queryStreamConfig(CaptureDevice& device, ComPtr<IAMStreamConfig>& config) {
+    if (!device.captureBuilder || !device.captureFilter)
+        return E_POINTER;
+    return device.captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, device.captureFilter.Get(),
+                                                IID_IAMStreamConfig, &config);
+}
+
 // The capture pin's stream configuration; null, with nothing printed, on a device never opened.
 ComPtr<IAMStreamConfig> findStreamConfig(CaptureDevice& device) {
     if (!device.captureBuilder || !device.captureFilter)
         return nullptr;
     ComPtr<IAMStreamConfig> config;
-    if (FAILED(device.captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
-                                                    device.captureFilter.Get(), IID_IAMStreamConfig, &config))) {
+    if (FAILED(queryStreamConfig(device, config))) {
         printLine("Error getting IAMStreamConfig");
         return nullptr;
     }
@@ -161,8 +168,7 @@ namespace {
 HRESULT streamConfigOf(CaptureDevice& device, ComPtr<IAMStreamConfig>& config, int& count) {
     if (!device.built)
         return E_POINTER;
-    HRESULT hr = device.captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
-                                                      device.captureFilter.Get(), IID_IAMStreamConfig, &config);
+    HRESULT hr = queryStreamConfig(device, config);
     if (FAILED(hr))
         return hr;
     int size = 0;

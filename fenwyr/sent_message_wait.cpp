@@ -24,7 +24,8 @@ bool waitForEventDispatchingSentMessages(HANDLE event, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
-        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        // INFINITE stays infinite rather than becoming a deadline 49 days ahead.
+        const DWORD left = timeoutMs == INFINITE ? INFINITE : now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
         const DWORD woken = MsgWaitForMultipleObjectsEx(1, &event, left, QS_SENDMESSAGE, 0);
         if (woken == WAIT_OBJECT_0)
             return true;
