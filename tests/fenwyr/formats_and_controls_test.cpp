@@ -51,6 +51,14 @@ struct Frames {
     }
 };
 
+// Opens device 0 with `frames` as its described callback and runs it past its first frames.
+void captureInto(Frames& frames) {
+    ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    ASSERT_TRUE(frames.waitFor(3));
+}
+
 double fpsOfInterval(double interval) {
     return 1e7 / interval;
 }
@@ -126,10 +134,7 @@ TEST(FormatsAndRates, AFormatChangeWhileRunningGivesEveryLaterFrameTheNewSize) {
     VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@30 RGB24;320x240@30 RGB24")});
     init();
     Frames frames;
-    ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
-    ASSERT_EQ(openDevice(0), 1);
-    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-    ASSERT_TRUE(frames.waitFor(3));
+    ASSERT_NO_FATAL_FAILURE(captureInto(frames));
 
     ASSERT_EQ(setFormat(0, 1, 0.0), S_OK);
     const std::size_t changedAt = frames.count();
@@ -220,10 +225,7 @@ TEST(CameraControls, BrightnessSetWhileCapturingShowsInTheFrames) {
     VcamDevices devices({device});
     init();
     Frames frames;
-    ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
-    ASSERT_EQ(openDevice(0), 1);
-    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-    ASSERT_TRUE(frames.waitFor(3));
+    ASSERT_NO_FATAL_FAILURE(captureInto(frames));
     ASSERT_EQ(setControl(0, FENWYR_CONTROL_BRIGHTNESS, 60, FENWYR_CONTROL_MANUAL), S_OK);
     const std::size_t setAt = frames.count();
     ASSERT_TRUE(frames.waitFor(setAt + 4));
