@@ -32,14 +32,8 @@ public:
         if (!isSet_)
             return;
         EnterCriticalSection(&lock_);
-        if (callback_) {
-            InsideHostCallback inside;
-            // An exception thrown by the host must not unwind through the library's threads.
-            try {
-                callback_(std::forward<Arguments>(arguments)..., userData_);
-            } catch (...) {
-            }
-        }
+        if (callback_)
+            callHost([&] { callback_(std::forward<Arguments>(arguments)..., userData_); });
         LeaveCriticalSection(&lock_);
     }
 

@@ -12,3 +12,14 @@ public:
 
 // True on a thread that is inside one of the host's callbacks.
 bool insideHostCallback();
+
+// Runs a call of the host's code on this thread, marked as such. An exception thrown by the host
+// must not unwind through the library's or the platform's threads: it ends here.
+template <typename Call>
+void callHost(Call&& call) {
+    InsideHostCallback inside;
+    try {
+        call();
+    } catch (...) {
+    }
+}

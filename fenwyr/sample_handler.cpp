@@ -3,6 +3,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "host_callback_thread.h"
 #include "sent_message_wait.h"
 
 namespace {
@@ -52,14 +53,8 @@ HRESULT STDMETHODCALLTYPE SampleHandler::BufferCB(double sampleTime, BYTE* buffe
     ++deliveriesInFlight_;
     if (deliveryOpen_) {
         const FrameInfo info = describe(sampleTime, length);
-        if (FrameArrivedCallback callback = frameCallback_.load()) {
-            InsideHostCallback inside;
-            // An exception thrown by the host must not unwind through DirectShow's thread.
-            try {
-                callback(buffer, static_cast<int32_t>(length));
-            } catch (...) {
-            }
-        }
+        if (FrameArrivedCallback callback = frameCallback_.load())
+            callHost([&] { callback(buffer, static_cast<int32_t>(length)); });
         callbackEx_.call(static_cast<const uint8_t*>(buffer), &info);
         mailbox_.post(buffer, info);
     }
