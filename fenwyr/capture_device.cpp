@@ -33,23 +33,44 @@ AM_MEDIA_TYPE grabberMediaType() {
     return type;
 }
 
+// A record inside an open, close, start, stop or format change. Those calls may wait and handle
+// the host's sent messages meanwhile; a message handler must not nest another of them on the
+// same record, which would rebuild or release what the outer call is still using.
+class Busy {
+public:
+    explicit Busy(bool& flag) : flag_(flag) { flag_ = true; }
+    ~Busy() { flag_ = false; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    bool& flag_;
+};
+
 }  // namespace
 
 CaptureDevice::CaptureDevice(ComPtr<IMoniker> deviceMoniker, DeviceIdentityText deviceIdentity, int32_t deviceIndex)
     : moniker(std::move(deviceMoniker)), identity(std::move(deviceIdentity)), index(deviceIndex) {}
 
 bool CaptureDevice::open() {
-    if (insideHostCallback())
+    if (insideHostCallback() || busy_)
         return false;
+    const Busy busy(busy_);
     // A device never has two graphs, event threads or registrations.
     tearDown(true);
     if (!build())
         return false;
-    built = true;
-    state = FENWYR_STATE_STOPPED;
     running = true;
     wakeEventThread = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    eventThread = CreateThread(nullptr, 0, eventLoop, this, 0, nullptr);
+    if (wakeEventThread)
+        eventThread = CreateThread(nullptr, 0, eventLoop, this, 0, nullptr);
+    // Without its event thread the device would never report loss, failure or drops.
+    if (!eventThread) {
+        tearDown(true);
+        return false;
+    }
+    built = true;
+    state = FENWYR_STATE_STOPPED;
     return true;
 }
 
@@ -117,33 +138,35 @@ bool CaptureDevice::build() {
     return true;
 }
 
-void CaptureDevice::close() {
+bool CaptureDevice::close() {
+    if (busy_)
+        return false;
+    const Busy busy(busy_);
     tearDown(false);
+    return true;
 }
 
 void CaptureDevice::tearDown(bool keepMoniker) {
     built = false;
-    state = FENWYR_STATE_CLOSED;
     // The host's callback must finish before the graph can stop; it may be waiting for this thread.
     sampleHandler_.closeDelivery();
     sampleHandler_.mailbox().setRunning(false);
     if (mediaControl)
         mediaControl->StopWhenReady();
-    // The event thread uses mediaEvent: end it before anything is released.
+    // The event thread uses mediaEvent: end it before anything is released. It never runs host
+    // code, so the wait is short.
     running = false;
-    if (wakeEventThread)
-        SetEvent(wakeEventThread);
-    if (eventThread) {
-        waitForEventDispatchingSentMessages(eventThread, INFINITE);
-        CloseHandle(eventThread);
-        eventThread = nullptr;
+    const HANDLE thread = std::exchange(eventThread, nullptr);
+    const HANDLE wake = std::exchange(wakeEventThread, nullptr);
+    if (wake)
+        SetEvent(wake);
+    if (thread) {
+        waitForEventDispatchingSentMessages(thread, INFINITE);
+        CloseHandle(thread);
     }
-    if (wakeEventThread) {
-        CloseHandle(wakeEventThread);
-        wakeEventThread = nullptr;
-    }
-    revokeFromRot(rotRegister);
-    rotRegister = 0;
+    if (wake)
+        CloseHandle(wake);
+    revokeFromRot(std::exchange(rotRegister, 0));
 
     // Platform threads may release the grabber after this returns, even after the library is
     // unloaded: it must no longer hold the handler by then.
@@ -162,6 +185,8 @@ void CaptureDevice::tearDown(bool keepMoniker) {
     outputPin.Reset();
     droppedFrames.Reset();
     modulePin_.release();
+    // Last: the event thread may have written LOST or FAILED while the graph stopped.
+    state = FENWYR_STATE_CLOSED;
 }
 
 void CaptureDevice::rebind(ComPtr<IMoniker> deviceMoniker) {
@@ -169,35 +194,44 @@ void CaptureDevice::rebind(ComPtr<IMoniker> deviceMoniker) {
 }
 
 HRESULT CaptureDevice::startCapture() {
-    if (insideHostCallback())
+    if (insideHostCallback() || busy_)
         return VFW_E_WRONG_STATE;
     if (!built)
         return E_POINTER;
+    const Busy busy(busy_);
     sampleHandler_.beginRun(connectedLayout());
     sampleHandler_.setDropped(droppedFrames ? 0 : -1);
     sampleHandler_.mailbox().setRunning(true);
     sampleHandler_.openDelivery();
     const HRESULT ran = mediaControl->Run();
-    if (FAILED(ran))
+    if (FAILED(ran)) {
         sampleHandler_.mailbox().setRunning(false);
-    else
-        state = FENWYR_STATE_RUNNING;
+        return ran;
+    }
+    // A lost or failed device stays so until it is opened again.
+    int32_t stopped = FENWYR_STATE_STOPPED;
+    state.compare_exchange_strong(stopped, FENWYR_STATE_RUNNING);
     return ran;
 }
 
 HRESULT CaptureDevice::stopCapture() {
-    if (insideHostCallback())
+    if (insideHostCallback() || busy_)
         return VFW_E_WRONG_STATE;
     if (!built)
         return E_POINTER;
+    const Busy busy(busy_);
+    const bool wasRunning = state == FENWYR_STATE_RUNNING;
+    const bool wasDelivering = sampleHandler_.deliveryOpen();
     sampleHandler_.closeDelivery();
     // A host thread waiting in grabFrame learns at once that no frame will come.
     sampleHandler_.mailbox().setRunning(false);
     const HRESULT stopped = mediaControl->StopWhenReady();
     // A graph that would not stop keeps delivering, as before the call.
     if (FAILED(stopped)) {
-        sampleHandler_.mailbox().setRunning(true);
-        sampleHandler_.openDelivery();
+        if (wasRunning)
+            sampleHandler_.mailbox().setRunning(true);
+        if (wasDelivering)
+            sampleHandler_.openDelivery();
         return stopped;
     }
     // A lost or failed device stays so until it is opened again.
@@ -236,11 +270,39 @@ std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>> CaptureDevice::captureChain()
     return chain;
 }
 
-HRESULT CaptureDevice::changeFormat(const std::function<HRESULT()>& apply) {
-    if (insideHostCallback())
+namespace {
+
+void disconnect(IGraphBuilder* graph, const std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>>& chain) {
+    for (const auto& link : chain) {
+        graph->Disconnect(link.first.Get());
+        graph->Disconnect(link.second.Get());
+    }
+}
+
+// Connects the chain with `format` on the capture pin's link (so a pin that cannot stream it does
+// not quietly fall back to another type). The first failure, with every link taken apart again
+// so a later attempt starts clean.
+HRESULT reconnect(IGraphBuilder* graph, const std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>>& chain,
+                  const AM_MEDIA_TYPE* format) {
+    for (const auto& link : chain) {
+        const AM_MEDIA_TYPE* type = &link == &chain.front() ? format : nullptr;
+        const HRESULT connected = graph->ConnectDirect(link.first.Get(), link.second.Get(), type);
+        if (FAILED(connected)) {
+            disconnect(graph, chain);
+            return connected;
+        }
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT CaptureDevice::changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* format) {
+    if (insideHostCallback() || busy_)
         return VFW_E_WRONG_STATE;
     if (!built)
         return E_POINTER;
+    const Busy busy(busy_);
     const bool wasRunning = state == FENWYR_STATE_RUNNING;
     if (wasRunning) {
         sampleHandler_.closeDelivery();
@@ -250,19 +312,28 @@ HRESULT CaptureDevice::changeFormat(const std::function<HRESULT()>& apply) {
             return stopped;
         }
     }
+    // What to go back to when the new format cannot be connected.
+    AM_MEDIA_TYPE* current = nullptr;
+    const media_type::Ptr previous(SUCCEEDED(config->GetFormat(&current)) ? current : nullptr);
     // A device may apply a format only at its next connection, and its own reconnection may not
     // reach past the first filter: take the whole chain apart and put it together again.
     const auto chain = captureChain();
-    for (const auto& link : chain) {
-        graph->Disconnect(link.first.Get());
-        graph->Disconnect(link.second.Get());
+    disconnect(graph.Get(), chain);
+    HRESULT result = config->SetFormat(format);
+    // With the new format, or with the old one that a refused format left in place.
+    HRESULT connected = reconnect(graph.Get(), chain, SUCCEEDED(result) ? format : previous.get());
+    if (SUCCEEDED(result) && FAILED(connected)) {
+        result = connected;
+        connected = previous ? config->SetFormat(previous.get()) : E_POINTER;
+        if (SUCCEEDED(connected))
+            connected = reconnect(graph.Get(), chain, previous.get());
     }
-    const HRESULT applied = apply();
-    HRESULT connected = S_OK;
-    for (const auto& link : chain) {
-        connected = graph->ConnectDirect(link.first.Get(), link.second.Get(), nullptr);
-        if (FAILED(connected))
-            break;
+    if (FAILED(connected)) {
+        // Nothing to run: the device must be opened again.
+        built = false;
+        state = FENWYR_STATE_FAILED;
+        sampleHandler_.mailbox().setRunning(false);
+        return FAILED(result) ? result : connected;
     }
     sampleHandler_.setLayout(connectedLayout());
     if (wasRunning) {
@@ -271,10 +342,10 @@ HRESULT CaptureDevice::changeFormat(const std::function<HRESULT()>& apply) {
         if (FAILED(ran)) {
             state = FENWYR_STATE_STOPPED;
             sampleHandler_.mailbox().setRunning(false);
-            return ran;
+            return FAILED(result) ? result : ran;
         }
     }
-    return FAILED(applied) ? applied : connected;
+    return result;
 }
 
 void CaptureDevice::setFrameCallbackEx(FrameCallbackEx callback, void* userData) {
@@ -282,6 +353,9 @@ void CaptureDevice::setFrameCallbackEx(FrameCallbackEx callback, void* userData)
 }
 
 HRESULT CaptureDevice::grabFrame(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs) {
+    // The frame it would wait for comes only after this device's callback returns.
+    if (sampleHandler_.deliveringOnThisThread())
+        return VFW_E_WRONG_STATE;
     return sampleHandler_.mailbox().take(buffer, capacity, info, timeoutMs);
 }
 

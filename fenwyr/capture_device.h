@@ -1,7 +1,6 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,23 +24,31 @@ struct CaptureDevice {
 
     // Builds the graph, stopped, and starts the event thread. A device that is already open
     // (or partly built by a failed open) is torn down first. Prints the first failure.
-    // Refused (false, nothing printed) from inside a frame callback, which it would wait for.
+    // Refused (false, nothing printed) from inside a host callback, which it would wait for,
+    // and while another operation of this record is under way (see busy()).
     bool open();
     // Stops the graph, ends the event thread, revokes the registration and releases everything.
-    void close();
+    // False, doing nothing, while another operation of this record is under way.
+    bool close();
     // Run and stop the graph: E_POINTER unless open() completed; VFW_E_WRONG_STATE from inside
-    // a frame callback, where stopping would wait for the callback itself.
+    // a host callback, where stopping would wait for the callback itself, and while busy().
     HRESULT startCapture();
     HRESULT stopCapture();
+    // True while an open, close, start, stop or format change of this record runs on the init
+    // thread; it may be handling the host's sent messages, whose handlers then cannot nest one.
+    bool busy() const { return busy_; }
     // Gives a closed record its device back when the device is enumerated again.
     void rebind(Microsoft::WRL::ComPtr<IMoniker> deviceMoniker);
     // The described frame callback with the host's pointer; see setFrameCallbackEx.
     void setFrameCallbackEx(FrameCallbackEx callback, void* userData);
     // Applies a new stream format: stops a running graph, disconnects the chain from the capture
-    // pin down, runs `apply`, connects the chain again (so every filter takes the new type) and
-    // runs the graph again if it ran. E_POINTER when not open; VFW_E_WRONG_STATE in a callback.
-    HRESULT changeFormat(const std::function<HRESULT()>& apply);
-    // The newest frame for a polling host, from any thread; see grabFrame.
+    // pin down, sets `format`, connects the chain again (so every filter takes the new type) and
+    // runs the graph again if it ran. When the new format cannot be connected the old one is put
+    // back; when that fails too the device is FAILED until opened again. The first failure is
+    // returned. E_POINTER when not open; VFW_E_WRONG_STATE in a callback or while busy().
+    HRESULT changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* format);
+    // The newest frame for a polling host, from any thread; see grabFrame. VFW_E_WRONG_STATE
+    // inside this device's own frame callback, where the frame waited for cannot come.
     HRESULT grabFrame(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
 
     Microsoft::WRL::ComPtr<IMoniker> moniker;
@@ -84,6 +91,7 @@ private:
     // One event of the graph: the device's state and the host's device event callback.
     void onGraphEvent(long code, LONG_PTR first, LONG_PTR second);
 
+    bool busy_ = false;
     // Made with the record and reused by every open.
     SampleHandler sampleHandler_{frameCallback};
     // Held while the grabber holds sampleHandler_, so unloading the library cannot pull the

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "device_events.h"
 #include "host_callback_thread.h"
 
 using Microsoft::WRL::ComPtr;
@@ -130,6 +131,10 @@ void init() {
         return;
     }
     ++comInitialisations;
+    // Records uninit closed are absent until their device is listed again below.
+    for (CaptureDevice* device : devices)
+        if (!device->moniker)
+            device->present = false;
 
     ComPtr<IEnumMoniker> monikers;
     switch (enumerate(monikers)) {
@@ -154,6 +159,7 @@ void init() {
         DeviceIdentityText identity = readIdentity(moniker.Get());
         if (CaptureDevice* closed = closedRecordOf(identity)) {
             closed->rebind(std::move(moniker));
+            closed->identity = std::move(identity);
             closed->present = true;
         } else {
             appendDevice(std::move(moniker), std::move(identity));
@@ -177,6 +183,10 @@ HRESULT refreshDevices() {
         if (known && known->moniker) {
             enumerated[static_cast<size_t>(known->index)] = true;
             known->present = true;
+            // A device that returns may come under a new registration (a reinstalled driver)
+            // whose old moniker no longer binds: the next open uses the one just listed.
+            known->rebind(std::move(moniker));
+            known->identity = std::move(identity);
             continue;
         }
         if (!bindable(moniker.Get()))
@@ -202,8 +212,13 @@ void uninit() {
     // Closing waits for every frame callback to return, so one cannot close from inside it.
     if (insideHostCallback())
         return;
+    // Nor from a message handled while one of the library's calls waits on this thread.
+    for (const CaptureDevice* device : devices)
+        if (device->busy())
+            return;
     for (CaptureDevice* device : devices)
         device->close();
+    device_events::finish();
     for (; comInitialisations > 0; --comInitialisations)
         CoUninitialize();
 }

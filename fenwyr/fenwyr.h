@@ -9,10 +9,17 @@
  * Frame callbacks run on DirectShow's streaming threads. While a call (stopCapture, uninit,
  * openDevice of an open device) waits for a running callback to return, the calling thread
  * handles messages that other threads send to it, so a callback may SendMessage to the
- * thread that stops it. From inside a frame callback, do not start, stop, open or uninit:
+ * thread that stops it. A call that must wait while its thread is handling a message another
+ * thread sent first releases the sender, as ReplyMessage(0) does: the sender may be the very
+ * callback it waits for. From inside a frame callback, do not start, stop, open or uninit:
  * startCapture and stopCapture return VFW_E_WRONG_STATE (0x80040227) there and change nothing, openDevice
  * returns 0, uninit does nothing. To stop from a callback, signal a thread of the host's own
- * and stop from there.
+ * and stop from there. To act on a frame or an event from a GUI thread, PostMessage to it.
+ *
+ * While an open, close, start, stop or format change of a device handles sent messages, a
+ * message handler cannot nest another of these on the same device: startCapture,
+ * stopCapture and setFormat return VFW_E_WRONG_STATE, openDevice returns 0 and uninit does
+ * nothing.
  *
  * Once uninit has returned, the library may be unloaded (FreeLibrary). Unloading it while a
  * device is open is harmless too: the library then stays in memory until the process ends.
@@ -162,6 +169,8 @@ FENWYR_API int32_t setFrameCallbackEx(int32_t device, FrameCallbackEx callback, 
  *     frame: info is filled (info->length is the size needed) and the frame stays for the next call;
  *   VFW_E_NOT_RUNNING (0x80040226) at once when the device is not running and no unread frame is
  *     left; a stopCapture on another thread ends a waiting call with it;
+ *   VFW_E_WRONG_STATE (0x80040227) at once inside this device's own frame callback, where the
+ *     next frame cannot come before the callback returns;
  *   E_INVALIDARG outside the table or for a negative capacity or timeout;
  *   E_POINTER for a null buffer or info. */
 FENWYR_API int32_t grabFrame(int32_t device, uint8_t* buffer, int32_t capacity, FrameInfo* info,
@@ -203,8 +212,10 @@ enum {
     FENWYR_STREAM_COMPLETE = 4  /* the stream ended */
 };
 
-/* The host's device event function. It runs on the device's event thread, never on a streaming
- * thread nor inside a call the host made, within 100 ms of the event. */
+/* The host's device event function. It runs on the library's one event thread (the same for every
+ * device, events in the order they happened), never on a streaming thread nor inside a call the
+ * host made, within 100 ms of the event. To act on an event from a GUI thread, PostMessage to it:
+ * the handler may then openDevice, startCapture or stopCapture as usual. */
 typedef void (*DeviceEventCallback)(int32_t device, int32_t event, int32_t detail, void* userData);
 
 /* Sends every device's events to callback (null: to none). When this returns, the previous

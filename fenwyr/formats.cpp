@@ -258,7 +258,7 @@ HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps) {
             return E_INVALIDARG;
         videoInfo(*chosen.type).AvgTimePerFrame = interval;
     }
-    return device.changeFormat([&] { return config->SetFormat(chosen.type.get()); });
+    return device.changeFormat(config.Get(), chosen.type.get());
 }
 
 }  // namespace formats

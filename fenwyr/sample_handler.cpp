@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "host_callback_thread.h"
+#include "scoped_count.h"
 #include "sent_message_wait.h"
 
 namespace {
@@ -19,6 +20,9 @@ int64_t performanceCounterIn100ns() {
     QueryPerformanceCounter(&counter);
     return counter.QuadPart / frequency * 10000000 + counter.QuadPart % frequency * 10000000 / frequency;
 }
+
+// The handler whose frame this thread is delivering.
+thread_local const SampleHandler* deliveringHere = nullptr;
 
 }  // namespace
 
@@ -49,17 +53,28 @@ HRESULT STDMETHODCALLTYPE SampleHandler::SampleCB(double sampleTime, IMediaSampl
 
 HRESULT STDMETHODCALLTYPE SampleHandler::BufferCB(double sampleTime, BYTE* buffer, LONG length) {
     // Counted before the gate is read, so closeDelivery either sees this call or this call
-    // sees the gate closed.
-    ++deliveriesInFlight_;
-    if (deliveryOpen_) {
+    // sees the gate closed; released on every way out.
+    const ScopedCount inFlight(deliveriesInFlight_);
+    if (!deliveryOpen_)
+        return S_OK;
+    const SampleHandler* outer = deliveringHere;
+    deliveringHere = this;
+    // Nothing may escape into the platform's grabber. A frame that could not be handed on (no
+    // memory for its copy) is lost; its sequence number is spent, so the host sees the gap.
+    try {
         const FrameInfo info = describe(sampleTime, length);
         if (FrameArrivedCallback callback = frameCallback_.load())
             callHost([&] { callback(buffer, static_cast<int32_t>(length)); });
         callbackEx_.call(static_cast<const uint8_t*>(buffer), &info);
         mailbox_.post(buffer, info);
+    } catch (...) {
     }
-    --deliveriesInFlight_;
+    deliveringHere = outer;
     return S_OK;
+}
+
+bool SampleHandler::deliveringOnThisThread() const {
+    return deliveringHere == this;
 }
 
 FrameInfo SampleHandler::describe(double sampleTime, LONG length) {

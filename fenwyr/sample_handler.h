@@ -39,6 +39,12 @@ public:
     // Never call it from inside a host callback: it would wait for itself.
     void closeDelivery();
 
+    // True on a streaming thread inside this handler's delivery (and so maybe in host code):
+    // waiting there for this device's next frame would wait for itself.
+    bool deliveringOnThisThread() const;
+    // Whether frames reach the host now.
+    bool deliveryOpen() const { return deliveryOpen_; }
+
     CallbackSlot<FrameCallbackEx>& callbackEx() { return callbackEx_; }
     FrameMailbox& mailbox() { return mailbox_; }
 

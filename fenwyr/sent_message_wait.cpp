@@ -11,9 +11,18 @@ void dispatchSentMessages() {
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
+// Lets the thread that sent the message being handled here go on before this one blocks.
+void releaseSender() {
+    if (InSendMessage())
+        ReplyMessage(0);
+}
+
 }  // namespace
 
 void waitDispatchingSentMessages(const std::function<bool()>& done) {
+    if (done())
+        return;
+    releaseSender();
     while (!done()) {
         MsgWaitForMultipleObjectsEx(0, nullptr, kRecheckMs, QS_SENDMESSAGE, 0);
         dispatchSentMessages();
@@ -21,6 +30,9 @@ void waitDispatchingSentMessages(const std::function<bool()>& done) {
 }
 
 bool waitForEventDispatchingSentMessages(HANDLE event, DWORD timeoutMs) {
+    if (WaitForSingleObject(event, 0) == WAIT_OBJECT_0)
+        return true;
+    releaseSender();
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         const ULONGLONG now = GetTickCount64();

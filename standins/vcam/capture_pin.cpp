@@ -141,6 +141,11 @@ HRESULT CapturePin::attemptConnection(IPin* peer, const AM_MEDIA_TYPE& mt) {
     auto geometry = geometryOf(mt);
     if (!geometry)
         return VFW_E_TYPE_NOT_ACCEPTED;
+    // A device that takes the format but cannot stream it (not enough bus bandwidth).
+    const auto& formats = filter_.config().formats;
+    const VideoFormat* capability = matchingCapability(mt);
+    if (capability && filter_.config().failConnect.count(static_cast<int>(capability - formats.data())))
+        return HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES);
     MediaType connected(mt);
     HRESULT hr = peer->ReceiveConnection(static_cast<IPin*>(this), &mt);
     if (FAILED(hr))

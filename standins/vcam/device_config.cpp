@@ -79,6 +79,8 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
     config.failLoadAfter = readNumber(bag, L"FailLoadAfter");
     if (auto failing = readString(bag, L"FailStreamCaps"))
         config.failStreamCaps = parseIndexList(*failing);
+    if (auto refused = readString(bag, L"FailConnect"))
+        config.failConnect = parseIndexList(*refused);
     if (auto size = readNumber(bag, L"CapsSize"))
         config.capsSize = *size;
     if (auto limit = readNumber(bag, L"FrameLimit"))

@@ -23,6 +23,7 @@ struct DeviceConfig {
     bool failJoin = false;
     std::optional<DWORD> failLoadAfter;
     std::set<int> failStreamCaps;
+    std::set<int> failConnect;
     DWORD capsSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     DWORD frameLimit = 0;
     DWORD dropEvery = 0;

@@ -1,6 +1,7 @@
 #include "device_controls.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cwctype>
@@ -201,6 +202,7 @@ HRESULT DeviceControls::get(ControlFamily family, LONG property, LONG* value, LO
 }
 
 HRESULT DeviceControls::set(ControlFamily family, LONG property, LONG value, LONG flags) {
+    countSetCall();
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = settings_.find({family, property});
     if (it == settings_.end())
@@ -243,4 +245,14 @@ REFERENCE_TIME DeviceControls::exposureTime() const {
     // The platform's unit: a value of v exposes for 2^v seconds (kept within 2^-64 .. 2^16 s).
     const double seconds = std::ldexp(1.0, static_cast<int>(std::fmax(-64.0, std::fmin(16.0, exposure->value))));
     return static_cast<REFERENCE_TIME>(std::llround(seconds * 1e7));
+}
+
+void countSetCall() {
+    // In the process environment, so the count outlives unloading of this DLL.
+    wchar_t buffer[32] = L"";
+    unsigned long calls = 0;
+    if (GetEnvironmentVariableW(kControlSetCallsVariable, buffer, 32) > 0)
+        calls = std::wcstoul(buffer, nullptr, 10);
+    std::swprintf(buffer, 32, L"%lu", calls + 1);
+    SetEnvironmentVariableW(kControlSetCallsVariable, buffer);
 }

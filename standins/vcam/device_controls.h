@@ -62,3 +62,8 @@ private:
     mutable std::mutex mutex_;
     std::map<Key, Setting> settings_;
 };
+
+// Every Set call that reached a setting of any device in this process, whatever its result, is
+// counted in this environment variable (decimal), so tests can see which calls got through.
+constexpr const wchar_t* kControlSetCallsVariable = L"VCAM_CONTROL_SET_CALLS";
+void countSetCall();

@@ -96,6 +96,8 @@ TEST(DeviceEvents, UnplugReachesTheHostOnceAndLeavesTheOtherDeviceRunning) {
     EXPECT_TRUE(frameLog(1).waitFor(beta + 3));
     EXPECT_EQ(getDeviceState(1), FENWYR_STATE_RUNNING);
 
+    startCapture(0);
+    EXPECT_EQ(getDeviceState(0), FENWYR_STATE_LOST) << "a start made a lost device running";
     const auto stopping = Clock::now();
     EXPECT_TRUE(SUCCEEDED(stopCapture(0)));
     EXPECT_EQ(getDeviceState(0), FENWYR_STATE_LOST) << "stays lost until opened again";

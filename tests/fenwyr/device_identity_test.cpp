@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "fenwyr.h"
 #include "stdout_capture.h"
@@ -61,21 +63,47 @@ TEST(DeviceIdentity, TwoCamerasOfTheSameNameAreToldApartAndFoundByPath) {
     EXPECT_EQ(identityOf(1).path, narrow(kPath1)) << "identity is kept after uninit";
 }
 
-TEST(DeviceIdentity, NamesOutsideTheAnsiCodePageComeThroughInUtf8CutAtWholeCharacters) {
+TEST(DeviceIdentity, NamesOutsideTheAnsiCodePageComeThroughInUtf8) {
     const std::wstring name = L"Kamera \u03A9 \u6444\u50CF \U0001F4F7";
     const std::string utf8 = "Kamera \xCE\xA9 \xE6\x91\x84\xE5\x83\x8F \xF0\x9F\x93\xB7";
-    std::wstring longName;
-    for (int i = 0; i < 100; ++i)
-        longName += L"\u6444";  // three bytes each in UTF-8: 300 in all
-    VcamDevices devices({camera(L"a", name), camera(L"b", longName)});
+    VcamDevices devices({camera(L"a", name)});
     init();
     EXPECT_EQ(std::string(identityOf(0).name), utf8);
     EXPECT_EQ(findDevice(utf8.c_str()), 0);
+    uninit();
+}
 
-    const std::string cut = identityOf(1).name;
-    EXPECT_EQ(cut.size(), 255u) << "85 whole characters of three bytes";
-    for (std::size_t i = 0; i < cut.size(); i += 3)
-        EXPECT_EQ(cut.compare(i, 3, "\xE6\x91\x84"), 0) << "byte " << i;
+TEST(DeviceIdentity, LongNamesAndPathsAreCutBeforeTheCharacterThatWouldNotFit) {
+    // Three-byte characters after a prefix: one of them lies across the last byte that fits.
+    struct Case {
+        const wchar_t* prefix;
+        int characters;
+        std::size_t nameBytes, pathBytes;
+    };
+    const Case cases[] = {
+        {L"", 100, 255, 0},    // 85 characters end exactly at the name's limit
+        {L"x", 100, 253, 0},   // the 85th character would need bytes 253 to 255
+        {L"pp", 170, 0, 509},  // the 170th character would need bytes 509 to 511
+    };
+    std::vector<VcamDevice> list;
+    for (const Case& c : cases) {
+        std::wstring text = c.prefix;
+        for (int i = 0; i < c.characters; ++i)
+            text += L"\u6444";
+        list.push_back(camera(std::wstring(1, wchar_t(L'a' + list.size())), c.nameBytes ? text : L"Alpha"));
+        if (c.pathBytes)
+            list.back().devicePath = text;
+    }
+    VcamDevices devices(list);
+    init();
+    for (int32_t d = 0; d < int32_t(std::size(cases)); ++d) {
+        const Case& c = cases[d];
+        const DeviceIdentity identity = identityOf(d);
+        const std::string cut = c.nameBytes ? identity.name : identity.path;
+        ASSERT_EQ(cut.size(), c.nameBytes + c.pathBytes) << "case " << d;
+        for (std::size_t i = wcslen(c.prefix); i < cut.size(); i += 3)
+            EXPECT_EQ(cut.compare(i, 3, "\xE6\x91\x84"), 0) << "case " << d << ", byte " << i;
+    }
     uninit();
 }
 
@@ -98,7 +126,8 @@ TEST(DeviceIdentity, RefreshAppendsOnlyNewDevicesMarksRemovedOnesAbsentAndGivesT
     EXPECT_EQ(findDevice(narrow(kPath0).c_str()), -1) << "an absent device is not found";
     EXPECT_EQ(findDevice("Beta"), -1);
 
-    devices.add(withPath(camera(L"a", L"Alpha"), kPath0));
+    // Alpha comes back under a new registration (a reinstalled driver): only its path is the same.
+    devices.add(withPath(camera(L"a2", L"Alpha"), kPath0));
     devices.add(camera(L"b", L"Beta"));
     EXPECT_EQ(refreshDevices(), 0) << "returning devices take their old places";
     EXPECT_EQ(findDevice(narrow(kPath0).c_str()), 0);

@@ -144,6 +144,14 @@ TEST(DeviceTable, InitAfterUninitGivesEachDeviceItsRecordBack) {
     stopCapture(1);
     EXPECT_EQ(frameLog(1).frames()[0].tag, 0xBu);
     uninit();
+
+    // A device that went while the library was uninitialised is absent, not closed.
+    devices.remove(L"a");
+    init();
+    EXPECT_EQ(getDeviceState(0), FENWYR_STATE_ABSENT);
+    EXPECT_EQ(findDevice("Alpha"), -1);
+    EXPECT_EQ(getDeviceState(1), FENWYR_STATE_CLOSED);
+    uninit();
 }
 
 TEST(DeviceTable, MoreThan64DevicesListTheFirst64AndTheRestStayReachable) {

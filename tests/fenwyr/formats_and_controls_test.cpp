@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cwchar>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -155,11 +156,73 @@ TEST(FormatsAndRates, AFormatChangeWhileRunningGivesEveryLaterFrameTheNewSize) {
     }
 }
 
+TEST(FormatsAndRates, ARateBecomesItsNearestFrameInterval) {
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@5-60 RGB24")});
+    init();
+    Frames frames;
+    ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
+    ASSERT_EQ(openDevice(0), 1);
+    // 10^7 / fps ends in .67 for both: cut off, the interval would be one unit short.
+    const struct {
+        double fps;
+        int64_t interval;
+    } cases[] = {{15.0, 666667}, {24.0, 416667}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(setFormat(0, 0, c.fps), S_OK);
+        const std::size_t first = frames.count();
+        ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        ASSERT_TRUE(frames.waitFor(first + 4));
+        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+        // Sample times step by the connected interval (a late frame skips whole intervals).
+        std::lock_guard<std::mutex> lock(frames.mutex);
+        for (std::size_t i = first + 1; i < frames.infos.size(); ++i) {
+            const int64_t step = frames.infos[i].sampleTime - frames.infos[i - 1].sampleTime;
+            EXPECT_GT(step, 0);
+            EXPECT_EQ(step % c.interval, 0) << c.fps << " fps, step " << step;
+        }
+    }
+    uninit();
+}
+
+TEST(FormatsAndRates, AFormatTheDeviceCannotStreamIsRefusedAndTheOldOneGoesOn) {
+    VcamDevice device = vcamDevice(L"a", L"Alpha", L"160x120@30 RGB24;320x240@30 RGB24");
+    device.strings[L"FailConnect"] = L"1";
+    VcamDevices devices({device});
+    init();
+    Frames frames;
+    ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
+    ASSERT_EQ(openDevice(0), 1);
+    for (bool running : {false, true}) {
+        if (running) {
+            ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        }
+        EXPECT_EQ(setFormat(0, 1, 0.0), HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES)) << "running " << running;
+        EXPECT_EQ(getDeviceState(0), running ? FENWYR_STATE_RUNNING : FENWYR_STATE_STOPPED);
+        const std::size_t first = frames.count();
+        if (!running) {
+            ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        }
+        ASSERT_TRUE(frames.waitFor(first + 3)) << "no frames after the refusal, running " << running;
+        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+    }
+    uninit();
+    std::lock_guard<std::mutex> lock(frames.mutex);
+    for (const FrameInfo& info : frames.infos)
+        EXPECT_EQ(info.width, 160);
+}
+
 namespace {
 
 const wchar_t kControls[] =
     L"brightness=-64..64/1:0:manual,auto;contrast=0..100/5:50:manual;exposure=-13..-1/1:-6:auto,manual;"
     L"focus=0..255/5:0:manual,auto";
+
+// Set calls that reached the virtual device (it counts them in this process's environment).
+unsigned long controlSetCalls() {
+    wchar_t count[32] = L"0";
+    GetEnvironmentVariableW(L"VCAM_CONTROL_SET_CALLS", count, 32);
+    return std::wcstoul(count, nullptr, 10);
+}
 
 ControlInfo controlOf(int32_t control) {
     ControlInfo info{};
@@ -199,11 +262,15 @@ TEST(CameraControls, EveryControlReadsAndSetsWithinItsRangeAndRefusalsChangeNoth
     EXPECT_EQ(controlOf(FENWYR_CONTROL_FOCUS).flags, FENWYR_CONTROL_AUTO);
 
     // Refused before the device sees them.
+    const unsigned long reachedBefore = controlSetCalls();
     EXPECT_EQ(setControl(0, FENWYR_CONTROL_BRIGHTNESS, 65, FENWYR_CONTROL_MANUAL), E_INVALIDARG);
     EXPECT_EQ(setControl(0, FENWYR_CONTROL_FOCUS, 127, FENWYR_CONTROL_MANUAL), E_INVALIDARG) << "off the steps";
     EXPECT_EQ(setControl(0, FENWYR_CONTROL_CONTRAST, 50, FENWYR_CONTROL_AUTO), E_INVALIDARG) << "no auto";
     EXPECT_EQ(setControl(0, FENWYR_CONTROL_BRIGHTNESS, 10, 3), E_INVALIDARG);
     EXPECT_EQ(setControl(0, FENWYR_CONTROL_BRIGHTNESS, 10, 0), E_INVALIDARG);
+    EXPECT_EQ(controlSetCalls(), reachedBefore) << "a refused value reached the device";
+    EXPECT_EQ(setControl(0, FENWYR_CONTROL_FOCUS, 130, FENWYR_CONTROL_MANUAL), S_OK);
+    EXPECT_EQ(controlSetCalls(), reachedBefore + 1);
     EXPECT_EQ(controlOf(FENWYR_CONTROL_BRIGHTNESS).value, 20);
     EXPECT_EQ(controlOf(FENWYR_CONTROL_BRIGHTNESS).flags, FENWYR_CONTROL_MANUAL);
 

@@ -7,7 +7,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <algorithm>
+#include <cstdio>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -170,6 +173,98 @@ TEST(FramesForHosts, SwappedCallbackNeverMixesWithOthersDataNorRunsAfterTheSwapR
     EXPECT_GT(framesSeen.load(), 100) << "too few frames to show anything";
     EXPECT_EQ(wrongPair.load(), 0);
     EXPECT_EQ(afterRetirement.load(), 0);
+}
+
+namespace {
+
+std::atomic<int> slowCalls{0};
+
+// Takes about a frame interval, so the stream is inside the callback nearly all the time.
+void slowCallback(const uint8_t*, const FrameInfo*, void*) {
+    ++slowCalls;
+    Sleep(20);
+}
+
+}  // namespace
+
+TEST(FramesForHosts, ASwapWaitsOnlyForTheCallInProgressWhileASlowCallbackRunsNonStop) {
+    VcamDevices devices({withSwitch(camera(L"a", L"Alpha"), L"Unthrottled")});
+    init();
+    ASSERT_EQ(setFrameCallbackEx(0, slowCallback, nullptr), S_OK);
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (slowCalls < 3 && Clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(5));
+    ASSERT_GE(slowCalls.load(), 3);
+
+    Clock::duration longest{};
+    int owners[2] = {};
+    for (int swap = 0; swap < 6; ++swap) {
+        const auto begin = Clock::now();
+        ASSERT_EQ(setFrameCallbackEx(0, slowCallback, &owners[swap % 2]), S_OK);
+        longest = std::max(longest, Clock::now() - begin);
+        std::this_thread::sleep_for(milliseconds(30));
+    }
+    stopCapture(0);
+    uninit();
+    std::printf("longest swap: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<milliseconds>(longest).count()));
+    EXPECT_LT(longest, milliseconds(500)) << "the swap waited for more than the call in progress";
+}
+
+namespace {
+
+// A copy of every frame the described callback saw, by sequence number.
+struct FrameCopies {
+    std::mutex mutex;
+    std::map<uint64_t, std::vector<uint8_t>> bySequence;
+    std::vector<uint64_t> order;
+
+    static void receive(const uint8_t* frame, const FrameInfo* info, void* userData) {
+        auto* copies = static_cast<FrameCopies*>(userData);
+        std::lock_guard<std::mutex> lock(copies->mutex);
+        copies->bySequence[info->sequence].assign(frame, frame + info->length);
+        copies->order.push_back(info->sequence);
+    }
+};
+
+}  // namespace
+
+TEST(FramesForHosts, EachRunNumbersFromZeroAndGrabbedFramesAreWholeWhetherWaitedForOrKept) {
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@10 RGB24")});
+    init();
+    FrameCopies copies;
+    ASSERT_EQ(setFrameCallbackEx(0, FrameCopies::receive, &copies), S_OK);
+    ASSERT_EQ(openDevice(0), 1);
+    std::vector<uint8_t> buffer(kSmallFrameBytes);
+    FrameInfo info{};
+    for (int run = 0; run < 2; ++run) {
+        // What the last run left unread is not this run's.
+        while (grabFrame(0, buffer.data(), kSmallFrameBytes, &info, 0) == S_OK) {
+        }
+        {
+            std::lock_guard<std::mutex> lock(copies.mutex);
+            copies.bySequence.clear();
+            copies.order.clear();
+        }
+        ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        // Waited for: written straight into the waiting buffer. Kept: copied out of the newest.
+        for (bool waited : {true, false}) {
+            std::fill(buffer.begin(), buffer.end(), uint8_t(0xA5));
+            if (!waited)
+                std::this_thread::sleep_for(milliseconds(250));
+            ASSERT_EQ(grabFrame(0, buffer.data(), kSmallFrameBytes, &info, waited ? 5000 : 0), S_OK);
+            std::lock_guard<std::mutex> lock(copies.mutex);
+            ASSERT_EQ(copies.bySequence.count(info.sequence), 1u);
+            EXPECT_EQ(buffer, copies.bySequence[info.sequence]) << "run " << run << ", waited " << waited;
+        }
+        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+        std::lock_guard<std::mutex> lock(copies.mutex);
+        ASSERT_FALSE(copies.order.empty());
+        EXPECT_EQ(copies.order.front(), 0u) << "run " << run << " did not number its frames from 0";
+    }
+    uninit();
 }
 
 TEST(FramesForHosts, GrabFrameRefusesBadArgumentsAndReportsADeviceThatIsNotRunning) {

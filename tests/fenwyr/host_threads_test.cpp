@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "fenwyr.h"
 #include "test_devices.h"
@@ -45,9 +46,21 @@ private:
 std::atomic<HWND> uiWindow{nullptr};
 std::atomic<int> framesShown{0};
 
+// What the UI thread does with WM_APP + 1, which a host callback sends it, and what it got.
+enum class UiAction { openDevice, stopCapture };
+std::atomic<UiAction> uiAction{UiAction::openDevice};
+std::atomic<int32_t> uiDevice{0};
+std::atomic<int32_t> uiResult{-1};
+std::atomic<int> uiActionsDone{0};
+
 LRESULT CALLBACK uiWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_APP) {
         ++framesShown;
+        return 0;
+    }
+    if (message == WM_APP + 1) {
+        uiResult = uiAction == UiAction::openDevice ? openDevice(uiDevice) : stopCapture(uiDevice);
+        ++uiActionsDone;
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -100,10 +113,42 @@ bool showFrames(int count) {
     return true;
 }
 
+// Host callbacks that hand one frame or one error event to the UI thread with SendMessage.
+std::atomic<bool> sentOne{false};
+
+void sendOneFrameToUiThread(uint8_t*, int32_t) {
+    if (!sentOne.exchange(true)) {
+        SetEvent(aboutToSend);
+        Sleep(50);
+        SendMessageW(uiWindow, WM_APP + 1, 0, 0);
+    }
+}
+
+void sendErrorEventToUiThread(int32_t, int32_t event, int32_t, void*) {
+    if (event == FENWYR_DEVICE_ERROR && !sentOne.exchange(true))
+        SendMessageW(uiWindow, WM_APP + 1, 0, 0);
+}
+
+// Runs the UI thread's message loop until it has acted `count` times.
+bool actOnUiThread(int count) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (uiActionsDone < count) {
+        if (Clock::now() > deadline)
+            return false;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+}
+
 std::atomic<int> callbackFrames{0};
 std::atomic<HRESULT> stopFromCallback{S_OK};
 std::atomic<HRESULT> startFromCallback{S_OK};
 std::atomic<int32_t> openFromCallback{-1};
+std::atomic<HRESULT> grabFromCallback{S_OK};
+std::atomic<long long> grabFromCallbackMs{-1};
 
 void tryToStopFromInside(uint8_t*, int32_t) {
     if (callbackFrames++ == 0) {
@@ -111,6 +156,13 @@ void tryToStopFromInside(uint8_t*, int32_t) {
         startFromCallback = startCapture(0);
         openFromCallback = openDevice(0);
         uninit();
+        // The frame it would wait for comes only after this call returns.
+        uint8_t buffer[16];
+        FrameInfo info{};
+        const auto begin = Clock::now();
+        grabFromCallback = grabFrame(0, buffer, sizeof buffer, &info, 2000);
+        grabFromCallbackMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();
     }
 }
 
@@ -160,6 +212,8 @@ TEST(HostThreads, StartStopOpenAndUninitFromInsideTheCallbackAreRefusedAndChange
     EXPECT_EQ(stopFromCallback.load(), VFW_E_WRONG_STATE);
     EXPECT_EQ(startFromCallback.load(), VFW_E_WRONG_STATE);
     EXPECT_EQ(openFromCallback.load(), 0);
+    EXPECT_EQ(grabFromCallback.load(), VFW_E_WRONG_STATE);
+    EXPECT_LT(grabFromCallbackMs.load(), 500);
 
     // The device still starts and stops as usual from the host's own thread.
     ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
@@ -168,4 +222,72 @@ TEST(HostThreads, StartStopOpenAndUninitFromInsideTheCallbackAreRefusedAndChange
     EXPECT_TRUE(waitForCallbackFrames(stoppedAt + 3)) << "the device was left wedged";
     stopCapture(0);
     uninit();
+}
+
+TEST(HostThreads, AGuiThreadActsOnWhatACallbackSentItFromInsideTheMessage) {
+    // Device 0 fails after three frames (an error event); device 1 streams on.
+    VcamDevices devices({withSwitch(camera(L"a", L"Alpha"), L"FrameLimit", 3), camera(L"b", L"Beta")});
+    uiWindow = makeUiWindow();
+    ASSERT_NE(uiWindow.load(), nullptr);
+    const struct {
+        const char* what;
+        int32_t device;
+        bool byEvent;
+        UiAction action;
+        int32_t result;
+    } cases[] = {
+        {"openDevice from a sent error event", 0, true, UiAction::openDevice, 1},
+        {"stopCapture from a sent frame", 1, false, UiAction::stopCapture, S_OK},
+    };
+    init();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sentOne = false;
+        uiAction = c.action;
+        uiDevice = c.device;
+        setDeviceEventCallback(c.byEvent ? sendErrorEventToUiThread : nullptr, nullptr);
+        setFrameArrivedCallback(c.device, c.byEvent ? nullptr : sendOneFrameToUiThread);
+        ASSERT_EQ(openDevice(c.device), 1);
+        ASSERT_TRUE(SUCCEEDED(startCapture(c.device)));
+        const int acted = uiActionsDone;
+        {
+            Watchdog watchdog(c.what, std::chrono::seconds(10));
+            ASSERT_TRUE(actOnUiThread(acted + 1));
+        }
+        EXPECT_EQ(uiResult.load(), c.result);
+        EXPECT_EQ(getDeviceState(c.device), FENWYR_STATE_STOPPED);
+    }
+    setDeviceEventCallback(nullptr, nullptr);
+    uninit();
+    DestroyWindow(uiWindow);
+}
+
+TEST(HostThreads, AnOpenNestedInAMessageHandledDuringAReopenIsRefusedAndTheReopenCompletes) {
+    VcamDevices devices({camera(L"a", L"Alpha")});
+    uiWindow = makeUiWindow();
+    ASSERT_NE(uiWindow.load(), nullptr);
+    init();
+    sentOne = false;
+    uiAction = UiAction::openDevice;
+    uiDevice = 0;
+    setFrameArrivedCallback(0, sendOneFrameToUiThread);
+    ASSERT_EQ(openDevice(0), 1);
+    const int acted = uiActionsDone;
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    // The reopen waits for the callback, which sends to this thread: the handler's open nests.
+    ASSERT_TRUE(callbackAboutToSend());
+    {
+        Watchdog watchdog("the reopen", std::chrono::seconds(10));
+        EXPECT_EQ(openDevice(0), 1);
+    }
+    EXPECT_EQ(uiActionsDone.load(), acted + 1);
+    EXPECT_EQ(uiResult.load(), 0) << "the nested open was not refused";
+    EXPECT_EQ(getDeviceState(0), FENWYR_STATE_STOPPED);
+    setFrameArrivedCallback(0, nullptr);
+    FrameInfo info{};
+    std::vector<uint8_t> frame(kSmallFrameBytes);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    EXPECT_EQ(grabFrame(0, frame.data(), kSmallFrameBytes, &info, 5000), S_OK) << "the reopened device is wedged";
+    uninit();
+    DestroyWindow(uiWindow);
 }

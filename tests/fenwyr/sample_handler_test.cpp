@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <thread>
+#include <vector>
 
+#include "failing_allocation.h"
 #include "frame_log.h"
 #include "sample_handler.h"
 #include "stdout_capture.h"
@@ -58,4 +61,36 @@ TEST_F(SampleHandlerTest, SampleCallbackPrintsTheSampleTime) {
     EXPECT_EQ(handler.SampleCB(1.25, nullptr), S_OK);
     EXPECT_EQ(handler.SampleCB(12.3456789, nullptr), S_OK);
     EXPECT_EQ(out.text(), "MediaSample: 1.25\nMediaSample: 12.3457\n");
+}
+
+TEST_F(SampleHandlerTest, AFrameWithoutMemoryForItsCopyIsLostAndNothingElse) {
+    constexpr LONG kFrameBytes = 1 << 20;
+    std::vector<BYTE> frame(kFrameBytes, 0x3C), grabbed(kFrameBytes);
+    FrameInfo info{};
+    handler.mailbox().setRunning(true);
+    // A first grab makes the handler keep a copy of every frame for the polling host.
+    ASSERT_EQ(handler.mailbox().take(grabbed.data(), kFrameBytes, info, 0), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    {
+        FailingAllocation failing(kFrameBytes);
+        EXPECT_EQ(handler.BufferCB(0.0, frame.data(), kFrameBytes), S_OK);
+    }
+    // The stop that waits for running deliveries must not wait for the failed one.
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        handler.closeDelivery();
+        closed = true;
+    });
+    for (int i = 0; i < 200 && !closed; ++i)
+        Sleep(10);
+    if (!closed) {
+        closer.detach();
+        FAIL() << "the failed delivery is still counted as running";
+    }
+    closer.join();
+
+    handler.openDelivery();
+    EXPECT_EQ(handler.BufferCB(0.0, frame.data(), kFrameBytes), S_OK);
+    ASSERT_EQ(handler.mailbox().take(grabbed.data(), kFrameBytes, info, 0), S_OK);
+    EXPECT_EQ(info.sequence, 1u) << "the lost frame leaves a gap";
+    EXPECT_EQ(grabbed, frame);
 }
