@@ -99,10 +99,10 @@ HWND makeUiWindow() {
     return CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
 }
 
-// Runs the UI thread's message loop until `count` frames were shown there.
-bool showFrames(int count) {
+// Runs the UI thread's message loop until `counter` reaches `count`.
+bool runUiThreadUntil(const std::atomic<int>& counter, int count) {
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (framesShown < count) {
+    while (counter < count) {
         if (Clock::now() > deadline)
             return false;
         MSG message;
@@ -127,20 +127,6 @@ void sendOneFrameToUiThread(uint8_t*, int32_t) {
 void sendErrorEventToUiThread(int32_t, int32_t event, int32_t, void*) {
     if (event == FENWYR_DEVICE_ERROR && !sentOne.exchange(true))
         SendMessageW(uiWindow, WM_APP + 1, 0, 0);
-}
-
-// Runs the UI thread's message loop until it has acted `count` times.
-bool actOnUiThread(int count) {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (uiActionsDone < count) {
-        if (Clock::now() > deadline)
-            return false;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
 }
 
 std::atomic<int> callbackFrames{0};
@@ -184,7 +170,7 @@ TEST(HostThreads, CallbackThatSendsToTheStoppingThreadDoesNotDeadlockStopOrUnini
     ASSERT_EQ(openDevice(0), 1);
 
     ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-    ASSERT_TRUE(showFrames(3));
+    ASSERT_TRUE(runUiThreadUntil(framesShown, 3));
     ASSERT_TRUE(callbackAboutToSend());
     {
         Watchdog watchdog("stopCapture", std::chrono::seconds(10));
@@ -192,7 +178,7 @@ TEST(HostThreads, CallbackThatSendsToTheStoppingThreadDoesNotDeadlockStopOrUnini
     }
 
     ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-    ASSERT_TRUE(showFrames(framesShown + 3));
+    ASSERT_TRUE(runUiThreadUntil(framesShown, framesShown + 3));
     ASSERT_TRUE(callbackAboutToSend());
     {
         Watchdog watchdog("uninit", std::chrono::seconds(10));
@@ -252,7 +238,7 @@ TEST(HostThreads, AGuiThreadActsOnWhatACallbackSentItFromInsideTheMessage) {
         const int acted = uiActionsDone;
         {
             Watchdog watchdog(c.what, std::chrono::seconds(10));
-            ASSERT_TRUE(actOnUiThread(acted + 1));
+            ASSERT_TRUE(runUiThreadUntil(uiActionsDone, acted + 1));
         }
         EXPECT_EQ(uiResult.load(), c.result);
         EXPECT_EQ(getDeviceState(c.device), FENWYR_STATE_STOPPED);
