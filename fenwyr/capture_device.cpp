@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "device_events.h"
+#include "frame_sink.h"
 #include "host_callback_thread.h"
 #include "media_type.h"
 #include "running_object_table.h"
@@ -123,11 +124,21 @@ bool CaptureDevice::build() {
         return false;
     if (failed(graph->AddFilter(grabberFilter.Get(), L"Sample Grabber"), "Error adding sample grabber"))
         return false;
-    // Not tested: a capture pin left unconnected makes rendering the grabber's output fail below.
-    captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, captureFilter.Get(), nullptr,
-                                 grabberFilter.Get());
     outputPin = findOutputPin(grabberFilter.Get());
-    const HRESULT rendered = outputPin ? graph->Render(outputPin.Get()) : E_POINTER;
+    HRESULT rendered = E_POINTER;
+    if (streamsVideoInfo2()) {
+        // The grabber never connects with this format type: frames go to fenwyr's own sink.
+        rendered = useFrameSink(true);
+        if (SUCCEEDED(rendered))
+            rendered = captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, captureFilter.Get(),
+                                                    nullptr, frameSink.Get());
+    } else {
+        // Not tested: a capture pin left unconnected makes rendering the grabber's output fail below.
+        captureBuilder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, captureFilter.Get(), nullptr,
+                                     grabberFilter.Get());
+        if (outputPin)
+            rendered = graph->Render(outputPin.Get());
+    }
     if (failed(rendered, "Unable to render pin"))
         return false;
     if (failed(addGraphToRot(graph.Get(), &rotRegister), "Error adding graph to remote register"))
@@ -172,6 +183,9 @@ void CaptureDevice::tearDown(bool keepMoniker) {
     // unloaded: it must no longer hold the handler by then.
     if (grabber)
         grabber->SetCallback(nullptr, 1);
+    if (frameSink)
+        frame_sink::setCallback(frameSink.Get(), nullptr);
+    frameSink.Reset();
     grabber.Reset();
     grabberFilter.Reset();
     nullRenderer.Reset();
@@ -243,15 +257,19 @@ HRESULT CaptureDevice::stopCapture() {
 media_type::FrameLayout CaptureDevice::connectedLayout() {
     AM_MEDIA_TYPE type{};
     media_type::FrameLayout layout;
-    if (outputPin && SUCCEEDED(outputPin->ConnectionMediaType(&type))) {
+    ComPtr<IPin> sinkInput;
+    if (frameSink)
+        frameSink->FindPin(L"In", &sinkInput);
+    IPin* delivering = frameSink ? sinkInput.Get() : outputPin.Get();
+    if (delivering && SUCCEEDED(delivering->ConnectionMediaType(&type))) {
         layout = media_type::layoutOf(type);
         media_type::freeContents(type);
     }
     return layout;
 }
 
-std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>> CaptureDevice::captureChain() {
-    std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>> chain;
+CaptureDevice::PinChain CaptureDevice::captureChain() {
+    PinChain chain;
     ComPtr<IPin> out = findOutputPin(captureFilter.Get(), true);
     while (out) {
         ComPtr<IPin> in;
@@ -272,7 +290,7 @@ std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>> CaptureDevice::captureChain()
 
 namespace {
 
-void disconnect(IGraphBuilder* graph, const std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>>& chain) {
+void disconnect(IGraphBuilder* graph, const CaptureDevice::PinChain& chain) {
     for (const auto& link : chain) {
         graph->Disconnect(link.first.Get());
         graph->Disconnect(link.second.Get());
@@ -282,7 +300,7 @@ void disconnect(IGraphBuilder* graph, const std::vector<std::pair<ComPtr<IPin>, 
 // Connects the chain with `format` on the capture pin's link (so a pin that cannot stream it does
 // not quietly fall back to another type). The first failure, with every link taken apart again
 // so a later attempt starts clean.
-HRESULT reconnect(IGraphBuilder* graph, const std::vector<std::pair<ComPtr<IPin>, ComPtr<IPin>>>& chain,
+HRESULT reconnect(IGraphBuilder* graph, const CaptureDevice::PinChain& chain,
                   const AM_MEDIA_TYPE* format) {
     for (const auto& link : chain) {
         const AM_MEDIA_TYPE* type = &link == &chain.front() ? format : nullptr;
@@ -317,16 +335,25 @@ HRESULT CaptureDevice::changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* form
     const media_type::Ptr previous(SUCCEEDED(config->GetFormat(&current)) ? current : nullptr);
     // A device may apply a format only at its next connection, and its own reconnection may not
     // reach past the first filter: take the whole chain apart and put it together again.
-    const auto chain = captureChain();
+    const PinChain chain = captureChain();
+    const ChainToEnd split = splitAtEnd(chain);
     disconnect(graph.Get(), chain);
-    HRESULT result = config->SetFormat(format);
-    // With the new format, or with the old one that a refused format left in place.
-    HRESULT connected = reconnect(graph.Get(), chain, SUCCEEDED(result) ? format : previous.get());
-    if (SUCCEEDED(result) && FAILED(connected)) {
+    const bool sinkBefore = frameSink != nullptr;
+    HRESULT result = useFrameSink(media_type::hasVideoInfo2(*format));
+    if (SUCCEEDED(result))
+        result = config->SetFormat(format);
+    HRESULT connected = result;
+    if (SUCCEEDED(result)) {
+        connected = reconnect(graph.Get(), linksToEnd(split), format);
         result = connected;
-        connected = previous ? config->SetFormat(previous.get()) : E_POINTER;
+    }
+    if (FAILED(result)) {
+        // The old format through the old end of the chain.
+        connected = useFrameSink(sinkBefore);
+        if (SUCCEEDED(connected) && previous)
+            connected = config->SetFormat(previous.get());
         if (SUCCEEDED(connected))
-            connected = reconnect(graph.Get(), chain, previous.get());
+            connected = reconnect(graph.Get(), linksToEnd(split), previous.get());
     }
     if (FAILED(connected)) {
         // Nothing to run: the device must be opened again.
@@ -346,6 +373,79 @@ HRESULT CaptureDevice::changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* form
         }
     }
     return result;
+}
+
+bool CaptureDevice::streamsVideoInfo2() {
+    ComPtr<IAMStreamConfig> config;
+    AM_MEDIA_TYPE* current = nullptr;
+    if (FAILED(captureBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, captureFilter.Get(),
+                                             IID_IAMStreamConfig, &config)) ||
+        FAILED(config->GetFormat(&current)))
+        return false;
+    const media_type::Ptr format(current);
+    return format && media_type::hasVideoInfo2(*format);
+}
+
+HRESULT CaptureDevice::useFrameSink(bool sink) {
+    if (sink == (frameSink != nullptr))
+        return S_OK;
+    if (!sink) {
+        graph->RemoveFilter(frameSink.Get());
+        frame_sink::setCallback(frameSink.Get(), nullptr);
+        frameSink.Reset();
+        HRESULT hr = graph->AddFilter(nullRenderer.Get(), L"Null Renderer");
+        if (SUCCEEDED(hr))
+            hr = graph->AddFilter(grabberFilter.Get(), L"Sample Grabber");
+        return hr;
+    }
+    ComPtr<IBaseFilter> created = frame_sink::create();
+    if (!created)
+        return E_OUTOFMEMORY;
+    frame_sink::setCallback(created.Get(), &sampleHandler_);
+    // Out of the graph, so the null renderer is not waited for at the end of the stream.
+    graph->RemoveFilter(grabberFilter.Get());
+    graph->RemoveFilter(nullRenderer.Get());
+    const HRESULT added = graph->AddFilter(created.Get(), L"Frame Sink");
+    if (FAILED(added)) {
+        graph->AddFilter(nullRenderer.Get(), L"Null Renderer");
+        graph->AddFilter(grabberFilter.Get(), L"Sample Grabber");
+        return added;
+    }
+    frameSink = std::move(created);
+    return S_OK;
+}
+
+CaptureDevice::ChainToEnd CaptureDevice::splitAtEnd(const PinChain& chain) {
+    ChainToEnd split;
+    for (const auto& link : chain) {
+        PIN_INFO info{};
+        if (FAILED(link.second->QueryPinInfo(&info)) || !info.pFilter)
+            break;
+        ComPtr<IBaseFilter> next;
+        next.Attach(info.pFilter);
+        if (next.Get() == grabberFilter.Get() || (frameSink && next.Get() == frameSink.Get())) {
+            split.endOutput = link.first;
+            break;
+        }
+        split.upstream.push_back(link);
+    }
+    return split;
+}
+
+CaptureDevice::PinChain CaptureDevice::linksToEnd(const ChainToEnd& split) {
+    PinChain links = split.upstream;
+    if (!split.endOutput)
+        return links;
+    // The end of the chain: the sink, or the grabber and its null renderer.
+    if (frameSink) {
+        ComPtr<IPin> input;
+        frameSink->FindPin(L"In", &input);
+        links.emplace_back(split.endOutput, input);
+    } else {
+        links.emplace_back(split.endOutput, findInputPin(grabberFilter.Get()));
+        links.emplace_back(outputPin, findInputPin(nullRenderer.Get()));
+    }
+    return links;
 }
 
 void CaptureDevice::setFrameCallbackEx(FrameCallbackEx callback, void* userData) {
@@ -414,18 +514,30 @@ void CaptureDevice::onGraphEvent(long code, LONG_PTR first, LONG_PTR second) {
     }
 }
 
-ComPtr<IPin> findOutputPin(IBaseFilter* filter, bool connectedOnly) {
+namespace {
+
+ComPtr<IPin> findPin(IBaseFilter* filter, PIN_DIRECTION wanted, bool connectedOnly) {
     ComPtr<IEnumPins> pins;
     if (!filter || FAILED(filter->EnumPins(&pins)))
         return nullptr;
     ComPtr<IPin> pin;
     while (pins->Next(1, &pin, nullptr) == S_OK) {
         PIN_DIRECTION direction;
-        if (FAILED(pin->QueryDirection(&direction)) || direction != PINDIR_OUTPUT)
+        if (FAILED(pin->QueryDirection(&direction)) || direction != wanted)
             continue;
         ComPtr<IPin> peer;
         if (!connectedOnly || SUCCEEDED(pin->ConnectedTo(&peer)))
             return pin;
     }
     return nullptr;
+}
+
+}  // namespace
+
+ComPtr<IPin> findOutputPin(IBaseFilter* filter, bool connectedOnly) {
+    return findPin(filter, PINDIR_OUTPUT, connectedOnly);
+}
+
+ComPtr<IPin> findInputPin(IBaseFilter* filter) {
+    return findPin(filter, PINDIR_INPUT, false);
 }

@@ -18,6 +18,9 @@
 // capture filter -> (Smart Tee) -> sample grabber -> null renderer.
 // Records are never destroyed while the process runs; close() releases what they hold.
 struct CaptureDevice {
+    // Output pin and the input pin it feeds.
+    using PinChain = std::vector<std::pair<Microsoft::WRL::ComPtr<IPin>, Microsoft::WRL::ComPtr<IPin>>>;
+
     CaptureDevice(Microsoft::WRL::ComPtr<IMoniker> deviceMoniker, DeviceIdentityText deviceIdentity, int32_t deviceIndex);
     CaptureDevice(const CaptureDevice&) = delete;
     CaptureDevice& operator=(const CaptureDevice&) = delete;
@@ -65,6 +68,9 @@ struct CaptureDevice {
     Microsoft::WRL::ComPtr<IBaseFilter> grabberFilter;
     Microsoft::WRL::ComPtr<ISampleGrabber> grabber;
     Microsoft::WRL::ComPtr<IPin> outputPin;
+    // While the stream's format is VIDEOINFOHEADER2, which the grabber never connects with, this
+    // sink ends the chain instead of the grabber and the null renderer, which leave the graph.
+    Microsoft::WRL::ComPtr<IBaseFilter> frameSink;
     // The device's drop counter, where it keeps one; read by the event thread.
     Microsoft::WRL::ComPtr<IAMDroppedFrames> droppedFrames;
     HANDLE eventThread = nullptr;
@@ -84,10 +90,24 @@ private:
     // The fixed teardown order; the moniker goes too unless the graph is about to be rebuilt.
     void tearDown(bool keepMoniker);
     static DWORD WINAPI eventLoop(void* device);
-    // The connections from the capture pin to the null renderer, upstream first.
-    std::vector<std::pair<Microsoft::WRL::ComPtr<IPin>, Microsoft::WRL::ComPtr<IPin>>> captureChain();
-    // How frames leave the grabber now.
+    // The connections from the capture pin to the end of the chain, upstream first.
+    PinChain captureChain();
+    // How frames reach the handler now.
     media_type::FrameLayout connectedLayout();
+    // Whether the capture pin's format (before the first connection) is VIDEOINFOHEADER2.
+    bool streamsVideoInfo2();
+    // Puts the frame sink (true) or the grabber and the null renderer (false) in the graph as the
+    // end of the chain; only while the chain is taken apart.
+    HRESULT useFrameSink(bool sink);
+    // The chain without its end (the grabber and null renderer, or the sink), and the output pin
+    // that feeds the end: split while that end is still in place.
+    struct ChainToEnd {
+        PinChain upstream;
+        Microsoft::WRL::ComPtr<IPin> endOutput;
+    };
+    ChainToEnd splitAtEnd(const PinChain& chain);
+    // The split chain's links, ending in whichever end is in the graph now.
+    PinChain linksToEnd(const ChainToEnd& split);
     // One event of the graph: the device's state and the host's device event callback.
     void onGraphEvent(long code, LONG_PTR first, LONG_PTR second);
 
@@ -101,3 +121,5 @@ private:
 
 // The first output pin of a filter (with connectedOnly, the first one connected), or null.
 Microsoft::WRL::ComPtr<IPin> findOutputPin(IBaseFilter* filter, bool connectedOnly = false);
+// The first input pin of a filter, or null.
+Microsoft::WRL::ComPtr<IPin> findInputPin(IBaseFilter* filter);

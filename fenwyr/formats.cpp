@@ -182,25 +182,21 @@ double framesPerSecond(REFERENCE_TIME interval) {
     return interval > 0 ? 1e7 / static_cast<double>(interval) : 0.0;
 }
 
-// One capability, when it qualifies (as for getResolutions).
+// One capability with a VIDEOINFOHEADER or VIDEOINFOHEADER2 format block.
 struct Capability {
     media_type::Ptr type;
     VIDEO_STREAM_CONFIG_CAPS caps{};
 };
 
 // Capability `index`: S_OK with a qualifying type, S_FALSE for one that does not qualify or
-// is past the end, or the failure.
+// is past the end, or the failure. (getResolutions keeps to VIDEOINFOHEADER; these go past it.)
 HRESULT capabilityAt(IAMStreamConfig* config, int index, Capability& capability) {
     AM_MEDIA_TYPE* obtained = nullptr;
     const HRESULT hr = config->GetStreamCaps(index, &obtained, reinterpret_cast<BYTE*>(&capability.caps));
     capability.type.reset(obtained);
     if (FAILED(hr))
         return hr;
-    return hr == S_OK && capability.type && media_type::hasVideoInfo(*capability.type) ? S_OK : S_FALSE;
-}
-
-VIDEOINFOHEADER& videoInfo(AM_MEDIA_TYPE& type) {
-    return *reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat);
+    return hr == S_OK && capability.type && media_type::averageTimePerFrameOf(*capability.type) ? S_OK : S_FALSE;
 }
 
 }  // namespace
@@ -218,16 +214,15 @@ int32_t getFormats(CaptureDevice& device, FormatInfo* formats, int32_t capacity)
         if (hr != S_OK)
             continue;
         if (listed < capacity) {
-            const VIDEOINFOHEADER& info = videoInfo(*capability.type);
             const media_type::FrameLayout layout = media_type::layoutOf(*capability.type);
             FormatInfo& record = formats[listed];
             record.index = i;
             record.width = layout.width;
             record.height = layout.height;
-            record.bitCount = info.bmiHeader.biBitCount;
+            record.bitCount = media_type::bitmapHeaderOf(*capability.type)->biBitCount;
             record.pixelFormat = layout.pixelFormat;
             record.fourcc = layout.fourcc;
-            record.defaultFps = framesPerSecond(info.AvgTimePerFrame);
+            record.defaultFps = framesPerSecond(*media_type::averageTimePerFrameOf(*capability.type));
             record.minFps = framesPerSecond(capability.caps.MaxFrameInterval);
             record.maxFps = framesPerSecond(capability.caps.MinFrameInterval);
         }
@@ -256,7 +251,7 @@ HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps) {
         const REFERENCE_TIME interval = std::llround(1e7 / fps);
         if (interval < chosen.caps.MinFrameInterval || interval > chosen.caps.MaxFrameInterval)
             return E_INVALIDARG;
-        videoInfo(*chosen.type).AvgTimePerFrame = interval;
+        *media_type::averageTimePerFrameOf(*chosen.type) = interval;
     }
     return device.changeFormat(config.Get(), chosen.type.get());
 }

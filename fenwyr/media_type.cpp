@@ -42,17 +42,6 @@ bool isRgb(const GUID& subtype) {
     return false;
 }
 
-// The bitmap header of either video info format, or null.
-const BITMAPINFOHEADER* bitmapHeaderOf(const AM_MEDIA_TYPE& type) {
-    if (!type.pbFormat)
-        return nullptr;
-    if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.cbFormat >= sizeof(VIDEOINFOHEADER))
-        return &reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
-    if (IsEqualGUID(type.formattype, FORMAT_VideoInfo2) && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
-        return &reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
-    return nullptr;
-}
-
 }  // namespace
 
 void freeContents(AM_MEDIA_TYPE& type) {
@@ -92,6 +81,27 @@ uint32_t fourccOf(const GUID& subtype) {
     GUID base = subtype;
     base.Data1 = 0;
     return IsEqualGUID(base, kFourccBase) ? subtype.Data1 : 0;
+}
+
+const BITMAPINFOHEADER* bitmapHeaderOf(const AM_MEDIA_TYPE& type) {
+    if (hasVideoInfo(type))
+        return &reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+    if (hasVideoInfo2(type))
+        return &reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
+    return nullptr;
+}
+
+REFERENCE_TIME* averageTimePerFrameOf(AM_MEDIA_TYPE& type) {
+    if (hasVideoInfo(type))
+        return &reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
+    if (hasVideoInfo2(type))
+        return &reinterpret_cast<VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame;
+    return nullptr;
+}
+
+bool hasVideoInfo2(const AM_MEDIA_TYPE& type) {
+    return IsEqualGUID(type.formattype, FORMAT_VideoInfo2) && type.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
+           type.pbFormat != nullptr;
 }
 
 bool hasVideoInfo(const AM_MEDIA_TYPE& type) {

@@ -22,6 +22,12 @@ int32_t pixelFormatCode(const GUID& subtype);
 uint32_t fourccOf(const GUID& subtype);
 // A VIDEOINFOHEADER format block that can be read.
 bool hasVideoInfo(const AM_MEDIA_TYPE& type);
+// A VIDEOINFOHEADER2 format block that can be read (capture cards, interlaced and wide-aspect sources).
+bool hasVideoInfo2(const AM_MEDIA_TYPE& type);
+// The bitmap header of either video info format, or null.
+const BITMAPINFOHEADER* bitmapHeaderOf(const AM_MEDIA_TYPE& type);
+// The frame interval field of either video info format, or null.
+REFERENCE_TIME* averageTimePerFrameOf(AM_MEDIA_TYPE& type);
 
 // How the frames of a connection are laid out in memory.
 struct FrameLayout {

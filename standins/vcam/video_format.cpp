@@ -113,7 +113,7 @@ const BITMAPINFOHEADER* headerOf(const AM_MEDIA_TYPE& mt, REFERENCE_TIME* interv
 
 std::optional<VideoFormat> parseVideoFormat(std::wstring_view text) {
     auto words = splitWords(text);
-    if (words.size() < 2 || words.size() > 3)
+    if (words.size() < 2 || words.size() > 5)
         return std::nullopt;
 
     VideoFormat format;
@@ -155,10 +155,16 @@ std::optional<VideoFormat> parseVideoFormat(std::wstring_view text) {
     if (!known)
         return std::nullopt;
 
-    if (words.size() == 3) {
-        if (!equalsIgnoringCase(words[2], L"VIH2"))
+    // VIH2, then what only a VIDEOINFOHEADER2 can say: INTERLACED, 16:9.
+    for (size_t k = 2; k < words.size(); ++k) {
+        if (k == 2 && equalsIgnoringCase(words[k], L"VIH2"))
+            format.videoInfo2 = true;
+        else if (k > 2 && equalsIgnoringCase(words[k], L"INTERLACED") && !format.interlaced)
+            format.interlaced = true;
+        else if (k > 2 && words[k] == L"16:9" && !format.wide)
+            format.wide = true;
+        else
             return std::nullopt;
-        format.videoInfo2 = true;
     }
     return format;
 }
@@ -253,8 +259,11 @@ MediaType makeMediaType(const VideoFormat& format) {
         mt.formattype = FORMAT_VideoInfo2;
         auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(type.allocateFormat(sizeof(VIDEOINFOHEADER2) + extra));
         vih->AvgTimePerFrame = interval;
-        vih->dwPictAspectRatioX = static_cast<DWORD>(format.width);
-        vih->dwPictAspectRatioY = static_cast<DWORD>(std::labs(format.height));
+        vih->dwPictAspectRatioX = format.wide ? 16 : static_cast<DWORD>(format.width);
+        vih->dwPictAspectRatioY = format.wide ? 9 : static_cast<DWORD>(std::labs(format.height));
+        // Both fields in each frame, shown by bob or weave as the renderer likes.
+        if (format.interlaced)
+            vih->dwInterlaceFlags = AMINTERLACE_IsInterlaced | AMINTERLACE_DisplayModeBobOrWeave;
         header = &vih->bmiHeader;
         vih->dwBitRate = interval ? static_cast<DWORD>(std::fmin(imageSize * 8.0 * 1e7 / interval, 4e9)) : 0;
     } else {

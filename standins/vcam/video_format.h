@@ -12,8 +12,8 @@
 // The pixel layouts the device can produce, one per media subtype.
 enum class PixelLayout { Rgb1, Rgb4, Rgb8, Rgb555, Rgb565, Rgb24, Rgb32, Yuy2, Mjpg, Nv12 };
 
-// One capability as configured: "WIDTHxHEIGHT@FPS SUBTYPE [VIH2]" or, for a range of rates,
-// "WIDTHxHEIGHT@MINFPS-MAXFPS SUBTYPE [VIH2]".
+// One capability as configured: "WIDTHxHEIGHT@FPS SUBTYPE [VIH2 [INTERLACED] [16:9]]" or, for a
+// range of rates, "WIDTHxHEIGHT@MINFPS-MAXFPS SUBTYPE [VIH2 [INTERLACED] [16:9]]".
 struct VideoFormat {
     LONG width = 0;
     LONG height = 0;   // negative: top-down
@@ -22,6 +22,8 @@ struct VideoFormat {
     double maxFps = 0;
     PixelLayout layout = PixelLayout::Yuy2;
     bool videoInfo2 = false;
+    bool interlaced = false;  // VIH2 only: dwInterlaceFlags says both fields are in each frame
+    bool wide = false;        // VIH2 only: a 16:9 picture aspect ratio, whatever the pixel size
 };
 
 // One entry, e.g. "640x480@29.97 YUY2", "1280x720@5-60 MJPG" or "320x-240@15 RGB24 VIH2";

@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <windows.h>
 #include <wrl/client.h>
+#include <dshow.h>
 
 using Microsoft::WRL::ComPtr;
 
@@ -37,4 +38,38 @@ std::vector<std::wstring> filterGraphsOfThisProcess() {
             graphs.push_back(name);
     }
     return graphs;
+}
+
+std::vector<std::wstring> filtersInGraph(const std::wstring& displayName) {
+    std::vector<std::wstring> filters;
+    ComPtr<IRunningObjectTable> table;
+    ComPtr<IEnumMoniker> entries;
+    if (FAILED(GetRunningObjectTable(0, &table)) || FAILED(table->EnumRunning(&entries)))
+        return filters;
+    ComPtr<IMoniker> moniker;
+    while (entries->Next(1, &moniker, nullptr) == S_OK) {
+        ComPtr<IBindCtx> context;
+        LPOLESTR name = nullptr;
+        if (FAILED(CreateBindCtx(0, &context)) || FAILED(moniker->GetDisplayName(context.Get(), nullptr, &name)) ||
+            !name)
+            continue;
+        const bool wanted = displayName == name;
+        CoTaskMemFree(name);
+        ComPtr<IUnknown> object;
+        ComPtr<IFilterGraph> graph;
+        ComPtr<IEnumFilters> members;
+        if (!wanted || FAILED(table->GetObject(moniker.Get(), &object)) || FAILED(object.As(&graph)) ||
+            FAILED(graph->EnumFilters(&members)))
+            continue;
+        ComPtr<IBaseFilter> filter;
+        while (members->Next(1, &filter, nullptr) == S_OK) {
+            FILTER_INFO info{};
+            if (SUCCEEDED(filter->QueryFilterInfo(&info))) {
+                filters.emplace_back(info.achName);
+                if (info.pGraph)
+                    info.pGraph->Release();
+            }
+        }
+    }
+    return filters;
 }

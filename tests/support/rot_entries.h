@@ -8,3 +8,7 @@ std::vector<std::wstring> runningObjectNames();
 
 // The entries that name a filter graph of this process: "!FilterGraph XXXXXXXX pid <our pid>".
 std::vector<std::wstring> filterGraphsOfThisProcess();
+
+// The names of the filters in the graph registered under `displayName` by this process (as
+// filterGraphsOfThisProcess lists it); empty when there is no such graph.
+std::vector<std::wstring> filtersInGraph(const std::wstring& displayName);
