@@ -36,9 +36,19 @@ wine reg add "$instance\VirtualCameraA" /v Controls /t REG_SZ /f \
 wine reg add "$instance\VirtualCameraB" /v Formats /t REG_SZ /f \
     /d '1280x720@5-30 YUY2;640x480@5-60 MJPG;800x600@15 RGB24;320x240@7.5-30 NV12' >/dev/null
 
+# A capture card: its capabilities are described only with VIDEOINFOHEADER2 (interlaced, 16:9).
+card="$instance\VirtualCaptureCard"
+echo "== A capture card whose formats are all VIDEOINFOHEADER2"
+wine reg add "$card" /v FriendlyName /t REG_SZ /d 'Virtual Capture Card' /f >/dev/null
+wine reg add "$card" /v CLSID /t REG_SZ /d '{EAA15466-3846-4E8B-A86D-3C5DB1FAFD23}' /f >/dev/null
+wine reg add "$card" /v Formats /t REG_SZ /f \
+    /d '1280x720@30 YUY2 VIH2 16:9;720x480@29.97 YUY2 VIH2 INTERLACED 16:9' >/dev/null
+
 camcli devices
 camcli formats 0
 camcli formats 1
+camcli formats 'Virtual Capture Card'
+camcli grab 'Virtual Capture Card' --format 0 --frames 1 --out "$winout"
 camcli grab 0 --format 0 --frames 5 --out "$winout"
 camcli grab 0 --format 1 --frames 5 --out "$winout"
 camcli grab 1 --format 0 --frames 5 --out "$winout"

@@ -334,9 +334,12 @@ TEST(Video, DevicesSaysSoWhenThereAreNone) {
 }
 
 TEST(Video, FormatsPrintsTheCapabilitiesWithTheirRatesAndTheCurrentFormat) {
-    VcamDevices devices({vcamDevice(L"A", L"Cam", L"640x480@30 YUY2;320x-240@7.5-15 RGB24;1280x720@5-60 MJPG")});
+    VcamDevices devices({vcamDevice(L"A", L"Cam",
+                                    L"640x480@30 YUY2;320x-240@7.5-15 RGB24;1280x720@5-60 MJPG;1920x1080@25-30 YUY2 VIH2")});
     const ProcessResult run = camcli(L"formats 0");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(contains(run.output, "    3   1920   1080   16    30.000  YUY2    25-30 fps, default 30  VIDEOINFOHEADER2\n"))
+        << run.output;
     EXPECT_TRUE(contains(run.output, "    0    640    480   16    30.000  YUY2    30 fps, default 30\n")) << run.output;
     EXPECT_TRUE(contains(run.output, "    1    320   -240   24    15.000  RGB24   7.5-15 fps, default 15\n")) << run.output;
     EXPECT_TRUE(contains(run.output, "    2   1280    720   24    60.000  MJPG    5-60 fps, default 60\n")) << run.output;
@@ -348,9 +351,10 @@ TEST(Video, FormatsPrintsTheCapabilitiesWithTheirRatesAndTheCurrentFormat) {
 TEST(Video, GrabWritesEveryFormatAsTheSameUprightPicture) {
     const wchar_t* formats =
         L"320x240@30 RGB24;320x240@30 RGB32;320x240@30 RGB565;320x240@30 RGB555;320x240@30 YUY2;"
-        L"320x240@30 NV12;320x240@30 MJPG;320x-240@30 RGB24;320x240@30 RGB8";
+        L"320x240@30 NV12;320x240@30 MJPG;320x-240@30 RGB24;320x240@30 RGB8;320x240@30 YUY2 VIH2 INTERLACED;"
+        L"320x240@30 RGB24 VIH2 16:9";
     VcamDevices devices({vcamDevice(L"A", L"Cam", formats, 9)});
-    for (int k = 0; k < 9; ++k) {
+    for (int k = 0; k < 11; ++k) {
         TempFolder out;
         const ProcessResult run =
             camcli(L"grab 0 --format " + std::to_wstring(k) + L" --frames 2 --out \"" + out.path() + L"\"");

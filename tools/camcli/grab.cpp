@@ -150,10 +150,18 @@ int runGrab(Arguments& args) {
     if (device < 0)
         return 1;
     const FenwyrApi& api = session.api();
+    // A capability only getFormats lists (VIDEOINFOHEADER2) has no getResolution record: its
+    // frames are described by getFormats and by their FrameInfo.
+    const FormatInfo* videoInfo2 = nullptr;
+    const std::vector<FormatInfo> ranges = session.formatRanges(device);
     if (capability >= 0) {
         bool offered = false;
         for (const ResolutionInfo& f : session.capabilities(device))
             offered = offered || f.index == capability;
+        for (const FormatInfo& r : ranges)
+            if (!offered && r.index == capability)
+                videoInfo2 = &r;
+        offered = offered || videoInfo2;
         if (!offered)
             throw UsageError("device " + word + " has no capability " + std::to_string(capability) +
                              "; 'camcli formats " + word + "' lists them");
@@ -161,7 +169,7 @@ int runGrab(Arguments& args) {
         const HRESULT hr = api.setFormat(device, chosen, fps > 0 ? fps : 0);
         if (hr == E_INVALIDARG) {
             std::string rates = "other rates";
-            for (const FormatInfo& f : session.formatRanges(device))
+            for (const FormatInfo& f : ranges)
                 if (f.index == chosen)
                     rates = fpsRangeText(f);
             std::printf("camcli grab: capability %d of device %d refused %s fps: it takes %s\n", chosen, device,
@@ -177,9 +185,10 @@ int runGrab(Arguments& args) {
     for (const ControlSetting& setting : settings)
         if (const int refused = applyControlSetting(api, device, setting))
             return refused;
-    const ResolutionInfo format = session.currentFormat(device);
-    std::printf("device %d: %dx%d %s, %d bits, %.3f fps\n", device, format.width, format.height,
-                pixelFormatName(format.pixelFormat, format.bitCount), format.bitCount, format.framesPerSecond);
+    ResolutionInfo format = videoInfo2 ? resolutionOf(*videoInfo2, fps) : session.currentFormat(device);
+    std::printf("device %d: %dx%d %s, %d bits, %.3f fps%s\n", device, format.width, format.height,
+                pixelFormatName(format.pixelFormat, format.bitCount), format.bitCount, format.framesPerSecond,
+                videoInfo2 ? ", VIDEOINFOHEADER2" : "");
 
     std::printf(byCallback ? "frames taken in the frame callback (setFrameCallbackEx)\n"
                            : "frames taken with grabFrame by a polling thread\n");
@@ -211,6 +220,9 @@ int runGrab(Arguments& args) {
         std::printf("camcli: grabFrame failed (0x%08lX)\n", static_cast<unsigned long>(polled));
 
     const size_t received = collector.frames.size();
+    // getFormats gives no orientation: the frames tell it.
+    if (videoInfo2 && received && !collector.infos.front().bottomUp)
+        format.height = -format.height;
     long long lost = 0, repeated = 0;
     bool sequenced = received > 0;
     uint32_t previous = 0;

@@ -183,16 +183,37 @@ int runFormats(Arguments& args) {
     if (device < 0)
         return 1;
     const std::vector<FormatInfo> ranges = session.formatRanges(device);
+    const std::vector<ResolutionInfo> capabilities = session.capabilities(device);
     std::printf("index  width height bits       fps  format  rates\n");
-    for (const ResolutionInfo& f : session.capabilities(device)) {
-        std::string rates;
-        for (const FormatInfo& r : ranges)
-            if (r.index == f.index)
-                rates = fpsRangeText(r);
-        printFormat(f, rates);
+    // Every capability getFormats lists, in order; those getResolutions leaves out are
+    // described with a VIDEOINFOHEADER2 (capture cards) and marked so.
+    size_t next = 0;
+    for (const FormatInfo& r : ranges) {
+        for (; next < capabilities.size() && capabilities[next].index < r.index; ++next)
+            printFormat(capabilities[next]);
+        if (next < capabilities.size() && capabilities[next].index == r.index)
+            printFormat(capabilities[next++], fpsRangeText(r));
+        else
+            printFormat(resolutionOf(r), fpsRangeText(r) + "  VIDEOINFOHEADER2");
     }
+    for (; next < capabilities.size(); ++next)
+        printFormat(capabilities[next]);
     std::printf("current:\n");
-    printFormat(session.currentFormat(device));
+    if (ranges.size() == capabilities.size()) {
+        printFormat(session.currentFormat(device));
+        return 0;
+    }
+    // getResolution knows only VIDEOINFOHEADER formats: for the others it reports the grabber
+    // unconnected, which fenwyr prints; that goes to standard error here.
+    ResolutionInfo current;
+    {
+        StdoutToStderr quiet;
+        current = session.currentFormat(device);
+    }
+    if (current.width == 1 && current.height == 1)
+        std::printf("   a VIDEOINFOHEADER2 format (each frame's FrameInfo describes it)\n");
+    else
+        printFormat(current);
     return 0;
 }
 

@@ -106,6 +106,11 @@ std::string fpsRangeText(const FormatInfo& f) {
     return range + " fps, default " + fpsText(f.defaultFps);
 }
 
+ResolutionInfo resolutionOf(const FormatInfo& f, double fps) {
+    return ResolutionInfo{f.index,    f.width, f.height, f.bitCount, static_cast<float>(fps > 0 ? fps : f.defaultFps),
+                          f.pixelFormat};
+}
+
 const char* pixelFormatName(int32_t code, int32_t bitCount) {
     switch (code) {
     case 1: return "RGB1";

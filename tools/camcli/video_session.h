@@ -45,5 +45,7 @@ const char* pixelFormatName(int32_t code, int32_t bitCount);
 std::string fpsText(double fps);
 // A capability's rates in words, e.g. "5-60 fps, default 60".
 std::string fpsRangeText(const FormatInfo& format);
+// A getFormats record as a getResolutions record (height positive), at `fps` or its default rate.
+ResolutionInfo resolutionOf(const FormatInfo& format, double fps = 0);
 // A FENWYR_STATE_ value in words.
 const char* stateName(int32_t state);
