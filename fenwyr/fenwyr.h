@@ -254,8 +254,10 @@ typedef struct FormatInfo {
 typedef char fenwyr_check_FormatInfo_size[sizeof(FormatInfo) == 48 ? 1 : -1];
 typedef char fenwyr_check_FormatInfo_defaultFps[offsetof(FormatInfo, defaultFps) == 24 ? 1 : -1];
 
-/* Fills up to capacity records, one per capability that getResolutions lists (same indexes, no
- * limit of 1024), and returns how many there are in all: ask with capacity 0 first. Negative
+/* Fills up to capacity records, one per capability described by a VIDEOINFOHEADER or a
+ * VIDEOINFOHEADER2 (capture cards, interlaced and wide-aspect sources), and returns how many there
+ * are in all: ask with capacity 0 first. Indexes are the device's capability indexes (no limit of
+ * 1024); getResolutions lists only the VIDEOINFOHEADER ones and leaves the others as gaps. Negative
  * HRESULT: E_INVALIDARG outside the table or for a negative capacity; E_POINTER when the device is
  * not open, or formats is null with a non-zero capacity; else the failing platform call's. */
 FENWYR_API int32_t getFormats(int32_t device, FormatInfo* formats, int32_t capacity);
@@ -263,9 +265,13 @@ FENWYR_API int32_t getFormats(int32_t device, FormatInfo* formats, int32_t capac
 /* Selects a capability at a frame rate: fps 0 keeps its default; otherwise 10^7 / fps, rounded to
  * 100 ns, must lie within the capability's frame interval range (minFps and maxFps are always
  * accepted). While the device runs it stops, changes the format and runs again; later frames have
- * the new size and rate, and their sequence goes on. S_OK; E_INVALIDARG outside the table, for a
- * capability outside the list or an fps outside its range (the device is not touched); E_POINTER
- * when the device is not open; else the failing platform call's result. */
+ * the new size and rate, and their sequence goes on. A format the device takes but cannot stream
+ * leaves the previous one streaming and returns the device's error. The sample grabber never
+ * connects with a VIDEOINFOHEADER2 format: for those, frames reach the callbacks and grabFrame
+ * through fenwyr's own sink filter instead, and getResolution (which reads the grabber) reports the
+ * grabber unconnected; FrameInfo describes every frame. S_OK; E_INVALIDARG outside the table, for
+ * a capability outside the list or an fps outside its range (the device is not touched);
+ * E_POINTER when the device is not open; else the failing platform call's result. */
 FENWYR_API int32_t setFormat(int32_t device, int32_t capability, double fps);
 
 /* Camera controls, in the driver's units as the platform defines them. 0..9 through
