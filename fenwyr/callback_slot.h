@@ -31,6 +31,9 @@ public:
         replace(callback, userData);
     }
 
+    // Whether a pair is set (it may change at any moment).
+    bool isSet() const { return isSet_; }
+
     // Calls the current pair, if any, on this thread, marked as a host callback thread.
     template <typename... Arguments>
     void call(Arguments&&... arguments) {

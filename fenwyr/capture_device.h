@@ -50,6 +50,9 @@ struct CaptureDevice {
     // back; when that fails too the device is FAILED until opened again. The first failure is
     // returned. E_POINTER when not open; VFW_E_WRONG_STATE in a callback or while busy().
     HRESULT changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* format);
+    // What the described callback and grabFrame get; see setOutputFormat. Any thread.
+    void setOutput(int32_t output) { sampleHandler_.setOutput(output); }
+    int32_t output() const { return sampleHandler_.output(); }
     // The newest frame for a polling host, from any thread; see grabFrame. VFW_E_WRONG_STATE
     // inside this device's own frame callback, where the frame waited for cannot come.
     HRESULT grabFrame(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);

@@ -9,6 +9,7 @@
 #include "export_barrier.h"
 #include "fenwyr.h"
 #include "formats.h"
+#include "frame_converter.h"
 #include "property_pages.h"
 
 namespace {
@@ -109,6 +110,19 @@ FENWYR_API int32_t grabFrame(int32_t device, uint8_t* buffer, int32_t capacity, 
             return E_POINTER;
         return d.grabFrame(buffer, capacity, *info, timeoutMs);
     });
+}
+
+FENWYR_API int32_t setOutputFormat(int32_t device, int32_t output) {
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (output != FENWYR_OUTPUT_NATIVE && !FrameConverter::isPicture(output))
+            return E_INVALIDARG;
+        d.setOutput(output);
+        return S_OK;
+    });
+}
+
+FENWYR_API int32_t getOutputFormat(int32_t device) {
+    return onDevice(device, [](CaptureDevice& d) { return d.output(); }, int32_t(-1));
 }
 
 FENWYR_API int32_t getDeviceIdentity(int32_t device, DeviceIdentity* identity) {

@@ -176,6 +176,36 @@ FENWYR_API int32_t setFrameCallbackEx(int32_t device, FrameCallbackEx callback, 
 FENWYR_API int32_t grabFrame(int32_t device, uint8_t* buffer, int32_t capacity, FrameInfo* info,
                              int32_t timeoutMs);
 
+/* ---- Pictures: frames converted by the library ----------------------------------------------
+ * The frames of setFrameCallbackEx and grabFrame come in the device's own encoding (NATIVE) or
+ * as a picture: top-down (bottomUp 0), rows packed (stride = width x bytes per pixel),
+ * length = stride x height, fourcc 0, pixelFormat as below; every other FrameInfo field as for
+ * the native frame. The plain callback always gets the device's bytes. YUV sources are taken
+ * as BT.601 limited range (what capture devices send); MJPG frames are decoded in the JPEG's own
+ * full range; GRAY8 from a YUV source is its luma plane unchanged, from RGB the full-range
+ * BT.601 luma. Sources: RGB1, RGB4, RGB8 (with their colour tables), RGB555, RGB565, RGB24,
+ * RGB32, YUY2, UYVY, NV12, I420, YV12, Y800 and MJPG. A frame that cannot be converted (another
+ * subtype, a corrupt or truncated JPEG) is not delivered: its sequence number is the gap. */
+enum {
+    FENWYR_OUTPUT_NATIVE = 0, /* the device's own bytes */
+    FENWYR_OUTPUT_BGR24 = 1,  /* B,G,R per pixel; pixelFormat 5 (the platform's RGB24 byte order) */
+    FENWYR_OUTPUT_BGRA32 = 2, /* B,G,R,A (A = 255); pixelFormat 6 */
+    FENWYR_OUTPUT_RGB24 = 3,  /* R,G,B; pixelFormat FENWYR_PIXEL_RGB */
+    FENWYR_OUTPUT_RGBA32 = 4, /* R,G,B,A (A = 255); pixelFormat FENWYR_PIXEL_RGBA */
+    FENWYR_OUTPUT_GRAY8 = 5   /* luma; pixelFormat FENWYR_PIXEL_GRAY8 */
+};
+
+/* The pixelFormat codes of pictures that no device subtype has. */
+enum { FENWYR_PIXEL_RGB = 9, FENWYR_PIXEL_RGBA = 10, FENWYR_PIXEL_GRAY8 = 11 };
+
+/* Chooses what the device's frames become, from the next frame on; any thread, at any time, also
+ * while frames flow (a frame is never half converted). The choice lasts across stops, formats and
+ * re-opens. S_OK; E_INVALIDARG outside the table or for an unknown output. */
+FENWYR_API int32_t setOutputFormat(int32_t device, int32_t output);
+
+/* The device's FENWYR_OUTPUT_ value; -1 outside the table. Any thread. */
+FENWYR_API int32_t getOutputFormat(int32_t device);
+
 /* ---- Which device is which, and what happens to it -----------------------------------------
  * Call these from the init thread, except getDeviceState (any thread). */
 

@@ -17,31 +17,54 @@ FrameMailbox::~FrameMailbox() {
         CloseHandle(handOffDone_);
 }
 
-bool FrameMailbox::handOffUnderLock(const uint8_t* bytes, const FrameInfo& info) {
+bool FrameMailbox::handOffUnderLock(const FrameInfo& info, Writer write, void* context) {
     if (!handOff_.buffer || handOff_.filled || handOff_.capacity < info.length)
         return false;
-    // Under the lock, so the taker cannot return (and its host free the buffer) mid-copy.
-    std::memcpy(handOff_.buffer, bytes, static_cast<size_t>(info.length));
+    // Under the lock, so the taker cannot return (and its host free the buffer) mid-write.
+    if (!write(context, handOff_.buffer))
+        return false;
     *handOff_.info = info;
     handOff_.filled = true;
     return true;
 }
 
+namespace {
+
+struct Copy {
+    const uint8_t* bytes;
+    size_t length;
+};
+
+bool copyBytes(void* context, uint8_t* destination) {
+    const auto* copy = static_cast<const Copy*>(context);
+    std::memcpy(destination, copy->bytes, copy->length);
+    return true;
+}
+
+}  // namespace
+
 void FrameMailbox::post(const uint8_t* bytes, const FrameInfo& info) {
+    Copy copy{bytes, static_cast<size_t>(info.length)};
+    post(info, copyBytes, &copy);
+}
+
+void FrameMailbox::post(const FrameInfo& info, Writer write, void* context) {
     if (!wanted_)
         return;
     bool handedOff = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        handedOff = handOffUnderLock(bytes, info);
+        handedOff = handOffUnderLock(info, write, context);
     }
     if (handedOff) {
         SetEvent(handOffDone_);
         return;
     }
-    // Kept for a later take. The copy is made outside the lock so a host copying the previous
-    // frame does not hold the streaming thread up for longer than a swap.
-    incoming_.assign(bytes, bytes + info.length);
+    // Kept for a later take. Written outside the lock so a host copying the previous frame does
+    // not hold the streaming thread up for longer than a swap.
+    incoming_.resize(static_cast<size_t>(info.length));
+    if (!write(context, incoming_.data()))
+        return;
     bool wakeWaiters = false;
     bool wakeHandOff = false;
     {

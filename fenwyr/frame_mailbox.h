@@ -22,6 +22,10 @@ public:
     // Streaming thread: hands the frame to a waiting host, or keeps a copy as the newest,
     // replacing an unread one.
     void post(const uint8_t* bytes, const FrameInfo& info);
+    // The same for a frame that `write` produces (info.length bytes) straight into the waiting
+    // host's buffer or the kept copy; a frame `write` fails on is dropped.
+    using Writer = bool (*)(void* context, uint8_t* destination);
+    void post(const FrameInfo& info, Writer write, void* context);
     // Host thread: whether frames may still come; false ends every waiting take at once.
     void setRunning(bool running);
     // Any thread: copies the newest unread frame, waiting up to timeoutMs for one. The grabFrame
@@ -36,7 +40,8 @@ private:
         FrameInfo* info = nullptr;
         bool filled = false;
     };
-    bool handOffUnderLock(const uint8_t* bytes, const FrameInfo& info);
+    // The hand-off taker's buffer filled by `write`; false when there is none that fits or it failed.
+    bool handOffUnderLock(const FrameInfo& info, Writer write, void* context);
 
     std::atomic<bool> wanted_{false};
     std::mutex mutex_;

@@ -1,5 +1,6 @@
 #include "media_type.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -116,6 +117,17 @@ FrameLayout layoutOf(const AM_MEDIA_TYPE& type) {
         return layout;
     layout.width = header->biWidth;
     layout.height = std::abs(header->biHeight);
+    layout.subtype = type.subtype;
+    if (header->biBitCount <= 8 && header->biBitCount > 0 && header->biSize >= sizeof(BITMAPINFOHEADER)) {
+        // The colour table follows the bitmap header inside the format block, if the block holds it.
+        const uint32_t entries = header->biClrUsed ? header->biClrUsed : 1u << header->biBitCount;
+        const auto* table = reinterpret_cast<const BYTE*>(header) + header->biSize;
+        const size_t available = type.pbFormat + type.cbFormat > table
+                                     ? static_cast<size_t>(type.pbFormat + type.cbFormat - table) / sizeof(RGBQUAD)
+                                     : 0;
+        layout.paletteSize = static_cast<uint32_t>(std::min<size_t>({entries, available, layout.palette.size()}));
+        std::memcpy(layout.palette.data(), table, layout.paletteSize * sizeof(RGBQUAD));
+    }
     layout.pixelFormat = pixelFormatCode(type.subtype);
     layout.fourcc = fourccOf(type.subtype);
     const int64_t bits = static_cast<int64_t>(header->biWidth) * header->biBitCount;

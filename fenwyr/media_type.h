@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -37,6 +38,10 @@ struct FrameLayout {
     int32_t bottomUp = 0;
     int32_t pixelFormat = 0;
     uint32_t fourcc = 0;
+    GUID subtype = GUID_NULL;
+    // The colour table of RGB1, RGB4 and RGB8 frames (B, G, R, reserved), as the format block has it.
+    uint32_t paletteSize = 0;
+    std::array<RGBQUAD, 256> palette{};
 };
 // The layout of a VIDEOINFOHEADER or VIDEOINFOHEADER2 media type; zeros for any other.
 FrameLayout layoutOf(const AM_MEDIA_TYPE& type);

@@ -65,12 +65,59 @@ HRESULT STDMETHODCALLTYPE SampleHandler::BufferCB(double sampleTime, BYTE* buffe
         const FrameInfo info = describe(sampleTime, length);
         if (FrameArrivedCallback callback = frameCallback_.load())
             callHost([&] { callback(buffer, static_cast<int32_t>(length)); });
-        callbackEx_.call(static_cast<const uint8_t*>(buffer), &info);
-        mailbox_.post(buffer, info);
+        // Read once: a frame is converted to one output or none.
+        const int32_t output = output_;
+        if (FrameConverter::isPicture(output)) {
+            deliverPicture(info, buffer, output);
+        } else {
+            callbackEx_.call(static_cast<const uint8_t*>(buffer), &info);
+            mailbox_.post(buffer, info);
+        }
     } catch (...) {
     }
     deliveringHere = outer;
     return S_OK;
+}
+
+namespace {
+
+// What a polling host's picture is written from.
+struct PictureSource {
+    FrameConverter& converter;
+    const media_type::FrameLayout& layout;
+    const uint8_t* frame;
+    size_t length;
+    int32_t output;
+};
+
+bool writePicture(void* context, uint8_t* picture) {
+    const auto* source = static_cast<const PictureSource*>(context);
+    return source->converter.convert(source->layout, source->frame, source->length, source->output, picture);
+}
+
+}  // namespace
+
+void SampleHandler::deliverPicture(const FrameInfo& native, const BYTE* frame, int32_t output) {
+    const FrameInfo info = FrameConverter::describe(native, output);
+    const media_type::FrameLayout layout = currentLayout();
+    const size_t length = static_cast<size_t>(native.length);
+    if (callbackEx_.isSet()) {
+        // Converted once into the device's own buffer; a polling host gets a copy of it.
+        picture_.resize(static_cast<size_t>(info.length));
+        if (!converter_.convert(layout, frame, length, output, picture_.data()))
+            return;
+        callbackEx_.call(static_cast<const uint8_t*>(picture_.data()), &info);
+        mailbox_.post(picture_.data(), info);
+        return;
+    }
+    // Converted straight into the waiting host's buffer, or into the kept frame.
+    PictureSource source{converter_, layout, frame, length, output};
+    mailbox_.post(info, writePicture, &source);
+}
+
+media_type::FrameLayout SampleHandler::currentLayout() {
+    std::lock_guard<std::mutex> lock(layoutMutex_);
+    return layout_;
 }
 
 bool SampleHandler::deliveringOnThisThread() const {

@@ -2,9 +2,11 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "fenwyr.h"
 #include "callback_slot.h"
+#include "frame_converter.h"
 #include "frame_mailbox.h"
 #include "guids.h"
 #include "media_type.h"
@@ -45,11 +47,19 @@ public:
     // Whether frames reach the host now.
     bool deliveryOpen() const { return deliveryOpen_; }
 
+    // What the described callback and grabFrame get: a FENWYR_OUTPUT_ value, from the next frame.
+    void setOutput(int32_t output) { output_ = output; }
+    int32_t output() const { return output_; }
+
     CallbackSlot<FrameCallbackEx>& callbackEx() { return callbackEx_; }
     FrameMailbox& mailbox() { return mailbox_; }
 
 private:
     FrameInfo describe(double sampleTime, LONG length);
+    // Converts the frame for the described callback and the mailbox; a frame that cannot be
+    // converted reaches neither.
+    void deliverPicture(const FrameInfo& native, const BYTE* frame, int32_t output);
+    media_type::FrameLayout currentLayout();
 
     const std::atomic<FrameArrivedCallback>& frameCallback_;
     CallbackSlot<FrameCallbackEx> callbackEx_;
@@ -62,4 +72,8 @@ private:
     media_type::FrameLayout layout_;
     std::atomic<uint64_t> nextSequence_{0};
     std::atomic<int64_t> dropped_{-1};
+    std::atomic<int32_t> output_{FENWYR_OUTPUT_NATIVE};
+    // Streaming thread only.
+    FrameConverter converter_;
+    std::vector<uint8_t> picture_;
 };

@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/third-party.sh
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
 scripts/node-host.sh build/mingw

@@ -3,7 +3,7 @@
 # Safe to run again: it installs only what is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest)
+packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest nasm patch xz-utils)
 # npm fetches the Node package's test host; a machine may already have it with its own Node.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 

@@ -278,3 +278,38 @@ TEST(VcamFormats, RenderStreamConnectsWithTheFirstFormat) {
     EXPECT_EQ(mt.subtype, MEDIASUBTYPE_RGB565);
     freeMediaType(mt);
 }
+
+TEST(VcamFormats, Vih2CapabilitiesCarryInterlaceAndAspectAndRefuseTheSamePictureAsAVideoInfoHeader) {
+    ComApartment com;
+    VcamDevices devices({vcamDevice(L"cam", L"Card", L"720x480@30 YUY2 VIH2 INTERLACED 16:9;640x480@30 YUY2 VIH2")});
+    ComPtr<IBaseFilter> filter;
+    ComPtr<IPin> pin = bindCapturePin(filter);
+    ASSERT_NE(pin, nullptr);
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(pin.As(&config), S_OK);
+    const struct {
+        DWORD interlace, aspectX, aspectY;
+    } expected[] = {{AMINTERLACE_IsInterlaced | AMINTERLACE_DisplayModeBobOrWeave, 16, 9}, {0, 640, 480}};
+    for (int i = 0; i < 2; ++i) {
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        AM_MEDIA_TYPE* mt = nullptr;
+        ASSERT_EQ(config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+        ASSERT_EQ(mt->formattype, FORMAT_VideoInfo2);
+        const auto* vih2 = reinterpret_cast<const VIDEOINFOHEADER2*>(mt->pbFormat);
+        EXPECT_EQ(vih2->dwInterlaceFlags, expected[i].interlace) << i;
+        EXPECT_EQ(vih2->dwPictAspectRatioX, expected[i].aspectX) << i;
+        EXPECT_EQ(vih2->dwPictAspectRatioY, expected[i].aspectY) << i;
+
+        // The same picture described by a VIDEOINFOHEADER is not a format of this card.
+        VIDEOINFOHEADER vih{};
+        vih.AvgTimePerFrame = vih2->AvgTimePerFrame;
+        vih.bmiHeader = vih2->bmiHeader;
+        AM_MEDIA_TYPE asVih = *mt;
+        asVih.formattype = FORMAT_VideoInfo;
+        asVih.cbFormat = sizeof vih;
+        asVih.pbFormat = reinterpret_cast<BYTE*>(&vih);
+        EXPECT_EQ(pin->QueryAccept(&asVih), S_FALSE) << i;
+        EXPECT_EQ(config->SetFormat(&asVih), VFW_E_INVALIDMEDIATYPE) << i;
+        deleteMediaType(mt);
+    }
+}

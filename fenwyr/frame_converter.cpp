@@ -1,0 +1,281 @@
+#include "frame_converter.h"
+
+#include <cstring>
+
+#include <libyuv.h>
+#include <turbojpeg.h>
+
+namespace {
+
+constexpr uint32_t fourcc(char a, char b, char c, char d) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(a)) |
+           static_cast<uint32_t>(static_cast<unsigned char>(b)) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(c)) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(d)) << 24;
+}
+
+enum class Source { unknown, yuy2, uyvy, nv12, i420, yv12, y800, mjpg, rgb1, rgb4, rgb8, rgb555, rgb565, rgb24, rgb32 };
+
+Source sourceOf(const media_type::FrameLayout& layout) {
+    switch (layout.fourcc) {
+    case fourcc('Y', 'U', 'Y', '2'):
+    case fourcc('Y', 'U', 'Y', 'V'): return Source::yuy2;
+    case fourcc('U', 'Y', 'V', 'Y'):
+    case fourcc('H', 'D', 'Y', 'C'): return Source::uyvy;
+    case fourcc('N', 'V', '1', '2'): return Source::nv12;
+    case fourcc('I', '4', '2', '0'):
+    case fourcc('I', 'Y', 'U', 'V'): return Source::i420;
+    case fourcc('Y', 'V', '1', '2'): return Source::yv12;
+    case fourcc('Y', '8', '0', '0'):
+    case fourcc('Y', '8', ' ', ' '):
+    case fourcc('G', 'R', 'E', 'Y'): return Source::y800;
+    case fourcc('M', 'J', 'P', 'G'): return Source::mjpg;
+    default: break;
+    }
+    static const struct {
+        const GUID* subtype;
+        Source source;
+    } rgb[] = {{&MEDIASUBTYPE_RGB1, Source::rgb1},     {&MEDIASUBTYPE_RGB4, Source::rgb4},
+               {&MEDIASUBTYPE_RGB8, Source::rgb8},     {&MEDIASUBTYPE_RGB555, Source::rgb555},
+               {&MEDIASUBTYPE_RGB565, Source::rgb565}, {&MEDIASUBTYPE_RGB24, Source::rgb24},
+               {&MEDIASUBTYPE_RGB32, Source::rgb32},   {&MEDIASUBTYPE_ARGB32, Source::rgb32}};
+    for (const auto& entry : rgb)
+        if (IsEqualGUID(layout.subtype, *entry.subtype))
+            return entry.source;
+    return Source::unknown;
+}
+
+int bytesPerPixel(int32_t output) {
+    switch (output) {
+    case FENWYR_OUTPUT_BGR24:
+    case FENWYR_OUTPUT_RGB24: return 3;
+    case FENWYR_OUTPUT_BGRA32:
+    case FENWYR_OUTPUT_RGBA32: return 4;
+    case FENWYR_OUTPUT_GRAY8: return 1;
+    default: return 0;
+    }
+}
+
+// Bytes of a 4:2:0 frame: the luma plane and two chroma planes of half width and height.
+size_t planar420Bytes(size_t width, size_t height) {
+    return width * height + 2 * ((width + 1) / 2) * ((height + 1) / 2);
+}
+
+// Bytes a frame of this source must have at least.
+size_t neededBytes(Source source, const media_type::FrameLayout& layout) {
+    const size_t width = static_cast<size_t>(layout.width);
+    const size_t height = static_cast<size_t>(layout.height);
+    switch (source) {
+    case Source::yuy2:
+    case Source::uyvy: return (width + 1) / 2 * 4 * height;
+    case Source::nv12:
+    case Source::i420:
+    case Source::yv12: return planar420Bytes(width, height);
+    case Source::y800: return width * height;
+    case Source::mjpg:
+    case Source::unknown: return 0;
+    default: return static_cast<size_t>(layout.stride) * height;
+    }
+}
+
+// RGB32 and RGB555 leave the fourth byte (or top bit) undefined: the picture is opaque.
+void makeOpaque(uint8_t* bgra, size_t pixels) {
+    for (size_t i = 0; i < pixels; ++i)
+        bgra[4 * i + 3] = 0xFF;
+}
+
+// RGB1, RGB4 and RGB8: each pixel an index into the frame's colour table.
+void expandPalette(const media_type::FrameLayout& layout, int bits, const uint8_t* frame, uint8_t* bgra) {
+    const int width = layout.width;
+    const int height = layout.height;
+    const unsigned mask = (1u << bits) - 1;
+    for (int row = 0; row < height; ++row) {
+        const uint8_t* line = frame + static_cast<size_t>(layout.bottomUp ? height - 1 - row : row) * layout.stride;
+        uint8_t* out = bgra + static_cast<size_t>(row) * width * 4;
+        for (int x = 0; x < width; ++x, out += 4) {
+            const int bit = x * bits;
+            const unsigned index = (line[bit / 8] >> (8 - bits - bit % 8)) & mask;
+            if (index < layout.paletteSize) {
+                const RGBQUAD& colour = layout.palette[index];
+                out[0] = colour.rgbBlue;
+                out[1] = colour.rgbGreen;
+                out[2] = colour.rgbRed;
+            } else {
+                out[0] = out[1] = out[2] = 0;
+            }
+            out[3] = 0xFF;
+        }
+    }
+}
+
+}  // namespace
+
+FrameConverter::~FrameConverter() {
+    if (jpegDecoder_)
+        tjDestroy(static_cast<tjhandle>(jpegDecoder_));
+}
+
+bool FrameConverter::isPicture(int32_t output) {
+    return bytesPerPixel(output) > 0;
+}
+
+FrameInfo FrameConverter::describe(const FrameInfo& native, int32_t output) {
+    FrameInfo picture = native;
+    picture.stride = native.width * bytesPerPixel(output);
+    picture.length = picture.stride * native.height;
+    picture.bottomUp = 0;
+    picture.fourcc = 0;
+    switch (output) {
+    case FENWYR_OUTPUT_BGR24: picture.pixelFormat = 5; break;
+    case FENWYR_OUTPUT_BGRA32: picture.pixelFormat = 6; break;
+    case FENWYR_OUTPUT_RGB24: picture.pixelFormat = FENWYR_PIXEL_RGB; break;
+    case FENWYR_OUTPUT_RGBA32: picture.pixelFormat = FENWYR_PIXEL_RGBA; break;
+    default: picture.pixelFormat = FENWYR_PIXEL_GRAY8; break;
+    }
+    return picture;
+}
+
+bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_t* frame, size_t length,
+                             int32_t output, uint8_t* picture) {
+    const int width = layout.width;
+    const int height = layout.height;
+    const Source source = sourceOf(layout);
+    if (width <= 0 || height <= 0 || !isPicture(output) || source == Source::unknown || !frame)
+        return false;
+    if (source == Source::mjpg)
+        return decodeJpeg(layout, frame, length, output, picture);
+    if (length < neededBytes(source, layout))
+        return false;
+
+    const int stride = width * bytesPerPixel(output);
+    // libyuv reads a source upside down when given a negative height.
+    const int rows = layout.bottomUp ? -height : height;
+    const uint8_t* y = frame;
+    const int chromaStride = (width + 1) / 2;
+    const uint8_t* u = frame + static_cast<size_t>(width) * height;
+    const uint8_t* v = u + static_cast<size_t>(chromaStride) * ((height + 1) / 2);
+    if (source == Source::yv12)
+        std::swap(u, v);
+
+    // Direct paths: one pass from the device's layout to the picture.
+    switch (source) {
+    case Source::yuy2:
+        if (output == FENWYR_OUTPUT_GRAY8)
+            return libyuv::YUY2ToY(frame, layout.stride, picture, stride, width, height) == 0;
+        break;
+    case Source::uyvy:
+        if (output == FENWYR_OUTPUT_GRAY8)
+            return libyuv::UYVYToY(frame, layout.stride, picture, stride, width, height) == 0;
+        break;
+    case Source::y800:
+        if (output == FENWYR_OUTPUT_GRAY8) {
+            libyuv::CopyPlane(y, width, picture, stride, width, height);
+            return true;
+        }
+        break;
+    case Source::nv12: {
+        const int uvStride = chromaStride * 2;
+        switch (output) {
+        case FENWYR_OUTPUT_BGR24: return libyuv::NV12ToRGB24(y, width, u, uvStride, picture, stride, width, height) == 0;
+        case FENWYR_OUTPUT_BGRA32: return libyuv::NV12ToARGB(y, width, u, uvStride, picture, stride, width, height) == 0;
+        case FENWYR_OUTPUT_RGB24: return libyuv::NV12ToRAW(y, width, u, uvStride, picture, stride, width, height) == 0;
+        case FENWYR_OUTPUT_RGBA32: return libyuv::NV12ToABGR(y, width, u, uvStride, picture, stride, width, height) == 0;
+        default: libyuv::CopyPlane(y, width, picture, stride, width, height); return true;
+        }
+    }
+    case Source::i420:
+    case Source::yv12:
+        switch (output) {
+        case FENWYR_OUTPUT_BGR24:
+            return libyuv::I420ToRGB24(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
+        case FENWYR_OUTPUT_BGRA32:
+            return libyuv::I420ToARGB(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
+        case FENWYR_OUTPUT_RGB24:
+            return libyuv::I420ToRAW(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
+        case FENWYR_OUTPUT_RGBA32:
+            return libyuv::I420ToABGR(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
+        default: libyuv::CopyPlane(y, width, picture, stride, width, height); return true;
+        }
+    case Source::rgb24:
+        switch (output) {
+        case FENWYR_OUTPUT_BGR24:
+            libyuv::CopyPlane(layout.bottomUp ? frame + static_cast<size_t>(height - 1) * layout.stride : frame,
+                              layout.bottomUp ? -layout.stride : layout.stride, picture, stride, width * 3, height);
+            return true;
+        case FENWYR_OUTPUT_RGB24: return libyuv::RAWToRGB24(frame, layout.stride, picture, stride, width, rows) == 0;
+        case FENWYR_OUTPUT_GRAY8: return libyuv::RGB24ToJ400(frame, layout.stride, picture, stride, width, rows) == 0;
+        default: break;
+        }
+        break;
+    default:
+        break;
+    }
+
+    // Everything else by way of BGRA: straight into the picture when that is what is wanted.
+    if (output == FENWYR_OUTPUT_BGRA32)
+        return toBgra(layout, frame, picture);
+    bgra_.resize(static_cast<size_t>(width) * height * 4);
+    if (!toBgra(layout, frame, bgra_.data()))
+        return false;
+    const int bgraStride = width * 4;
+    switch (output) {
+    case FENWYR_OUTPUT_BGR24: return libyuv::ARGBToRGB24(bgra_.data(), bgraStride, picture, stride, width, height) == 0;
+    case FENWYR_OUTPUT_RGB24: return libyuv::ARGBToRAW(bgra_.data(), bgraStride, picture, stride, width, height) == 0;
+    case FENWYR_OUTPUT_RGBA32: return libyuv::ARGBToABGR(bgra_.data(), bgraStride, picture, stride, width, height) == 0;
+    default: return libyuv::ARGBToJ400(bgra_.data(), bgraStride, picture, stride, width, height) == 0;
+    }
+}
+
+bool FrameConverter::toBgra(const media_type::FrameLayout& layout, const uint8_t* frame, uint8_t* bgra) {
+    const int width = layout.width;
+    const int height = layout.height;
+    const int stride = width * 4;
+    const int rows = layout.bottomUp ? -height : height;
+    switch (sourceOf(layout)) {
+    case Source::yuy2: return libyuv::YUY2ToARGB(frame, layout.stride, bgra, stride, width, height) == 0;
+    case Source::uyvy: return libyuv::UYVYToARGB(frame, layout.stride, bgra, stride, width, height) == 0;
+    case Source::y800: return libyuv::J400ToARGB(frame, width, bgra, stride, width, height) == 0;
+    case Source::rgb24: return libyuv::RGB24ToARGB(frame, layout.stride, bgra, stride, width, rows) == 0;
+    case Source::rgb565: return libyuv::RGB565ToARGB(frame, layout.stride, bgra, stride, width, rows) == 0;
+    case Source::rgb555:
+        if (libyuv::ARGB1555ToARGB(frame, layout.stride, bgra, stride, width, rows) != 0)
+            return false;
+        makeOpaque(bgra, static_cast<size_t>(width) * height);
+        return true;
+    case Source::rgb32:
+        if (libyuv::ARGBCopy(frame, layout.stride, bgra, stride, width, rows) != 0)
+            return false;
+        makeOpaque(bgra, static_cast<size_t>(width) * height);
+        return true;
+    case Source::rgb1: expandPalette(layout, 1, frame, bgra); return true;
+    case Source::rgb4: expandPalette(layout, 4, frame, bgra); return true;
+    case Source::rgb8: expandPalette(layout, 8, frame, bgra); return true;
+    default: return false;
+    }
+}
+
+bool FrameConverter::decodeJpeg(const media_type::FrameLayout& layout, const uint8_t* frame, size_t length,
+                                int32_t output, uint8_t* picture) {
+    if (!jpegDecoder_)
+        jpegDecoder_ = tjInitDecompress();
+    auto* decoder = static_cast<tjhandle>(jpegDecoder_);
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    if (!decoder || length == 0 ||
+        tjDecompressHeader3(decoder, frame, static_cast<unsigned long>(length), &width, &height, &subsampling,
+                            &colourspace) != 0)
+        return false;
+    // A frame of another size than the connection's would not fit the picture.
+    if (width != layout.width || height != layout.height)
+        return false;
+    int format = TJPF_GRAY;
+    switch (output) {
+    case FENWYR_OUTPUT_BGR24: format = TJPF_BGR; break;
+    case FENWYR_OUTPUT_BGRA32: format = TJPF_BGRA; break;
+    case FENWYR_OUTPUT_RGB24: format = TJPF_RGB; break;
+    case FENWYR_OUTPUT_RGBA32: format = TJPF_RGBA; break;
+    default: break;
+    }
+    // A truncated or damaged frame (a busy bus) stops at the first warning: it is not a picture.
+    return tjDecompress2(decoder, frame, static_cast<unsigned long>(length), picture, width,
+                         width * bytesPerPixel(output), height, format, TJFLAG_STOPONWARNING) == 0;
+}

@@ -1,0 +1,39 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "fenwyr.h"
+#include "media_type.h"
+
+// Turns a device's frames into pictures: BGR24, BGRA32, RGB24, RGBA32 or GRAY8, top-down and
+// packed. Pixel conversions by libyuv (BT.601 limited range for YUV sources), MJPG decoding by
+// TurboJPEG (the JPEG's own full range). One converter per device, used on its streaming thread
+// only; it keeps its buffers from frame to frame, so converting allocates only when frames grow.
+class FrameConverter {
+public:
+    FrameConverter() = default;
+    ~FrameConverter();
+    FrameConverter(const FrameConverter&) = delete;
+    FrameConverter& operator=(const FrameConverter&) = delete;
+
+    // True for FENWYR_OUTPUT_BGR24 to FENWYR_OUTPUT_GRAY8 (not NATIVE).
+    static bool isPicture(int32_t output);
+    // How a frame described by `native` looks once converted to `output` (a picture output).
+    static FrameInfo describe(const FrameInfo& native, int32_t output);
+
+    // Writes the picture of one frame (`length` bytes laid out as `layout`) into `picture`, which
+    // holds describe(...).length bytes. False, with `picture` in an unspecified state, for a frame
+    // that cannot be converted: an unknown subtype, a short frame, a corrupt or truncated JPEG.
+    bool convert(const media_type::FrameLayout& layout, const uint8_t* frame, size_t length, int32_t output,
+                 uint8_t* picture);
+
+private:
+    bool decodeJpeg(const media_type::FrameLayout& layout, const uint8_t* frame, size_t length, int32_t output,
+                    uint8_t* picture);
+    // The frame (already checked for length) as BGRA, top-down, packed, into `bgra`.
+    static bool toBgra(const media_type::FrameLayout& layout, const uint8_t* frame, uint8_t* bgra);
+
+    void* jpegDecoder_ = nullptr;  // TurboJPEG handle, made at the first MJPG frame
+    std::vector<uint8_t> bgra_;
+};

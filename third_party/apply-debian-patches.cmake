@@ -1,0 +1,16 @@
+# Applies the patches of a Debian source package's debian.tar.xz (checked against SHA256) to the
+# source folder this runs in, in the order of debian/patches/series.
+file(SHA256 "${ARCHIVE}" actual)
+if(NOT actual STREQUAL SHA256)
+  message(FATAL_ERROR "${ARCHIVE}: SHA-256 ${actual}, expected ${SHA256}")
+endif()
+file(ARCHIVE_EXTRACT INPUT "${ARCHIVE}" DESTINATION "${CMAKE_CURRENT_BINARY_DIR}/.debian")
+set(patches "${CMAKE_CURRENT_BINARY_DIR}/.debian/debian/patches")
+file(STRINGS "${patches}/series" series REGEX "^[^#]")
+foreach(patch ${series})
+  string(STRIP "${patch}" patch)
+  execute_process(COMMAND patch -p1 -N --silent -i "${patches}/${patch}" RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "Debian patch ${patch} does not apply")
+  endif()
+endforeach()
