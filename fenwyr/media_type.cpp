@@ -26,11 +26,11 @@ bool isPackedYuv(uint32_t code) {
            code == fourcc('H', 'D', 'Y', 'C') || code == fourcc('Y', '4', '1', 'P');
 }
 
-// Planar YUV: the first plane is the luma, one byte per pixel.
+// Planar YUV and 8-bit mono: the first plane is the luma, one byte per pixel.
 bool isPlanarYuv(uint32_t code) {
     return code == fourcc('N', 'V', '1', '2') || code == fourcc('Y', 'V', '1', '2') ||
            code == fourcc('I', '4', '2', '0') || code == fourcc('I', 'Y', 'U', 'V') ||
-           code == fourcc('N', 'V', '2', '1');
+           code == fourcc('N', 'V', '2', '1') || code == fourcc('Y', '8', '0', '0');
 }
 
 bool isRgb(const GUID& subtype) {

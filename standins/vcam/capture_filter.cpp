@@ -113,6 +113,7 @@ HRESULT CaptureFilter::pauseFromStopped() {
         settings.tag = config_.tag;
         settings.frameLimit = config_.frameLimit;
         settings.dropEvery = config_.dropEvery;
+        settings.truncateEvery = config_.truncateEvery;
         settings.unthrottled = config_.unthrottled;
         settings.notifier = this;
         counters_.reset();

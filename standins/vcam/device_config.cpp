@@ -87,6 +87,8 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.frameLimit = *limit;
     if (auto every = readNumber(bag, L"DropEvery"))
         config.dropEvery = *every;
+    if (auto every = readNumber(bag, L"TruncateEvery"))
+        config.truncateEvery = *every;
     return S_OK;
 }
 

@@ -27,6 +27,7 @@ struct DeviceConfig {
     DWORD capsSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     DWORD frameLimit = 0;
     DWORD dropEvery = 0;
+    DWORD truncateEvery = 0;
     bool unthrottled = false;
 };
 

@@ -23,6 +23,8 @@ int bounce(uint32_t step, int length) {
 }
 
 uint8_t lumaOf(const Bgr& p) { return static_cast<uint8_t>(((66 * p.r + 129 * p.g + 25 * p.b + 128) >> 8) + 16); }
+// Full range, as 8-bit mono sensors deliver it.
+uint8_t grayOf(const Bgr& p) { return static_cast<uint8_t>((77 * p.r + 150 * p.g + 29 * p.b + 128) >> 8); }
 uint8_t blueDifference(int r, int g, int b) { return static_cast<uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128); }
 uint8_t redDifference(int r, int g, int b) { return static_cast<uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128); }
 
@@ -116,11 +118,23 @@ void writeYuy2Row(const Bgr* in, int width, BYTE* out) {
     }
 }
 
-void writeNv12Rows(const FrameGeometry& g, const Bgr* rows, int first, int count, BYTE* frame) {
+// UYVY: YUY2 with each pair's chroma first.
+void writeUyvyRow(const Bgr* in, int width, BYTE* out) {
+    writeYuy2Row(in, width, out);
+    for (int x = 0; x < width; x += 2) {
+        std::swap(out[2 * x], out[2 * x + 1]);
+        std::swap(out[2 * x + 2], out[2 * x + 3]);
+    }
+}
+
+// NV12, I420 and YV12: a luma plane of even stride, then chroma at half width and height,
+// interleaved U and V (NV12) or a U plane and a V plane (I420; YV12 has V first).
+void writePlanar420Rows(const FrameGeometry& g, const Bgr* rows, int first, int count, BYTE* frame) {
     const int width = g.width;
     const int height = std::abs(g.height);
     const int stride = (width + 1) & ~1;
     BYTE* chroma = frame + static_cast<size_t>(stride) * height;
+    const size_t chromaPlane = static_cast<size_t>(stride / 2) * ((height + 1) / 2);
     for (int i = 0; i < count; ++i) {
         BYTE* luma = frame + static_cast<size_t>(stride) * (first + i);
         const Bgr* in = rows + static_cast<size_t>(i) * width;
@@ -130,14 +144,23 @@ void writeNv12Rows(const FrameGeometry& g, const Bgr* rows, int first, int count
     for (int i = 0; i < count; i += 2) {
         const Bgr* top = rows + static_cast<size_t>(i) * width;
         const Bgr* below = i + 1 < count ? top + width : top;
-        BYTE* out = chroma + static_cast<size_t>(stride) * ((first + i) / 2);
+        const int chromaRow = (first + i) / 2;
         for (int x = 0; x < stride; x += 2) {
             int x1 = std::min(x + 1, width - 1), x0 = std::min(x, width - 1);
             int r = (top[x0].r + top[x1].r + below[x0].r + below[x1].r) / 4;
             int gr = (top[x0].g + top[x1].g + below[x0].g + below[x1].g) / 4;
             int b = (top[x0].b + top[x1].b + below[x0].b + below[x1].b) / 4;
-            out[x] = blueDifference(r, gr, b);
-            out[x + 1] = redDifference(r, gr, b);
+            const BYTE u = blueDifference(r, gr, b), v = redDifference(r, gr, b);
+            if (g.layout == PixelLayout::Nv12) {
+                BYTE* out = chroma + static_cast<size_t>(stride) * chromaRow + x;
+                out[0] = u;
+                out[1] = v;
+            } else {
+                BYTE* first = chroma + static_cast<size_t>(stride / 2) * chromaRow + x / 2;
+                BYTE* second = first + chromaPlane;
+                *(g.layout == PixelLayout::I420 ? first : second) = u;
+                *(g.layout == PixelLayout::I420 ? second : first) = v;
+            }
         }
     }
 }
@@ -194,14 +217,30 @@ void writePictureRows(const FrameGeometry& g, const Bgr* rows, int first, int co
     const int height = std::abs(g.height);
     switch (g.layout) {
     case PixelLayout::Nv12:
-        writeNv12Rows(g, rows, first, count, frame);
+    case PixelLayout::I420:
+    case PixelLayout::Yv12:
+        writePlanar420Rows(g, rows, first, count, frame);
         return;
-    case PixelLayout::Yuy2: {
+    case PixelLayout::Yuy2:
+    case PixelLayout::Uyvy: {
         const size_t stride = static_cast<size_t>((width + 1) & ~1) * 2;
-        for (int i = 0; i < count; ++i)
-            writeYuy2Row(rows + static_cast<size_t>(i) * width, width, frame + stride * (first + i));
+        for (int i = 0; i < count; ++i) {
+            BYTE* out = frame + stride * (first + i);
+            if (g.layout == PixelLayout::Yuy2)
+                writeYuy2Row(rows + static_cast<size_t>(i) * width, width, out);
+            else
+                writeUyvyRow(rows + static_cast<size_t>(i) * width, width, out);
+        }
         return;
     }
+    case PixelLayout::Y800:
+        for (int i = 0; i < count; ++i) {
+            const Bgr* in = rows + static_cast<size_t>(i) * width;
+            BYTE* out = frame + static_cast<size_t>(width) * (first + i);
+            for (int x = 0; x < width; ++x)
+                out[x] = grayOf(in[x]);
+        }
+        return;
     case PixelLayout::Mjpg:
         return;
     default: {

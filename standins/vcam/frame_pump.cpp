@@ -219,7 +219,10 @@ HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFEREN
     const size_t used = source.fill(sequence, tone, data, static_cast<size_t>(std::max<long>(0, sample->GetSize())));
     if (!used)
         return E_FAIL;
-    sample->SetActualDataLength(static_cast<long>(used));
+    // Cut short, as a frame a busy bus lost the end of.
+    const bool truncated =
+        settings_.truncateEvery && (static_cast<uint64_t>(sequence) + 1) % settings_.truncateEvery == 0;
+    sample->SetActualDataLength(static_cast<long>(truncated ? used / 2 : used));
     if (streamTime) {
         REFERENCE_TIME start = *streamTime, stop = *streamTime + period;
         sample->SetTime(&start, &stop);

@@ -26,6 +26,7 @@ struct PumpSettings {
     DWORD tag = 0;
     uint32_t frameLimit = 0;  // 0: no limit
     uint32_t dropEvery = 0;   // N: every Nth frame is dropped; 0: none
+    uint32_t truncateEvery = 0;  // N: every Nth frame is sent with only its first half; 0: none
     bool unthrottled = false;
     Microsoft::WRL::ComPtr<IMemAllocator> allocator;
     Microsoft::WRL::ComPtr<IMemInputPin> receiver;

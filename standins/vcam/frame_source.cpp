@@ -41,7 +41,7 @@ size_t FrameSource::fill(uint32_t sequence, const PictureTone& tone, BYTE* buffe
 }
 
 void FrameSource::alignBand(int* top, int* bottom) const {
-    if (geometry_.layout == PixelLayout::Nv12) {
+    if (isPlanar420(geometry_.layout)) {
         *top &= ~1;
         *bottom = std::min(picture_.rows(), (*bottom + 1) & ~1);
     }

@@ -7,6 +7,15 @@ const CLSID CLSID_VirtualCameraPropertyPage =
 const CLSID CLSID_VideoInputCategory =
     {0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
 
+#define VCAM_FOURCC_SUBTYPE(a, b, c, d)                                                                \
+    {static_cast<unsigned long>(a) | static_cast<unsigned long>(b) << 8 | static_cast<unsigned long>(c) << 16 | \
+         static_cast<unsigned long>(d) << 24,                                                                 \
+     0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}
+const GUID kSubtypeUyvy = VCAM_FOURCC_SUBTYPE('U', 'Y', 'V', 'Y');
+const GUID kSubtypeI420 = VCAM_FOURCC_SUBTYPE('I', '4', '2', '0');
+const GUID kSubtypeYv12 = VCAM_FOURCC_SUBTYPE('Y', 'V', '1', '2');
+const GUID kSubtypeY800 = VCAM_FOURCC_SUBTYPE('Y', '8', '0', '0');
+
 #include "device_info.h"
 
 const IID IID_IVirtualCameraInfo =

@@ -1,4 +1,5 @@
 #include "video_format.h"
+#include "guids.h"
 
 #include <dvdmedia.h>
 
@@ -33,6 +34,10 @@ const LayoutInfo kLayouts[] = {
     {PixelLayout::Yuy2, L"YUY2", &MEDIASUBTYPE_YUY2, 16},
     {PixelLayout::Mjpg, L"MJPG", &MEDIASUBTYPE_MJPG, 24},
     {PixelLayout::Nv12, L"NV12", &MEDIASUBTYPE_NV12, 12},
+    {PixelLayout::Uyvy, L"UYVY", &kSubtypeUyvy, 16},
+    {PixelLayout::I420, L"I420", &kSubtypeI420, 12},
+    {PixelLayout::Yv12, L"YV12", &kSubtypeYv12, 12},
+    {PixelLayout::Y800, L"Y800", &kSubtypeY800, 8},
 };
 
 const LayoutInfo& infoOf(PixelLayout layout) {
@@ -201,7 +206,17 @@ const wchar_t* layoutName(PixelLayout layout) { return infoOf(layout).name; }
 WORD bitCountOf(PixelLayout layout) { return infoOf(layout).bitCount; }
 
 bool isRgb(PixelLayout layout) {
-    return layout != PixelLayout::Yuy2 && layout != PixelLayout::Mjpg && layout != PixelLayout::Nv12;
+    switch (layout) {
+    case PixelLayout::Yuy2:
+    case PixelLayout::Uyvy:
+    case PixelLayout::Mjpg:
+    case PixelLayout::Y800: return false;
+    default: return !isPlanar420(layout);
+    }
+}
+
+bool isPlanar420(PixelLayout layout) {
+    return layout == PixelLayout::Nv12 || layout == PixelLayout::I420 || layout == PixelLayout::Yv12;
 }
 
 unsigned paletteSizeOf(PixelLayout layout) {
@@ -228,9 +243,14 @@ DWORD imageSizeOf(PixelLayout layout, LONG width, LONG height) {
     DWORD evenWidth = static_cast<DWORD>(width + 1) & ~1u;
     switch (layout) {
     case PixelLayout::Yuy2:
+    case PixelLayout::Uyvy:
         return evenWidth * 2 * rows;
     case PixelLayout::Nv12:
+    case PixelLayout::I420:
+    case PixelLayout::Yv12:
         return evenWidth * rows + evenWidth * ((rows + 1) / 2);
+    case PixelLayout::Y800:
+        return static_cast<DWORD>(width) * rows;
     case PixelLayout::Mjpg:
         // A generous bound: our pictures compress far below raw RGB.
         return static_cast<DWORD>(width) * rows * 3 + 65536;
@@ -284,6 +304,10 @@ MediaType makeMediaType(const VideoFormat& format) {
     case PixelLayout::Yuy2: header->biCompression = MAKEFOURCC('Y', 'U', 'Y', '2'); break;
     case PixelLayout::Mjpg: header->biCompression = MAKEFOURCC('M', 'J', 'P', 'G'); break;
     case PixelLayout::Nv12: header->biCompression = MAKEFOURCC('N', 'V', '1', '2'); break;
+    case PixelLayout::Uyvy: header->biCompression = MAKEFOURCC('U', 'Y', 'V', 'Y'); break;
+    case PixelLayout::I420: header->biCompression = MAKEFOURCC('I', '4', '2', '0'); break;
+    case PixelLayout::Yv12: header->biCompression = MAKEFOURCC('Y', 'V', '1', '2'); break;
+    case PixelLayout::Y800: header->biCompression = MAKEFOURCC('Y', '8', '0', '0'); break;
     case PixelLayout::Rgb565: header->biCompression = BI_BITFIELDS; break;
     default: header->biCompression = BI_RGB; break;
     }

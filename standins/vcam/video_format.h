@@ -10,7 +10,7 @@
 #include "media_type.h"
 
 // The pixel layouts the device can produce, one per media subtype.
-enum class PixelLayout { Rgb1, Rgb4, Rgb8, Rgb555, Rgb565, Rgb24, Rgb32, Yuy2, Mjpg, Nv12 };
+enum class PixelLayout { Rgb1, Rgb4, Rgb8, Rgb555, Rgb565, Rgb24, Rgb32, Yuy2, Mjpg, Nv12, Uyvy, I420, Yv12, Y800 };
 
 // One capability as configured: "WIDTHxHEIGHT@FPS SUBTYPE [VIH2 [INTERLACED] [16:9]]" or, for a
 // range of rates, "WIDTHxHEIGHT@MINFPS-MAXFPS SUBTYPE [VIH2 [INTERLACED] [16:9]]".
@@ -39,6 +39,8 @@ std::optional<PixelLayout> layoutOfSubtype(const GUID& subtype);
 const wchar_t* layoutName(PixelLayout layout);
 WORD bitCountOf(PixelLayout layout);
 bool isRgb(PixelLayout layout);
+// NV12, I420 and YV12: a luma plane and chroma planes of half height.
+bool isPlanar420(PixelLayout layout);
 // Palette entries the format block carries (RGB1/4/8), 0 for the others.
 unsigned paletteSizeOf(PixelLayout layout);
 // Fills paletteSizeOf(layout) entries: black/white, the 16 VGA colours, or a colour cube with greys.

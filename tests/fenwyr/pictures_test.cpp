@@ -1,0 +1,170 @@
+// Pictures: every source format the virtual device sends, converted by the library to every
+// output, lands on the colour bars' known colours, top row at the top.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <dshow.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fenwyr.h"
+#include "test_devices.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Bgr {
+    int b, g, r;
+};
+
+// The virtual device's bars (left to right, eight equal widths) above a grey ramp (the bottom
+// sixth); the ones checked here: cyan (third) and red (sixth).
+constexpr Bgr kCyan = {255, 255, 0};
+constexpr Bgr kRed = {0, 0, 255};
+
+// How the device writes a colour: as it is, as limited-range YUV, as full-range grey, or as
+// black and white (RGB1, by its limited-range luma).
+enum class Kind { colour, yuv, mono, blackWhite, jpeg };
+
+int limitedLuma(const Bgr& c) {
+    return ((66 * c.r + 129 * c.g + 25 * c.b + 128) >> 8) + 16;
+}
+int fullLuma(const Bgr& c) {
+    return (77 * c.r + 150 * c.g + 29 * c.b + 128) >> 8;
+}
+
+struct Source {
+    const wchar_t* format;
+    int width;
+    Kind kind;
+    int tolerance;  // per channel: 3, and 8 for the lossy JPEG (7 seen)
+};
+
+const Source kSources[] = {
+    {L"160x120@30 RGB24", 160, Kind::colour, 3},        {L"161x120@30 RGB24", 161, Kind::colour, 3},
+    {L"160x-120@30 RGB24", 160, Kind::colour, 3},       {L"160x120@30 RGB32", 160, Kind::colour, 3},
+    {L"160x120@30 RGB565", 160, Kind::colour, 3},       {L"160x120@30 RGB555", 160, Kind::colour, 3},
+    {L"160x120@30 RGB8", 160, Kind::colour, 3},         {L"160x120@30 RGB4", 160, Kind::colour, 3},
+    {L"160x120@30 RGB1", 160, Kind::blackWhite, 3},     {L"160x120@30 YUY2", 160, Kind::yuv, 3},
+    {L"160x120@30 UYVY", 160, Kind::yuv, 3},            {L"160x120@30 NV12", 160, Kind::yuv, 3},
+    {L"160x120@30 I420", 160, Kind::yuv, 3},            {L"160x120@30 YV12", 160, Kind::yuv, 3},
+    {L"160x120@30 Y800", 160, Kind::mono, 3},           {L"160x120@30 MJPG", 160, Kind::jpeg, 8},
+    {L"160x120@30 YUY2 VIH2", 160, Kind::yuv, 3},
+};
+
+struct Output {
+    int32_t output;
+    int32_t pixelFormat;
+    int bytesPerPixel;
+};
+
+const Output kOutputs[] = {
+    {FENWYR_OUTPUT_BGR24, 5, 3},   {FENWYR_OUTPUT_BGRA32, 6, 4}, {FENWYR_OUTPUT_RGB24, FENWYR_PIXEL_RGB, 3},
+    {FENWYR_OUTPUT_RGBA32, FENWYR_PIXEL_RGBA, 4}, {FENWYR_OUTPUT_GRAY8, FENWYR_PIXEL_GRAY8, 1},
+};
+
+// The channels a picture holds for a bar of this colour, in the output's byte order.
+std::vector<int> expectedChannels(const Source& source, const Output& output, const Bgr& bar) {
+    Bgr c = bar;
+    if (source.kind == Kind::mono) {
+        const int grey = fullLuma(bar);
+        c = {grey, grey, grey};
+    } else if (source.kind == Kind::blackWhite) {
+        const int level = limitedLuma(bar) >= 128 ? 255 : 0;
+        c = {level, level, level};
+    }
+    switch (output.output) {
+    case FENWYR_OUTPUT_BGR24: return {c.b, c.g, c.r};
+    case FENWYR_OUTPUT_BGRA32: return {c.b, c.g, c.r, 255};
+    case FENWYR_OUTPUT_RGB24: return {c.r, c.g, c.b};
+    case FENWYR_OUTPUT_RGBA32: return {c.r, c.g, c.b, 255};
+    default:
+        // A YUV source's own luma plane; otherwise the full-range luma of the colour.
+        return {source.kind == Kind::yuv ? limitedLuma(bar) : fullLuma(c)};
+    }
+}
+
+int worstDifference(const std::vector<uint8_t>& picture, const FrameInfo& info, int x, int y,
+                    const std::vector<int>& expected) {
+    const uint8_t* pixel = picture.data() + static_cast<size_t>(y) * info.stride + static_cast<size_t>(x) * expected.size();
+    int worst = 0;
+    for (size_t k = 0; k < expected.size(); ++k)
+        worst = std::max(worst, std::abs(int(pixel[k]) - expected[k]));
+    return worst;
+}
+
+// The mean of a pixel's colour channels.
+int level(const std::vector<uint8_t>& picture, const FrameInfo& info, int x, int y) {
+    const int bytes = info.stride / info.width;
+    const int channels = bytes == 4 ? 3 : bytes;
+    const uint8_t* pixel = picture.data() + static_cast<size_t>(y) * info.stride + static_cast<size_t>(x) * bytes;
+    int sum = 0;
+    for (int k = 0; k < channels; ++k)
+        sum += pixel[k];
+    return sum / channels;
+}
+
+}  // namespace
+
+TEST(Pictures, EverySourceBecomesEveryOutputWithTheBarsColoursTopRowAtTheTop) {
+    std::wstring formats;
+    for (const Source& source : kSources)
+        formats += std::wstring(formats.empty() ? L"" : L";") + source.format;
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", formats)});
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    EXPECT_EQ(getOutputFormat(0), FENWYR_OUTPUT_NATIVE);
+    EXPECT_EQ(getOutputFormat(1), -1);
+    EXPECT_EQ(setOutputFormat(0, 6), E_INVALIDARG);
+    EXPECT_EQ(setOutputFormat(0, -1), E_INVALIDARG);
+    EXPECT_EQ(setOutputFormat(1, FENWYR_OUTPUT_BGR24), E_INVALIDARG);
+
+    for (int32_t k = 0; k < int32_t(std::size(kSources)); ++k) {
+        const Source& source = kSources[k];
+        SCOPED_TRACE(std::string(source.format, source.format + wcslen(source.format)));
+        ASSERT_EQ(setFormat(0, k, 0.0), S_OK);
+        ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        for (const Output& output : kOutputs) {
+            SCOPED_TRACE(testing::Message() << "output " << output.output);
+            ASSERT_EQ(setOutputFormat(0, output.output), S_OK);
+            EXPECT_EQ(getOutputFormat(0), output.output);
+            std::vector<uint8_t> picture(size_t(source.width) * 120 * 4);
+            FrameInfo info{};
+            // A frame kept from before the change may still be in the old output.
+            const auto deadline = Clock::now() + std::chrono::seconds(10);
+            do {
+                ASSERT_EQ(grabFrame(0, picture.data(), int32_t(picture.size()), &info, 5000), S_OK);
+            } while (info.pixelFormat != output.pixelFormat && Clock::now() < deadline);
+            ASSERT_EQ(info.pixelFormat, output.pixelFormat);
+            ASSERT_EQ(info.width, source.width);
+            ASSERT_EQ(info.height, 120);
+            ASSERT_EQ(info.stride, source.width * output.bytesPerPixel);
+            ASSERT_EQ(info.length, info.stride * 120);
+            EXPECT_EQ(info.bottomUp, 0);
+            EXPECT_EQ(info.fourcc, 0u);
+
+            // Each bar at two heights 60 rows apart: the moving box (30 rows) covers one at most.
+            for (const auto& bar : {std::make_pair(2, kCyan), std::make_pair(5, kRed)}) {
+                const int x = (2 * bar.first + 1) * source.width / 16;
+                const std::vector<int> expected = expectedChannels(source, output, bar.second);
+                const int difference =
+                    std::min(worstDifference(picture, info, x, 15, expected), worstDifference(picture, info, x, 75, expected));
+                EXPECT_LE(difference, source.tolerance) << "bar " << bar.first;
+            }
+            // The grey ramp is at the bottom, dark on the left, light on the right.
+            EXPECT_LT(level(picture, info, 20, 119) + 64, level(picture, info, source.width - 20, 119))
+                << "the bottom row is not the ramp";
+        }
+        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+    }
+    uninit();
+}
