@@ -160,11 +160,113 @@ TEST(Pictures, EverySourceBecomesEveryOutputWithTheBarsColoursTopRowAtTheTop) {
                     std::min(worstDifference(picture, info, x, 15, expected), worstDifference(picture, info, x, 75, expected));
                 EXPECT_LE(difference, source.tolerance) << "bar " << bar.first;
             }
-            // The grey ramp is at the bottom, dark on the left, light on the right.
-            EXPECT_LT(level(picture, info, 20, 119) + 64, level(picture, info, source.width - 20, 119))
-                << "the bottom row is not the ramp";
+            // The grey ramp is at the bottom, dark on the left, light on the right; the moving
+            // box (30 pixels wide) may cover one of these four points, 32 apart. Upside down, the
+            // bottom row would be the bars: white and cyan on the left, red and black on the right.
+            const int w = source.width;
+            const int left = level(picture, info, w / 10, 119) + level(picture, info, 3 * w / 10, 119);
+            const int right = level(picture, info, 7 * w / 10, 119) + level(picture, info, 9 * w / 10, 119);
+            EXPECT_LT(left, right) << "the bottom row is not the ramp";
         }
         ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
     }
     uninit();
+}
+
+namespace {
+
+// What a described callback saw of each frame.
+struct Seen {
+    std::mutex mutex;
+    std::vector<FrameInfo> infos;
+    std::atomic<int> inconsistent{0};
+
+    static void receive(const uint8_t* frame, const FrameInfo* info, void* userData) {
+        auto* seen = static_cast<Seen*>(userData);
+        if (!consistent(frame, *info))
+            ++seen->inconsistent;
+        std::lock_guard<std::mutex> lock(seen->mutex);
+        seen->infos.push_back(*info);
+    }
+    // A frame whose bytes are what its description says: its size, and an opaque alpha.
+    static bool consistent(const uint8_t* frame, const FrameInfo& info) {
+        const int bytes = info.pixelFormat == 5 || info.pixelFormat == FENWYR_PIXEL_RGB   ? 3
+                          : info.pixelFormat == 6 || info.pixelFormat == FENWYR_PIXEL_RGBA ? 4
+                          : info.pixelFormat == FENWYR_PIXEL_GRAY8                          ? 1
+                                                                                            : 2;  // YUY2
+        if (info.stride != info.width * bytes || info.length != info.stride * info.height)
+            return false;
+        return bytes != 4 || (frame[3] == 255 && frame[info.length - 1] == 255);
+    }
+    std::size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return infos.size();
+    }
+};
+
+}  // namespace
+
+TEST(Pictures, ATruncatedJpegIsSkippedAndTheNextFrameDelivered) {
+    VcamDevices devices({withSwitch(vcamDevice(L"a", L"Alpha", L"160x120@30 MJPG"), L"TruncateEvery", 3)});
+    init();
+    Seen seen;
+    ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGR24), S_OK);
+    ASSERT_EQ(setFrameCallbackEx(0, Seen::receive, &seen), S_OK);
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (seen.count() < 8 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+    uninit();
+    std::lock_guard<std::mutex> lock(seen.mutex);
+    ASSERT_GE(seen.infos.size(), 8u);
+    // Every third frame (2, 5, 8, ...) came cut short: its number is the gap.
+    for (std::size_t i = 0; i < seen.infos.size(); ++i)
+        EXPECT_EQ(seen.infos[i].sequence, i + i / 2) << "frame " << i;
+    EXPECT_EQ(seen.inconsistent.load(), 0);
+}
+
+TEST(Pictures, TheOutputChangesWhileFramesFlowFromAnotherThreadAndEveryFrameMatchesItsDescription) {
+    VcamDevices devices({withSwitch(vcamDevice(L"a", L"Alpha", L"160x120@30 YUY2"), L"Unthrottled")});
+    init();
+    Seen seen;
+    ASSERT_EQ(setFrameCallbackEx(0, Seen::receive, &seen), S_OK);
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    std::atomic<bool> done{false};
+    std::atomic<int> grabbed{0}, grabbedInconsistent{0};
+    std::thread switcher([&] {
+        for (int32_t k = 0; !done; k = (k + 1) % 6) {
+            setOutputFormat(0, k);
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    });
+    std::thread poller([&] {
+        std::vector<uint8_t> frame(160 * 120 * 4);
+        FrameInfo info{};
+        while (!done) {
+            if (grabFrame(0, frame.data(), int32_t(frame.size()), &info, 100) != S_OK)
+                continue;
+            ++grabbed;
+            if (!Seen::consistent(frame.data(), info))
+                ++grabbedInconsistent;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    done = true;
+    switcher.join();
+    poller.join();
+    ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+    uninit();
+
+    std::lock_guard<std::mutex> lock(seen.mutex);
+    int perFormat[12] = {};
+    for (const FrameInfo& info : seen.infos)
+        ++perFormat[info.pixelFormat < 12 ? info.pixelFormat : 0];
+    for (int format : {5, 6, 8, int(FENWYR_PIXEL_RGB), int(FENWYR_PIXEL_RGBA), int(FENWYR_PIXEL_GRAY8)})
+        EXPECT_GT(perFormat[format], 0) << "no frame in format " << format;
+    EXPECT_EQ(seen.inconsistent.load(), 0);
+    EXPECT_GT(grabbed.load(), 10);
+    EXPECT_EQ(grabbedInconsistent.load(), 0);
 }
