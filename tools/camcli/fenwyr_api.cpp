@@ -15,6 +15,7 @@ FenwyrApi::FenwyrApi(const Library& dll) {
     dll.bind("showCapturePinProperties", showCapturePinProperties);
     dll.bind("setFrameCallbackEx", setFrameCallbackEx);
     dll.bind("grabFrame", grabFrame);
+    dll.bind("setOutputFormat", setOutputFormat);
     dll.bind("getDeviceIdentity", getDeviceIdentity);
     dll.bind("findDevice", findDevice);
     dll.bind("refreshDevices", refreshDevices);

@@ -29,4 +29,5 @@ struct FenwyrApi {
     decltype(&::setFormat) setFormat;
     decltype(&::getControl) getControl;
     decltype(&::setControl) setControl;
+    decltype(&::setOutputFormat) setOutputFormat;
 };

@@ -7,6 +7,8 @@
 
 #include <io.h>
 
+#include <stdexcept>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -24,16 +26,26 @@
 
 const char* const kGrabHelp =
     "usage: camcli grab D [--format K [--fps F]] [--set NAME=VALUE]... [--frames N] [--callback]\n"
-    "                  [--out DIR]\n"
+    "                  [--output bgr24|bgra|rgb|rgba|gray|native] [--out DIR]\n"
     "Opens device D, selects capability K if given ('camcli formats D' lists them) at F frames\n"
     "per second (within its rates; 0 or none: its default), applies each camera control setting\n"
-    "as 'camcli controls' does, captures N frames (default 5) and writes them as PNG files to DIR.\n"
+    "as 'camcli controls' does, captures N frames (default 5) and writes them to DIR: as PNG\n"
+    "files of the pictures fenwyr converted them to (--output, default bgr24), or with --output\n"
+    "native as the device's own bytes (.raw files).\n"
     "A rate or a setting the device refuses ends camcli with exit code 2 before it captures.\n"
     "Frames are taken with grabFrame by a thread of camcli's own that polls for them; with\n"
     "--callback, in the frame callback (setFrameCallbackEx) on the device's streaming thread.\n"
-    "Reports the frames the device lost (from its own sequence numbers, virtual devices only),\n"
-    "the frames camcli missed (gaps in fenwyr's frame sequence; grabFrame keeps only the newest)\n"
-    "and the device's own count of dropped frames, when it reports one.\n";
+    "Reports the frames camcli missed (gaps in fenwyr's frame sequence; grabFrame keeps only the\n"
+    "newest), the device's own count of dropped frames when it reports one, and with --output\n"
+    "native the frames the device lost (from its own sequence numbers, virtual devices only).\n";
+
+struct OutputName {
+    const char* name;
+    int32_t output;
+};
+const OutputName kOutputs[] = {{"bgr24", FENWYR_OUTPUT_BGR24}, {"bgra", FENWYR_OUTPUT_BGRA32},
+                               {"rgb", FENWYR_OUTPUT_RGB24},   {"rgba", FENWYR_OUTPUT_RGBA32},
+                               {"gray", FENWYR_OUTPUT_GRAY8},  {"native", FENWYR_OUTPUT_NATIVE}};
 
 namespace {
 
@@ -113,6 +125,36 @@ void waitForFrames(Collector& collector) {
         std::printf("\n");
 }
 
+int32_t outputNamed(const std::string& name) {
+    for (const OutputName& entry : kOutputs)
+        if (name == entry.name)
+            return entry.output;
+    throw UsageError("--output takes bgr24, bgra, rgb, rgba, gray or native, not " + name);
+}
+
+const char* outputName(int32_t output) {
+    for (const OutputName& entry : kOutputs)
+        if (output == entry.output)
+            return entry.name;
+    return "native";
+}
+
+// One frame as a file: a PNG of a picture, or the device's own bytes.
+void writeFrame(const std::string& stem, const FrameInfo& info, const std::vector<uint8_t>& frame) {
+    std::vector<uint8_t> pixels;
+    GUID format{};
+    if (!pngPixels(info, frame, pixels, format)) {
+        FILE* file = _wfopen(fromUtf8(stem + ".raw").c_str(), L"wb");
+        if (!file)
+            throw std::runtime_error("cannot write " + stem + ".raw");
+        std::fwrite(frame.data(), 1, frame.size(), file);
+        std::fclose(file);
+        return;
+    }
+    writePng(fromUtf8(stem + ".png"), static_cast<UINT>(info.width), static_cast<UINT>(info.height), format,
+             pixels.data(), static_cast<UINT>(info.stride));
+}
+
 } // namespace
 
 int runGrab(Arguments& args) {
@@ -123,6 +165,7 @@ int runGrab(Arguments& args) {
     bool byCallback = false;
     double fps = -1;  // none given
     std::vector<ControlSetting> settings;
+    int32_t output = FENWYR_OUTPUT_BGR24;
     while (!args.empty()) {
         if (args.take("--format"))
             capability = args.integer("--format", 0, 1023);
@@ -136,6 +179,8 @@ int runGrab(Arguments& args) {
             frames = static_cast<size_t>(args.integer("--frames", 1, 10000));
         else if (args.take("--callback"))
             byCallback = true;
+        else if (args.take("--output"))
+            output = outputNamed(args.value("--output"));
         else if (args.take("--out"))
             outDir = args.value("--out");
         else
@@ -185,11 +230,12 @@ int runGrab(Arguments& args) {
     for (const ControlSetting& setting : settings)
         if (const int refused = applyControlSetting(api, device, setting))
             return refused;
-    ResolutionInfo format = videoInfo2 ? resolutionOf(*videoInfo2, fps) : session.currentFormat(device);
+    const ResolutionInfo format = videoInfo2 ? resolutionOf(*videoInfo2, fps) : session.currentFormat(device);
     std::printf("device %d: %dx%d %s, %d bits, %.3f fps%s\n", device, format.width, format.height,
                 pixelFormatName(format.pixelFormat, format.bitCount), format.bitCount, format.framesPerSecond,
                 videoInfo2 ? ", VIDEOINFOHEADER2" : "");
 
+    api.setOutputFormat(device, output);
     std::printf(byCallback ? "frames taken in the frame callback (setFrameCallbackEx)\n"
                            : "frames taken with grabFrame by a polling thread\n");
 
@@ -220,15 +266,13 @@ int runGrab(Arguments& args) {
         std::printf("camcli: grabFrame failed (0x%08lX)\n", static_cast<unsigned long>(polled));
 
     const size_t received = collector.frames.size();
-    // getFormats gives no orientation: the frames tell it.
-    if (videoInfo2 && received && !collector.infos.front().bottomUp)
-        format.height = -format.height;
     long long lost = 0, repeated = 0;
-    bool sequenced = received > 0;
+    // The device's own numbers are in its own bytes only.
+    bool sequenced = received > 0 && output == FENWYR_OUTPUT_NATIVE;
     uint32_t previous = 0;
     for (size_t i = 0; i < received; ++i) {
         uint32_t sequence = 0;
-        sequenced = sequenced && frameSequence(format, collector.frames[i], sequence);
+        sequenced = sequenced && frameSequence(collector.infos[i], collector.frames[i], sequence);
         if (sequenced && i > 0) {
             if (sequence <= previous)
                 ++repeated;
@@ -259,14 +303,14 @@ int runGrab(Arguments& args) {
     }
 
     for (size_t i = 0; i < received; ++i) {
-        const BgrImage image = frameToImage(format, collector.frames[i]);
-        const std::string name = outDir + "/grab_" + std::to_string(device) + "_" + std::to_string(image.width) + "x" +
-                                 std::to_string(image.height) + "_" + pixelFormatName(format.pixelFormat, format.bitCount) +
-                                 "_" + std::to_string(i) + ".png";
-        writePng(fromUtf8(name), image.width, image.height, GUID_WICPixelFormat24bppBGR, image.pixels.data(),
-                 image.width * 3);
+        const FrameInfo& info = collector.infos[i];
+        const char* name =
+            output == FENWYR_OUTPUT_NATIVE ? pixelFormatName(format.pixelFormat, format.bitCount) : outputName(output);
+        writeFrame(outDir + "/grab_" + std::to_string(device) + "_" + std::to_string(info.width) + "x" +
+                       std::to_string(info.height) + "_" + name + "_" + std::to_string(i),
+                   info, collector.frames[i]);
     }
     if (received)
-        std::printf("PNG files written to %s\n", outDir.c_str());
+        std::printf("%s files written to %s\n", output == FENWYR_OUTPUT_NATIVE ? "raw" : "PNG", outDir.c_str());
     return received == frames ? 0 : 1;
 }
