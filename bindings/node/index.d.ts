@@ -12,7 +12,10 @@ export function hresultName(hresult: number): string;
 export function setLibraryDirectory(folder: string): void;
 
 export type DeviceState = 'absent' | 'closed' | 'stopped' | 'running' | 'lost' | 'failed';
-export type PixelFormat = 'other' | 'RGB1' | 'RGB8' | 'RGB555' | 'RGB565' | 'RGB24' | 'RGB32' | 'MJPG' | 'YUY2';
+export type PixelFormat = 'other' | 'RGB1' | 'RGB8' | 'RGB555' | 'RGB565' | 'RGB24' | 'RGB32' | 'MJPG' | 'YUY2' | 'RGB' | 'RGBA'
+  | 'GRAY8';
+/** What frames become before they reach JavaScript: the device's own bytes or a top-down packed picture. */
+export type Output = 'native' | 'bgr24' | 'bgra' | 'rgb' | 'rgba' | 'gray';
 export type ControlName =
   | 'brightness' | 'contrast' | 'hue' | 'saturation' | 'sharpness' | 'gamma' | 'colorEnable' | 'whiteBalance'
   | 'backlightCompensation' | 'gain' | 'pan' | 'tilt' | 'roll' | 'zoom' | 'exposure' | 'iris' | 'focus';
@@ -62,10 +65,12 @@ export class Device extends EventEmitter {
   start(): void;
   stop(): void;
   /** The newest frame not yet taken, or null after timeoutMs; rejects with VFW_E_NOT_RUNNING when stopped. */
-  grab(timeoutMs?: number): Promise<Frame | null>;
+  grab(options?: number | { timeoutMs?: number; output?: Output }): Promise<Frame | null>;
+  /** Sets (or, without an argument, reads) what this device's frames become, from the next frame on. */
+  output(name?: Output): Output;
   /** Frames until the device stops, is lost or fails; waits off the main thread. */
   /** reuse: every frame in one buffer, overwritten when the loop takes the next frame. */
-  frames(options?: { timeoutMs?: number; reuse?: boolean }): AsyncGenerator<Frame, void, undefined>;
+  frames(options?: { timeoutMs?: number; reuse?: boolean; output?: Output }): AsyncGenerator<Frame, void, undefined>;
   /** The driver's property dialog; modal. */
   showProperties(): void;
   showPinProperties(): void;

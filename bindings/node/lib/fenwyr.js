@@ -12,7 +12,12 @@ const { DeviceInfo, ResolutionInfo, FormatInfo } = native.types;
 
 const STATES = ['absent', 'closed', 'stopped', 'running', 'lost', 'failed'];
 const STATE = { absent: 0, closed: 1, stopped: 2, running: 3, lost: 4, failed: 5 };
-const PIXEL_FORMATS = ['other', 'RGB1', 'RGB8', 'RGB555', 'RGB565', 'RGB24', 'RGB32', 'MJPG', 'YUY2'];
+// FrameInfo.pixelFormat codes: 5 and 6 are the platform's RGB24 and RGB32 (B, G, R byte order),
+// also the codes of the 'bgr24' and 'bgra' pictures; 9 to 11 are pictures only.
+const PIXEL_FORMATS = ['other', 'RGB1', 'RGB8', 'RGB555', 'RGB565', 'RGB24', 'RGB32', 'MJPG', 'YUY2', 'RGB', 'RGBA',
+  'GRAY8'];
+// What frames become before they reach JavaScript (setOutputFormat).
+const OUTPUTS = { native: 0, bgr24: 1, bgra: 2, rgb: 3, rgba: 4, gray: 5 };
 const CONTROLS = {
   brightness: 0, contrast: 1, hue: 2, saturation: 3, sharpness: 4, gamma: 5, colorEnable: 6,
   whiteBalance: 7, backlightCompensation: 8, gain: 9,
@@ -249,9 +254,24 @@ class Device extends EventEmitter {
 
   // The newest frame not yet taken, or null when none came within timeoutMs. Waits off the
   // main thread. Throws VFW_E_NOT_RUNNING when the device is not running. The frame's data is
-  // the host's own.
-  async grab(timeoutMs = 1000) {
+  // the host's own. `options` is the time-out, or { timeoutMs, output }: see output().
+  async grab(options = 1000) {
+    const { timeoutMs = 1000, output } = typeof options === 'number' ? { timeoutMs: options } : options;
+    if (output !== undefined) this.output(output);
     return (await this._grab(timeoutMs, null))[0];
+  }
+
+  // What this device's frames become, from the next frame on: 'native' (the device's own bytes),
+  // 'bgr24', 'bgra', 'rgb', 'rgba' (top-down, packed, alpha 255) or 'gray'. Without an argument,
+  // the current one.
+  output(name) {
+    if (name === undefined) {
+      const code = this._use().getOutputFormat(this.index);
+      return Object.keys(OUTPUTS).find((key) => OUTPUTS[key] === code);
+    }
+    if (!(name in OUTPUTS)) throw new TypeError(`output must be one of ${Object.keys(OUTPUTS).join(', ')}`);
+    check(this._use().setOutputFormat(this.index, OUTPUTS[name]), `output of device ${this.index}`);
+    return name;
   }
 
   // [frame or null, the buffer it is in]; `offered` is a buffer to fill if it is large enough.
@@ -281,7 +301,8 @@ class Device extends EventEmitter {
   // Frames as they come, until the device stops (stop(), loss or failure). With reuse, every
   // frame's data is in one buffer, overwritten when the loop asks for the next frame: no new
   // memory per frame, for hosts that are done with a frame before they take the next.
-  async *frames({ timeoutMs = 1000, reuse = false } = {}) {
+  async *frames({ timeoutMs = 1000, reuse = false, output } = {}) {
+    if (output !== undefined) this.output(output);
     let buffer = null;
     for (;;) {
       let frame;

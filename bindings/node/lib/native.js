@@ -86,6 +86,8 @@ function loadFenwyr() {
     setFormat: lib.func('int32_t setFormat(int32_t device, int32_t capability, double fps)'),
     getControl: lib.func('int32_t getControl(int32_t device, int32_t control, _Out_ ControlInfo *info)'),
     setControl: lib.func('int32_t setControl(int32_t device, int32_t control, int32_t value, int32_t flags)'),
+    setOutputFormat: lib.func('int32_t setOutputFormat(int32_t device, int32_t output)'),
+    getOutputFormat: lib.func('int32_t getOutputFormat(int32_t device)'),
     CoTaskMemFree: ole32.func('void __stdcall CoTaskMemFree(void *block)'),
   };
 }

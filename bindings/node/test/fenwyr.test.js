@@ -95,6 +95,32 @@ test('frames come off the main thread in order, and stopping while they flow ret
   await assert.rejects(a.grab(0), { code: 'VFW_E_NOT_RUNNING' });
 });
 
+test('frames arrive as pictures of the output asked for, red bar red', async () => {
+  const b = fenwyr.open(1);  // 320x240 YUY2
+  b.start();
+  const expected = { bgr24: [3, 'RGB24', [0, 0, 255]], rgba: [4, 'RGBA', [255, 0, 0, 255]], gray: [1, 'GRAY8', [82]] };
+  for (const [output, [bytes, pixelFormat, red]] of Object.entries(expected)) {
+    // A frame kept from before the change may still be in the previous output.
+    let frame;
+    do {
+      frame = await within(b.grab({ timeoutMs: 2000, output }), 5000, `a ${output} frame`);
+    } while (frame.pixelFormat !== pixelFormat);
+    assert.strictEqual(b.output(), output);
+    assert.deepStrictEqual([frame.stride, frame.bottomUp, frame.fourcc, frame.data.length],
+      [320 * bytes, false, '', 320 * 240 * bytes]);
+    // The red bar (the sixth eighth) in the top rows; luma 82 in the grey picture.
+    const at = 10 * frame.stride + 220 * bytes;
+    red.forEach((value, k) => assert.ok(Math.abs(frame.data[at + k] - value) <= 3, `${output} channel ${k}`));
+  }
+  for await (const frame of b.frames({ output: 'native' })) {
+    if (frame.pixelFormat !== 'YUY2') continue;
+    assert.strictEqual(frame.data.length, 320 * 240 * 2);
+    break;
+  }
+  assert.throws(() => b.output('yuv'), TypeError);
+  b.stop();
+});
+
 test('formats and controls round-trip', () => {
   const a = fenwyr.open(0);
   const formats = a.formats();
