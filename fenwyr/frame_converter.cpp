@@ -1,9 +1,9 @@
 #include "frame_converter.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <libyuv.h>
-#include <turbojpeg.h>
 
 namespace {
 
@@ -85,13 +85,14 @@ void makeOpaque(uint8_t* bgra, size_t pixels) {
 }
 
 // RGB1, RGB4 and RGB8: each pixel an index into the frame's colour table.
-void expandPalette(const media_type::FrameLayout& layout, int bits, const uint8_t* frame, uint8_t* bgra) {
+void expandPalette(const media_type::FrameLayout& layout, int bits, const uint8_t* frame, int first, int rows,
+                   uint8_t* bgra) {
     const int width = layout.width;
     const int height = layout.height;
     const unsigned mask = (1u << bits) - 1;
-    for (int row = 0; row < height; ++row) {
+    for (int row = first; row < first + rows; ++row) {
         const uint8_t* line = frame + static_cast<size_t>(layout.bottomUp ? height - 1 - row : row) * layout.stride;
-        uint8_t* out = bgra + static_cast<size_t>(row) * width * 4;
+        uint8_t* out = bgra + static_cast<size_t>(row - first) * width * 4;
         for (int x = 0; x < width; ++x, out += 4) {
             const int bit = x * bits;
             const unsigned index = (line[bit / 8] >> (8 - bits - bit % 8)) & mask;
@@ -109,11 +110,6 @@ void expandPalette(const media_type::FrameLayout& layout, int bits, const uint8_
 }
 
 }  // namespace
-
-FrameConverter::~FrameConverter() {
-    if (jpegDecoder_)
-        tjDestroy(static_cast<tjhandle>(jpegDecoder_));
-}
 
 bool FrameConverter::isPicture(int32_t output) {
     return bytesPerPixel(output) > 0;
@@ -176,26 +172,24 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
     case Source::nv12: {
         const int uvStride = chromaStride * 2;
         switch (output) {
-        case FENWYR_OUTPUT_BGR24: return libyuv::NV12ToRGB24(y, width, u, uvStride, picture, stride, width, height) == 0;
         case FENWYR_OUTPUT_BGRA32: return libyuv::NV12ToARGB(y, width, u, uvStride, picture, stride, width, height) == 0;
-        case FENWYR_OUTPUT_RGB24: return libyuv::NV12ToRAW(y, width, u, uvStride, picture, stride, width, height) == 0;
         case FENWYR_OUTPUT_RGBA32: return libyuv::NV12ToABGR(y, width, u, uvStride, picture, stride, width, height) == 0;
-        default: libyuv::CopyPlane(y, width, picture, stride, width, height); return true;
+        case FENWYR_OUTPUT_GRAY8: libyuv::CopyPlane(y, width, picture, stride, width, height); return true;
+        default: break;  // 24-bit: faster in bands by way of BGRA than libyuv's one pass
         }
+        break;
     }
     case Source::i420:
     case Source::yv12:
         switch (output) {
-        case FENWYR_OUTPUT_BGR24:
-            return libyuv::I420ToRGB24(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
         case FENWYR_OUTPUT_BGRA32:
             return libyuv::I420ToARGB(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
-        case FENWYR_OUTPUT_RGB24:
-            return libyuv::I420ToRAW(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
         case FENWYR_OUTPUT_RGBA32:
             return libyuv::I420ToABGR(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
-        default: libyuv::CopyPlane(y, width, picture, stride, width, height); return true;
+        case FENWYR_OUTPUT_GRAY8: libyuv::CopyPlane(y, width, picture, stride, width, height); return true;
+        default: break;
         }
+        break;
     case Source::rgb24:
         switch (output) {
         case FENWYR_OUTPUT_BGR24:
@@ -203,7 +197,6 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
                               layout.bottomUp ? -layout.stride : layout.stride, picture, stride, width * 3, height);
             return true;
         case FENWYR_OUTPUT_RGB24: return libyuv::RAWToRGB24(frame, layout.stride, picture, stride, width, rows) == 0;
-        case FENWYR_OUTPUT_GRAY8: return libyuv::RGB24ToJ400(frame, layout.stride, picture, stride, width, rows) == 0;
         default: break;
         }
         break;
@@ -211,71 +204,105 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
         break;
     }
 
-    // Everything else by way of BGRA: straight into the picture when that is what is wanted.
+    // Everything else by way of BGRA: straight into the picture when that is what is wanted,
+    // else a band of rows at a time, so the BGRA in between stays in the cache.
     if (output == FENWYR_OUTPUT_BGRA32)
-        return toBgra(layout, frame, picture);
-    bgra_.resize(static_cast<size_t>(width) * height * 4);
-    if (!toBgra(layout, frame, bgra_.data()))
-        return false;
+        return toBgra(layout, frame, 0, height, picture);
+    constexpr int kBandRows = 32;  // even, as 4:2:0 chroma rows pair up
     const int bgraStride = width * 4;
-    switch (output) {
-    case FENWYR_OUTPUT_BGR24: return libyuv::ARGBToRGB24(bgra_.data(), bgraStride, picture, stride, width, height) == 0;
-    case FENWYR_OUTPUT_RGB24: return libyuv::ARGBToRAW(bgra_.data(), bgraStride, picture, stride, width, height) == 0;
-    case FENWYR_OUTPUT_RGBA32: return libyuv::ARGBToABGR(bgra_.data(), bgraStride, picture, stride, width, height) == 0;
-    default: return libyuv::ARGBToJ400(bgra_.data(), bgraStride, picture, stride, width, height) == 0;
+    bgra_.resize(static_cast<size_t>(bgraStride) * kBandRows);
+    for (int first = 0; first < height; first += kBandRows) {
+        const int rows = std::min(kBandRows, height - first);
+        uint8_t* out = picture + static_cast<size_t>(first) * stride;
+        if (!toBgra(layout, frame, first, rows, bgra_.data()))
+            return false;
+        int failed = 0;
+        switch (output) {
+        case FENWYR_OUTPUT_BGR24: failed = libyuv::ARGBToRGB24(bgra_.data(), bgraStride, out, stride, width, rows); break;
+        case FENWYR_OUTPUT_RGB24: failed = libyuv::ARGBToRAW(bgra_.data(), bgraStride, out, stride, width, rows); break;
+        case FENWYR_OUTPUT_RGBA32: failed = libyuv::ARGBToABGR(bgra_.data(), bgraStride, out, stride, width, rows); break;
+        default: failed = libyuv::ARGBToJ400(bgra_.data(), bgraStride, out, stride, width, rows); break;
+        }
+        if (failed)
+            return false;
     }
+    return true;
 }
 
-bool FrameConverter::toBgra(const media_type::FrameLayout& layout, const uint8_t* frame, uint8_t* bgra) {
+bool FrameConverter::toBgra(const media_type::FrameLayout& layout, const uint8_t* frame, int first, int rows,
+                            uint8_t* bgra) {
     const int width = layout.width;
     const int height = layout.height;
     const int stride = width * 4;
-    const int rows = layout.bottomUp ? -height : height;
+    const int chromaStride = (width + 1) / 2;
+    const uint8_t* y = frame + static_cast<size_t>(width) * first;
+    const uint8_t* u = frame + static_cast<size_t>(width) * height + static_cast<size_t>(chromaStride) * (first / 2);
+    const uint8_t* v = u + static_cast<size_t>(chromaStride) * ((height + 1) / 2);
+    // Picture rows [first, first + rows) of an RGB frame: stored bottom row first unless top-down,
+    // which libyuv reads upside down from the band's lowest line when given a negative height.
+    const uint8_t* lines =
+        frame + static_cast<size_t>(layout.bottomUp ? height - first - rows : first) * layout.stride;
+    const int lineRows = layout.bottomUp ? -rows : rows;
     switch (sourceOf(layout)) {
-    case Source::yuy2: return libyuv::YUY2ToARGB(frame, layout.stride, bgra, stride, width, height) == 0;
-    case Source::uyvy: return libyuv::UYVYToARGB(frame, layout.stride, bgra, stride, width, height) == 0;
-    case Source::y800: return libyuv::J400ToARGB(frame, width, bgra, stride, width, height) == 0;
-    case Source::rgb24: return libyuv::RGB24ToARGB(frame, layout.stride, bgra, stride, width, rows) == 0;
-    case Source::rgb565: return libyuv::RGB565ToARGB(frame, layout.stride, bgra, stride, width, rows) == 0;
+    case Source::yuy2:
+        return libyuv::YUY2ToARGB(frame + static_cast<size_t>(first) * layout.stride, layout.stride, bgra, stride,
+                                  width, rows) == 0;
+    case Source::uyvy:
+        return libyuv::UYVYToARGB(frame + static_cast<size_t>(first) * layout.stride, layout.stride, bgra, stride,
+                                  width, rows) == 0;
+    case Source::nv12: {
+        const uint8_t* uv = frame + static_cast<size_t>(width) * height + static_cast<size_t>(chromaStride) * 2 * (first / 2);
+        return libyuv::NV12ToARGB(y, width, uv, chromaStride * 2, bgra, stride, width, rows) == 0;
+    }
+    case Source::i420: return libyuv::I420ToARGB(y, width, u, chromaStride, v, chromaStride, bgra, stride, width, rows) == 0;
+    case Source::yv12: return libyuv::I420ToARGB(y, width, v, chromaStride, u, chromaStride, bgra, stride, width, rows) == 0;
+    case Source::y800: return libyuv::J400ToARGB(y, width, bgra, stride, width, rows) == 0;
+    case Source::rgb24: return libyuv::RGB24ToARGB(lines, layout.stride, bgra, stride, width, lineRows) == 0;
+    case Source::rgb565: return libyuv::RGB565ToARGB(lines, layout.stride, bgra, stride, width, lineRows) == 0;
     case Source::rgb555:
-        if (libyuv::ARGB1555ToARGB(frame, layout.stride, bgra, stride, width, rows) != 0)
+        if (libyuv::ARGB1555ToARGB(lines, layout.stride, bgra, stride, width, lineRows) != 0)
             return false;
-        makeOpaque(bgra, static_cast<size_t>(width) * height);
+        makeOpaque(bgra, static_cast<size_t>(width) * rows);
         return true;
     case Source::rgb32:
-        if (libyuv::ARGBCopy(frame, layout.stride, bgra, stride, width, rows) != 0)
+        if (libyuv::ARGBCopy(lines, layout.stride, bgra, stride, width, lineRows) != 0)
             return false;
-        makeOpaque(bgra, static_cast<size_t>(width) * height);
+        makeOpaque(bgra, static_cast<size_t>(width) * rows);
         return true;
-    case Source::rgb1: expandPalette(layout, 1, frame, bgra); return true;
-    case Source::rgb4: expandPalette(layout, 4, frame, bgra); return true;
-    case Source::rgb8: expandPalette(layout, 8, frame, bgra); return true;
+    case Source::rgb1: expandPalette(layout, 1, frame, first, rows, bgra); return true;
+    case Source::rgb4: expandPalette(layout, 4, frame, first, rows, bgra); return true;
+    case Source::rgb8: expandPalette(layout, 8, frame, first, rows, bgra); return true;
     default: return false;
     }
 }
 
 bool FrameConverter::decodeJpeg(const media_type::FrameLayout& layout, const uint8_t* frame, size_t length,
                                 int32_t output, uint8_t* picture) {
-    if (!jpegDecoder_)
-        jpegDecoder_ = tjInitDecompress();
-    auto* decoder = static_cast<tjhandle>(jpegDecoder_);
-    int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (!decoder || length == 0 ||
-        tjDecompressHeader3(decoder, frame, static_cast<unsigned long>(length), &width, &height, &subsampling,
-                            &colourspace) != 0)
+    // A frame a busy bus cut short has no end-of-image marker (some devices pad after it with zeros).
+    size_t end = length;
+    while (end > 0 && frame[end - 1] == 0)
+        --end;
+    if (end < 4 || frame[0] != 0xFF || frame[1] != 0xD8 || frame[end - 2] != 0xFF || frame[end - 1] != 0xD9)
         return false;
+    int width = 0, height = 0;
     // A frame of another size than the connection's would not fit the picture.
-    if (width != layout.width || height != layout.height)
+    if (libyuv::MJPGSize(frame, end, &width, &height) != 0 || width != layout.width || height != layout.height)
         return false;
-    int format = TJPF_GRAY;
-    switch (output) {
-    case FENWYR_OUTPUT_BGR24: format = TJPF_BGR; break;
-    case FENWYR_OUTPUT_BGRA32: format = TJPF_BGRA; break;
-    case FENWYR_OUTPUT_RGB24: format = TJPF_RGB; break;
-    case FENWYR_OUTPUT_RGBA32: format = TJPF_RGBA; break;
-    default: break;
+    const int stride = width * bytesPerPixel(output);
+    if (output == FENWYR_OUTPUT_BGRA32)
+        return libyuv::MJPGToARGB(frame, end, picture, stride, width, height, width, height) == 0;
+    if (output == FENWYR_OUTPUT_GRAY8) {
+        // The JPEG's own luma, with the chroma decoded aside.
+        chroma_.resize(static_cast<size_t>((width + 1) / 2) * 2 * ((height + 1) / 2));
+        return libyuv::MJPGToNV12(frame, end, picture, stride, chroma_.data(), (width + 1) / 2 * 2, width, height,
+                                  width, height) == 0;
     }
-    // A truncated or damaged frame (a busy bus) stops at the first warning: it is not a picture.
-    return tjDecompress2(decoder, frame, static_cast<unsigned long>(length), picture, width,
-                         width * bytesPerPixel(output), height, format, TJFLAG_STOPONWARNING) == 0;
+    bgra_.resize(static_cast<size_t>(width) * height * 4);
+    if (libyuv::MJPGToARGB(frame, end, bgra_.data(), width * 4, width, height, width, height) != 0)
+        return false;
+    switch (output) {
+    case FENWYR_OUTPUT_BGR24: return libyuv::ARGBToRGB24(bgra_.data(), width * 4, picture, stride, width, height) == 0;
+    case FENWYR_OUTPUT_RGB24: return libyuv::ARGBToRAW(bgra_.data(), width * 4, picture, stride, width, height) == 0;
+    default: return libyuv::ARGBToABGR(bgra_.data(), width * 4, picture, stride, width, height) == 0;
+    }
 }
