@@ -1,6 +1,21 @@
 # The archive: camera-libraries-<version>-win64.zip with every component, one folder inside.
 configure_file(${PROJECT_SOURCE_DIR}/cmake/archive-README.md.in ${CMAKE_BINARY_DIR}/archive/README.md @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/archive/README.md DESTINATION . COMPONENT runtime)
+install(FILES ${CMAKE_BINARY_DIR}/archive/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT runtime)
+# fenwyr.dll has libjpeg-turbo and libyuv inside: their licence texts ship with it.
+set(third_party_licences
+    libjpeg-turbo/LICENSE.md share/doc/libjpeg-turbo/LICENSE.md
+    libjpeg-turbo/README.ijg share/doc/libjpeg-turbo/README.ijg
+    libyuv/LICENSE share/licenses/libyuv/LICENSE
+    libyuv/PATENTS share/licenses/libyuv/PATENTS)
+while(third_party_licences)
+  list(POP_FRONT third_party_licences shipped found)
+  get_filename_component(folder ${shipped} DIRECTORY)
+  if(EXISTS ${CAMERALIBS_THIRD_PARTY}/${found})
+    install(FILES ${CAMERALIBS_THIRD_PARTY}/${found} DESTINATION licenses/${folder} COMPONENT runtime)
+  else()
+    message(WARNING "${found} is not in ${CAMERALIBS_THIRD_PARTY}: the archive lacks a licence text")
+  endif()
+endwhile()
 # The Node package carries the project's version too.
 set(node_package_json ${PROJECT_SOURCE_DIR}/bindings/node/package.json)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${node_package_json})

@@ -56,6 +56,24 @@ camcli grab 1 --format 1 --frames 5 --out "$winout"
 camcli grab 1 --format 1 --fps 12.5 --frames 5 --out "$winout"
 camcli grab 1 --format 1 --fps 100 --frames 5 --out "$winout" || echo "(exit code $?: a rate outside the capability's)"
 
+# One picture per source format, each converted by fenwyr (the default output, BGR24).
+formats_camera="$instance\VirtualFormats"
+source_formats=(YUY2 NV12 MJPG UYVY I420 YV12 Y800 RGB565 RGB24)
+list=""
+for f in "${source_formats[@]}"; do list="$list${list:+;}320x240@30 $f"; done
+wine reg add "$formats_camera" /v FriendlyName /t REG_SZ /d 'Virtual Formats Camera' /f >/dev/null
+wine reg add "$formats_camera" /v CLSID /t REG_SZ /d '{EAA15466-3846-4E8B-A86D-3C5DB1FAFD23}' /f >/dev/null
+wine reg add "$formats_camera" /v Formats /t REG_SZ /d "$list" /f >/dev/null
+echo
+echo "== One picture per source format, converted by fenwyr"
+for k in "${!source_formats[@]}"; do
+    tmp="$out/.picture"
+    rm -rf "$tmp" && mkdir -p "$tmp"
+    wine "$bin/camcli.exe" grab 'Virtual Formats Camera' --format "$k" --frames 1 --out "$(winepath -w "$tmp")" >/dev/null
+    mv "$tmp"/*.png "$out/picture-from-${source_formats[$k]}.png" && rm -rf "$tmp"
+    echo "picture-from-${source_formats[$k]}.png"
+done
+
 camcli controls 0
 camcli controls 0 --set brightness=20 --set focus=auto --set focus=15 ||
     echo "(exit code $?: a setting the device refused)"

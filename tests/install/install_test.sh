@@ -12,7 +12,8 @@ failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
 node_files=$(cd "$source/bindings/node" && ls lib/*.js | sed 's|^|node/camera-libraries/|')
-expected_runtime="README.md bin/camcli.exe bin/fenwyr.dll bin/tarvik.dll"
+expected_runtime="LICENSE README.md bin/camcli.exe bin/fenwyr.dll bin/tarvik.dll licenses/libjpeg-turbo/LICENSE.md
+licenses/libjpeg-turbo/README.ijg licenses/libyuv/LICENSE licenses/libyuv/PATENTS"
 expected_development="include/fenwyr.h include/fenwyr_version.h include/tarvik.h include/tarvik_version.h
 lib/fenwyr.def lib/libfenwyr.dll.a lib/libtarvik.dll.a lib/tarvik.def node/camera-libraries/README.md
 node/camera-libraries/index.d.ts node/camera-libraries/index.js node/camera-libraries/package.json $node_files"
