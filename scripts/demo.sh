@@ -65,14 +65,8 @@ wine reg add "$formats_camera" /v FriendlyName /t REG_SZ /d 'Virtual Formats Cam
 wine reg add "$formats_camera" /v CLSID /t REG_SZ /d '{EAA15466-3846-4E8B-A86D-3C5DB1FAFD23}' /f >/dev/null
 wine reg add "$formats_camera" /v Formats /t REG_SZ /d "$list" /f >/dev/null
 echo
-echo "== One picture per source format, converted by fenwyr"
-for k in "${!source_formats[@]}"; do
-    tmp="$out/.picture"
-    rm -rf "$tmp" && mkdir -p "$tmp"
-    wine "$bin/camcli.exe" grab 'Virtual Formats Camera' --format "$k" --frames 1 --out "$(winepath -w "$tmp")" >/dev/null
-    mv "$tmp"/*.png "$out/picture-from-${source_formats[$k]}.png" && rm -rf "$tmp"
-    echo "picture-from-${source_formats[$k]}.png"
-done
+echo "== One picture per source format: fenwyr's conversion (left) beside the tests' reference decoding of the same frame's own bytes (right)"
+wine "$bin/side_by_side.exe" 'Virtual Formats Camera' "$winout"
 
 camcli controls 0
 camcli controls 0 --set brightness=20 --set focus=auto --set focus=15 ||

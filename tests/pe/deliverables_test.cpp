@@ -48,7 +48,9 @@ const std::vector<std::string> kFenwyrExports = {
     // Which device is which, and what happens to it.
     "getDeviceIdentity", "findDevice", "refreshDevices", "setDeviceEventCallback", "getDeviceState",
     // Frame rates and camera controls.
-    "getFormats", "setFormat", "getControl", "setControl"};
+    "getFormats", "setFormat", "getControl", "setControl",
+    // Pictures.
+    "setOutputFormat", "getOutputFormat"};
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());

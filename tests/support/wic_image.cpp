@@ -58,3 +58,22 @@ DecodedImage decodeImageBytes(const void* bytes, size_t size) {
     check(f->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, &decoder));
     return decode(f.Get(), decoder.Get());
 }
+
+void writeBgrPng(const std::wstring& path, UINT width, UINT height, const std::vector<BYTE>& bgr) {
+    auto f = factory();
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    check(f->CreateStream(&stream));
+    check(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE));
+    check(f->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder));
+    check(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache));
+    check(encoder->CreateNewFrame(&frame, nullptr));
+    check(frame->Initialize(nullptr));
+    check(frame->SetSize(width, height));
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    check(frame->SetPixelFormat(&format));
+    check(frame->WritePixels(height, width * 3, static_cast<UINT>(bgr.size()), const_cast<BYTE*>(bgr.data())));
+    check(frame->Commit());
+    check(encoder->Commit());
+}

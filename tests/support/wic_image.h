@@ -15,3 +15,5 @@ struct DecodedImage {
 // Decodes a file or bytes in memory (PNG, JPEG, ...); throws std::runtime_error when it does not decode.
 DecodedImage decodeImageFile(const std::wstring& path);
 DecodedImage decodeImageBytes(const void* bytes, size_t size);
+// Writes 24-bit BGR rows (top-down, no padding) as a PNG file; throws std::runtime_error on failure.
+void writeBgrPng(const std::wstring& path, UINT width, UINT height, const std::vector<BYTE>& bgr);

@@ -281,7 +281,7 @@ TEST(VcamFormats, RenderStreamConnectsWithTheFirstFormat) {
 
 TEST(VcamFormats, Vih2CapabilitiesCarryInterlaceAndAspectAndRefuseTheSamePictureAsAVideoInfoHeader) {
     ComApartment com;
-    VcamDevices devices({vcamDevice(L"cam", L"Card", L"720x480@30 YUY2 VIH2 INTERLACED 16:9;640x480@30 YUY2 VIH2")});
+    VcamDevices devices({vcamDevice(L"cam", L"Camera", L"720x480@30 YUY2 VIH2 INTERLACED 16:9;640x480@30 YUY2 VIH2")});
     ComPtr<IBaseFilter> filter;
     ComPtr<IPin> pin = bindCapturePin(filter);
     ASSERT_NE(pin, nullptr);
