@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fenwyr.h"
+#include "frame_pair.h"
 #include "reference_picture.h"
 #include "test_devices.h"
 
@@ -272,33 +273,6 @@ TEST(Pictures, TheOutputChangesWhileFramesFlowFromAnotherThreadAndEveryFrameMatc
     EXPECT_EQ(grabbedInconsistent.load(), 0);
 }
 
-namespace {
-
-// One frame seen twice in the same delivery: its own bytes (the plain callback runs first) and
-// fenwyr's picture of it (the described callback).
-struct FramePair {
-    std::mutex mutex;
-    std::vector<uint8_t> candidate, native, picture;
-    bool taken = false;
-};
-FramePair framePair;
-
-void keepNative(uint8_t* bytes, int32_t length) {
-    std::lock_guard<std::mutex> lock(framePair.mutex);
-    framePair.candidate.assign(bytes, bytes + length);
-}
-
-void keepPicture(const uint8_t* bytes, const FrameInfo* info, void*) {
-    std::lock_guard<std::mutex> lock(framePair.mutex);
-    if (framePair.taken)
-        return;
-    framePair.native = framePair.candidate;
-    framePair.picture.assign(bytes, bytes + info->length);
-    framePair.taken = true;
-}
-
-}  // namespace
-
 TEST(Pictures, EveryBgrPictureMatchesTheReferenceDecodingOfTheSameFramePixelForPixel) {
     const struct {
         const wchar_t* format;
@@ -317,40 +291,22 @@ TEST(Pictures, EveryBgrPictureMatchesTheReferenceDecodingOfTheSameFramePixelForP
     ASSERT_EQ(getFormats(0, infos, 16), int32_t(std::size(sources)));
     ResolutionInfo* resolutions = getResolutions(0);
     ASSERT_NE(resolutions, nullptr);
-    setFrameArrivedCallback(0, keepNative);
-    ASSERT_EQ(setFrameCallbackEx(0, keepPicture, nullptr), S_OK);
     ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGR24), S_OK);
     for (int32_t k = 0; k < int32_t(std::size(sources)); ++k) {
         SCOPED_TRACE(std::string(sources[k].format, sources[k].format + wcslen(sources[k].format)));
-        {
-            std::lock_guard<std::mutex> lock(framePair.mutex);
-            framePair.taken = false;
-        }
         ASSERT_EQ(setFormat(0, k, 0.0), S_OK);
         ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        bool taken = false;
-        while (!taken && Clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            std::lock_guard<std::mutex> lock(framePair.mutex);
-            taken = framePair.taken;
-        }
+        const bool taken = FramePair::take(0, std::chrono::seconds(10));
         ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
         ASSERT_TRUE(taken);
-        const FormatInfo& f = infos[k];
-        ReferenceFormat layout;
-        layout.width = f.width;
-        layout.height = f.height;
-        layout.bitCount = f.bitCount;
-        layout.pixelFormat = f.pixelFormat;
-        layout.fourcc = f.fourcc;
-        layout.bottomUp = resolutions[k].height > 0;
-        const std::vector<uint8_t> reference = referenceBgr(layout, framePair.native.data(), framePair.native.size());
-        ASSERT_EQ(reference.size(), framePair.picture.size());
+        const std::vector<uint8_t>& picture = FramePair::picture();
+        const std::vector<uint8_t> reference = referenceBgr(referenceFormatOf(infos[k], resolutions[k].height > 0),
+                                                            FramePair::native().data(), FramePair::native().size());
+        ASSERT_EQ(reference.size(), picture.size());
         int largest = 0;
         double total = 0;
         for (size_t i = 0; i < reference.size(); ++i) {
-            const int difference = std::abs(int(reference[i]) - int(framePair.picture[i]));
+            const int difference = std::abs(int(reference[i]) - int(picture[i]));
             largest = std::max(largest, difference);
             total += difference;
         }

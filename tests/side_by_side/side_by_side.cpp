@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -15,37 +14,11 @@
 #include <vector>
 
 #include "fenwyr.h"
+#include "frame_pair.h"
 #include "reference_picture.h"
 #include "wic_image.h"
 
 namespace {
-
-// One frame seen twice in the same delivery: its own bytes (plain callback, called first) and
-// fenwyr's picture of it (described callback).
-struct Pair {
-    std::mutex mutex;
-    std::condition_variable done;
-    std::vector<uint8_t> candidate;
-    std::vector<uint8_t> native;
-    std::vector<uint8_t> picture;
-    bool taken = false;
-};
-Pair pair;
-
-void onNative(uint8_t* bytes, int32_t length) {
-    std::lock_guard<std::mutex> lock(pair.mutex);
-    pair.candidate.assign(bytes, bytes + length);
-}
-
-void onPicture(const uint8_t* bytes, const FrameInfo* info, void*) {
-    std::lock_guard<std::mutex> lock(pair.mutex);
-    if (pair.taken)
-        return;
-    pair.native = pair.candidate;
-    pair.picture.assign(bytes, bytes + info->length);
-    pair.taken = true;
-    pair.done.notify_one();
-}
 
 std::string fourccText(uint32_t code) {
     return std::string{char(code), char(code >> 8), char(code >> 16), char(code >> 24)};
@@ -68,20 +41,12 @@ int main(int argc, char** argv) {
     std::vector<FormatInfo> formats(size_t(std::max(count, 0)));
     getFormats(device, formats.data(), count);
     ResolutionInfo* resolutions = getResolutions(device);
-    setFrameArrivedCallback(device, onNative);
-    setFrameCallbackEx(device, onPicture, nullptr);
     setOutputFormat(device, FENWYR_OUTPUT_BGR24);
     int status = 0;
     for (const FormatInfo& f : formats) {
-        {
-            std::lock_guard<std::mutex> lock(pair.mutex);
-            pair.taken = false;
-        }
         setFormat(device, f.index, 0.0);
         startCapture(device);
-        std::unique_lock<std::mutex> lock(pair.mutex);
-        const bool came = pair.done.wait_for(lock, std::chrono::seconds(10), [] { return pair.taken; });
-        lock.unlock();
+        const bool came = FramePair::take(device, std::chrono::seconds(10));
         stopCapture(device);
         const std::string name =
             std::to_string(f.index) + "-" + (f.fourcc ? fourccText(f.fourcc) : "RGB" + std::to_string(f.bitCount));
@@ -90,14 +55,10 @@ int main(int argc, char** argv) {
             status = 1;
             continue;
         }
-        ReferenceFormat layout;
-        layout.width = f.width;
-        layout.height = f.height;
-        layout.bitCount = f.bitCount;
-        layout.pixelFormat = f.pixelFormat;
-        layout.fourcc = f.fourcc;
-        layout.bottomUp = f.index < 1024 && resolutions && resolutions[f.index].height > 0;
-        const std::vector<uint8_t> reference = referenceBgr(layout, pair.native.data(), pair.native.size());
+        const bool bottomUp = f.index < 1024 && resolutions && resolutions[f.index].height > 0;
+        const std::vector<uint8_t>& picture = FramePair::picture();
+        const std::vector<uint8_t> reference =
+            referenceBgr(referenceFormatOf(f, bottomUp), FramePair::native().data(), FramePair::native().size());
         if (reference.empty()) {
             std::printf("%-12s the reference does not know this layout\n", name.c_str());
             continue;
@@ -107,10 +68,10 @@ int main(int argc, char** argv) {
         double total = 0;
         for (int y = 0; y < f.height; ++y) {
             const size_t row = size_t(y) * f.width * 3;
-            std::copy_n(&pair.picture[row], size_t(f.width) * 3, &both[row * 2]);
+            std::copy_n(&picture[row], size_t(f.width) * 3, &both[row * 2]);
             std::copy_n(&reference[row], size_t(f.width) * 3, &both[row * 2 + size_t(f.width) * 3]);
             for (size_t i = row; i < row + size_t(f.width) * 3; ++i) {
-                const int difference = std::abs(int(pair.picture[i]) - int(reference[i]));
+                const int difference = std::abs(int(picture[i]) - int(reference[i]));
                 largest = std::max(largest, difference);
                 total += difference;
             }
