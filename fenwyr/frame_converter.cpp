@@ -197,6 +197,7 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
                               layout.bottomUp ? -layout.stride : layout.stride, picture, stride, width * 3, height);
             return true;
         case FENWYR_OUTPUT_RGB24: return libyuv::RAWToRGB24(frame, layout.stride, picture, stride, width, rows) == 0;
+        case FENWYR_OUTPUT_GRAY8: return libyuv::RGB24ToJ400(frame, layout.stride, picture, stride, width, rows) == 0;
         default: break;
         }
         break;
