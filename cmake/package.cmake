@@ -23,7 +23,8 @@ file(READ ${node_package_json} node_package)
 string(REGEX REPLACE "\"version\": \"[^\"]*\"" "\"version\": \"${PROJECT_VERSION}\"" node_package "${node_package}")
 file(WRITE ${CMAKE_BINARY_DIR}/archive/package.json "${node_package}")
 install(FILES ${CMAKE_BINARY_DIR}/archive/package.json ${PROJECT_SOURCE_DIR}/bindings/node/index.js
-              ${PROJECT_SOURCE_DIR}/bindings/node/index.d.ts ${PROJECT_SOURCE_DIR}/bindings/node/README.md
+              ${PROJECT_SOURCE_DIR}/bindings/node/index.mjs ${PROJECT_SOURCE_DIR}/bindings/node/index.d.ts
+              ${PROJECT_SOURCE_DIR}/bindings/node/README.md ${PROJECT_SOURCE_DIR}/bindings/node/LICENSE
         DESTINATION node/camera-libraries COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/bindings/node/lib/ DESTINATION node/camera-libraries/lib COMPONENT development)
 

@@ -88,6 +88,8 @@ export namespace fenwyr {
   function listDevices(): { index: number; name: string }[];
   /** The DLL's exports as koffi functions. */
   const native: Record<string, (...args: any[]) => any>;
+  /** The koffi record and callback types those exports are declared with (this copy's own names). */
+  const types: Record<string, unknown>;
 }
 
 export interface Aoi { x: number; y: number; width: number; height: number; }

@@ -287,7 +287,17 @@ class Device extends EventEmitter {
       if (buffer === this._unused) this._unused = null;
       if (!buffer) buffer = Buffer.allocUnsafe(this._capacity);
       const hr = await grabOffThread(this.index, buffer, info, timeoutMs);
-      if (hr === 0) return [frameFrom(buffer, info), buffer];
+      if (hr === 0) {
+        const frame = frameFrom(buffer, info);
+        // A compressed frame is smaller than the buffer: it gets memory of its own size (no pool
+        // slice, nothing uninitialised behind it), and the buffer serves the next grab.
+        if (buffer !== offered && frame.data.length < buffer.length) {
+          frame.data = Buffer.allocUnsafeSlow(frame.data.length);
+          buffer.copy(frame.data, 0, 0, frame.data.length);
+          this._unused = buffer;
+        }
+        return [frame, buffer];
+      }
       if (buffer !== offered) this._unused = buffer;
       if ((hr >>> 0) === codes.ERROR_TIMEOUT) return [null, buffer];
       if ((hr >>> 0) === codes.ERROR_INSUFFICIENT_BUFFER) {
@@ -373,6 +383,10 @@ function open(device) {
 
 module.exports = {
   devices, open, shutdown, listDevices, Device, CONTROLS, STATES, PIXEL_FORMATS,
+  // The record and callback types of `native`'s declarations (for koffi.register, koffi.decode).
+  get types() {
+    return native.types;
+  },
   // The DLL's exports themselves, for what the interface above leaves out. Callbacks passed
   // here run on Node's main thread: never stop a device or replace its callback while one of
   // its frames may still be waiting for JavaScript (the streaming thread waits for the main

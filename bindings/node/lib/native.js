@@ -23,35 +23,47 @@ function libraryPath(file) {
   return !fs.existsSync(besidePackage) && fs.existsSync(archiveBin) ? archiveBin : besidePackage;
 }
 
+// koffi's type names are global to the process: this copy of the package names its types on
+// its own, so a second copy (or another koffi user's DeviceInfo) cannot collide with them.
+const copies = Symbol.for('camera-libraries.copies');
+const copy = (globalThis[copies] = (globalThis[copies] || 0) + 1);
+const TYPE_NAMES = ['DeviceInfo', 'ResolutionInfo', 'DeviceIdentity', 'FormatInfo', 'ControlInfo',
+  'FrameArrivedCallback', 'FrameCallbackEx', 'DeviceEventCallback', 'AoiRect', 'AoiSize', 'AoiInfoRecord',
+  'RangeRecord', 'CameraContext'];
+const typeName = (name) => `cameraLibraries${copy}_${name}`;
+// A C declaration with this copy's type names.
+const declare = (text) => text.replace(new RegExp(`\\b(${TYPE_NAMES.join('|')})\\b`, 'g'), typeName);
+
 // Record layouts, as the C headers give them.
-const DeviceInfo = koffi.struct('DeviceInfo', { index: 'int32_t', name: koffi.array('uint8_t', 128) });
-const ResolutionInfo = koffi.struct('ResolutionInfo', {
+const DeviceInfo = koffi.struct(typeName('DeviceInfo'), { index: 'int32_t', name: koffi.array('uint8_t', 128) });
+const ResolutionInfo = koffi.struct(typeName('ResolutionInfo'), {
   index: 'int32_t', width: 'int32_t', height: 'int32_t', bitCount: 'int32_t',
   framesPerSecond: 'float', pixelFormat: 'int32_t',
 });
-const DeviceIdentity = koffi.struct('DeviceIdentity', {
+const DeviceIdentity = koffi.struct(typeName('DeviceIdentity'), {
   index: 'int32_t', name: koffi.array('char', 256), path: koffi.array('char', 512),
 });
-const FormatInfo = koffi.struct('FormatInfo', {
+const FormatInfo = koffi.struct(typeName('FormatInfo'), {
   index: 'int32_t', width: 'int32_t', height: 'int32_t', bitCount: 'int32_t', pixelFormat: 'int32_t',
   fourcc: 'uint32_t', defaultFps: 'double', minFps: 'double', maxFps: 'double',
 });
-const ControlInfo = koffi.struct('ControlInfo', {
+const ControlInfo = koffi.struct(typeName('ControlInfo'), {
   min: 'int32_t', max: 'int32_t', step: 'int32_t', defaultValue: 'int32_t',
   capsFlags: 'int32_t', value: 'int32_t', flags: 'int32_t',
 });
-const FrameArrivedCallback = koffi.proto('void FrameArrivedCallback(uint8_t *frame, int32_t length)');
-const FrameCallbackEx = koffi.proto('void FrameCallbackEx(const uint8_t *frame, const void *info, void *userData)');
-const DeviceEventCallback = koffi.proto(
-  'void DeviceEventCallback(int32_t device, int32_t event, int32_t detail, void *userData)');
+const FrameArrivedCallback = koffi.proto(declare('void FrameArrivedCallback(uint8_t *frame, int32_t length)'));
+const FrameCallbackEx = koffi.proto(declare(
+  'void FrameCallbackEx(const uint8_t *frame, const void *info, void *userData)'));
+const DeviceEventCallback = koffi.proto(declare(
+  'void DeviceEventCallback(int32_t device, int32_t event, int32_t detail, void *userData)'));
 
-const AoiRect = koffi.struct('AoiRect', { x: 'int32_t', y: 'int32_t', width: 'int32_t', height: 'int32_t' });
-const AoiSize = koffi.struct('AoiSize', { width: 'int32_t', height: 'int32_t' });
-const AoiInfoRecord = koffi.struct('AoiInfoRecord', {
+const AoiRect = koffi.struct(typeName('AoiRect'), { x: 'int32_t', y: 'int32_t', width: 'int32_t', height: 'int32_t' });
+const AoiSize = koffi.struct(typeName('AoiSize'), { width: 'int32_t', height: 'int32_t' });
+const AoiInfoRecord = koffi.struct(typeName('AoiInfoRecord'), {
   current: AoiRect, minimum: AoiSize, maximum: AoiSize, increment: AoiSize,
 });
-const RangeRecord = koffi.struct('RangeRecord', { minimum: 'double', maximum: 'double', step: 'double' });
-const CameraContext = koffi.pointer('CameraContext', koffi.opaque());
+const RangeRecord = koffi.struct(typeName('RangeRecord'), { minimum: 'double', maximum: 'double', step: 'double' });
+const CameraContext = koffi.pointer(typeName('CameraContext'), koffi.opaque());
 
 const FRAME_INFO_SIZE = 64;
 
@@ -59,35 +71,38 @@ function loadFenwyr() {
   const lib = koffi.load(libraryPath('fenwyr.dll'));
   const ole32 = koffi.load('ole32.dll');
   return {
-    init: lib.func('void init(void)'),
-    uninit: lib.func('void uninit(void)'),
-    listDevices: lib.func('void *listDevices(void)'),
-    openDevice: lib.func('int32_t openDevice(int32_t device)'),
-    startCapture: lib.func('int32_t startCapture(int32_t device)'),
-    stopCapture: lib.func('int32_t stopCapture(int32_t device)'),
-    setFrameArrivedCallback: lib.func('void setFrameArrivedCallback(int32_t device, FrameArrivedCallback *callback)'),
-    getResolutions: lib.func('void *getResolutions(int32_t device)'),
-    getResolution: lib.func('void *getResolution(int32_t device)'),
-    setResolution: lib.func('void setResolution(int32_t device, int32_t capability)'),
-    showFilterProperties: lib.func('int32_t showFilterProperties(int32_t device)'),
-    showCapturePinProperties: lib.func('int32_t showCapturePinProperties(int32_t device)'),
-    setFrameCallbackEx: lib.func(
-      'int32_t setFrameCallbackEx(int32_t device, FrameCallbackEx *callback, void *userData)'),
+    init: lib.func(declare('void init(void)')),
+    uninit: lib.func(declare('void uninit(void)')),
+    listDevices: lib.func(declare('void *listDevices(void)')),
+    openDevice: lib.func(declare('int32_t openDevice(int32_t device)')),
+    startCapture: lib.func(declare('int32_t startCapture(int32_t device)')),
+    stopCapture: lib.func(declare('int32_t stopCapture(int32_t device)')),
+    setFrameArrivedCallback: lib.func(declare(
+      'void setFrameArrivedCallback(int32_t device, FrameArrivedCallback *callback)')),
+    getResolutions: lib.func(declare('void *getResolutions(int32_t device)')),
+    getResolution: lib.func(declare('void *getResolution(int32_t device)')),
+    setResolution: lib.func(declare('void setResolution(int32_t device, int32_t capability)')),
+    showFilterProperties: lib.func(declare('int32_t showFilterProperties(int32_t device)')),
+    showCapturePinProperties: lib.func(declare('int32_t showCapturePinProperties(int32_t device)')),
+    setFrameCallbackEx: lib.func(declare(
+      'int32_t setFrameCallbackEx(int32_t device, FrameCallbackEx *callback, void *userData)')),
     // buffer and info are Buffers: the call writes into their memory.
-    grabFrame: lib.func(
-      'int32_t grabFrame(int32_t device, void *buffer, int32_t capacity, void *info, int32_t timeoutMs)'),
-    getDeviceIdentity: lib.func('int32_t getDeviceIdentity(int32_t device, _Out_ DeviceIdentity *identity)'),
-    findDevice: lib.func('int32_t findDevice(const char *pathOrName)'),
-    refreshDevices: lib.func('int32_t refreshDevices(void)'),
-    setDeviceEventCallback: lib.func('void setDeviceEventCallback(DeviceEventCallback *callback, void *userData)'),
-    getDeviceState: lib.func('int32_t getDeviceState(int32_t device)'),
+    grabFrame: lib.func(declare(
+      'int32_t grabFrame(int32_t device, void *buffer, int32_t capacity, void *info, int32_t timeoutMs)')),
+    getDeviceIdentity: lib.func(declare('int32_t getDeviceIdentity(int32_t device, _Out_ DeviceIdentity *identity)')),
+    findDevice: lib.func(declare('int32_t findDevice(const char *pathOrName)')),
+    refreshDevices: lib.func(declare('int32_t refreshDevices(void)')),
+    setDeviceEventCallback: lib.func(declare(
+      'void setDeviceEventCallback(DeviceEventCallback *callback, void *userData)')),
+    getDeviceState: lib.func(declare('int32_t getDeviceState(int32_t device)')),
     // formats is a Buffer of capacity records, decoded with koffi.decode.
-    getFormats: lib.func('int32_t getFormats(int32_t device, void *formats, int32_t capacity)'),
-    setFormat: lib.func('int32_t setFormat(int32_t device, int32_t capability, double fps)'),
-    getControl: lib.func('int32_t getControl(int32_t device, int32_t control, _Out_ ControlInfo *info)'),
-    setControl: lib.func('int32_t setControl(int32_t device, int32_t control, int32_t value, int32_t flags)'),
-    setOutputFormat: lib.func('int32_t setOutputFormat(int32_t device, int32_t output)'),
-    getOutputFormat: lib.func('int32_t getOutputFormat(int32_t device)'),
+    getFormats: lib.func(declare('int32_t getFormats(int32_t device, void *formats, int32_t capacity)')),
+    setFormat: lib.func(declare('int32_t setFormat(int32_t device, int32_t capability, double fps)')),
+    getControl: lib.func(declare('int32_t getControl(int32_t device, int32_t control, _Out_ ControlInfo *info)')),
+    setControl: lib.func(declare(
+      'int32_t setControl(int32_t device, int32_t control, int32_t value, int32_t flags)')),
+    setOutputFormat: lib.func(declare('int32_t setOutputFormat(int32_t device, int32_t output)')),
+    getOutputFormat: lib.func(declare('int32_t getOutputFormat(int32_t device)')),
     CoTaskMemFree: ole32.func('void __stdcall CoTaskMemFree(void *block)'),
   };
 }
@@ -95,28 +110,29 @@ function loadFenwyr() {
 function loadTarvik() {
   const lib = koffi.load(libraryPath('tarvik.dll'));
   return {
-    findAvailableCamera: lib.func('CameraContext findAvailableCamera(void)'),
-    closeCamera: lib.func('int32_t closeCamera(CameraContext ctx)'),
-    getCameraId: lib.func('int32_t getCameraId(CameraContext ctx)'),
-    getCameraName: lib.func('void getCameraName(CameraContext ctx, void *name)'),
-    setAoi: lib.func('void setAoi(CameraContext ctx, const AoiRect *aoi)'),
-    aoiInfo: lib.func('void aoiInfo(CameraContext ctx, _Inout_ AoiInfoRecord *info)'),
-    startCapture: lib.func('int32_t startCapture(CameraContext ctx)'),
-    stopCurrentCapture: lib.func('int32_t stopCurrentCapture(CameraContext ctx)'),
-    captureFrame: lib.func('int32_t captureFrame(CameraContext ctx, void *destination)'),
-    captureFrameChecked: lib.func('int32_t captureFrameChecked(CameraContext ctx, void *destination, int32_t capacity)'),
-    getPixelClockRange: lib.func('void getPixelClockRange(CameraContext ctx, void *clocks)'),
-    setPixelClock: lib.func('void setPixelClock(CameraContext ctx, int32_t clockMHz)'),
-    getCurrentPixelClock: lib.func('int32_t getCurrentPixelClock(CameraContext ctx)'),
-    getFpsRange: lib.func('void getFpsRange(CameraContext ctx, _Out_ RangeRecord *range)'),
-    setFps: lib.func('double setFps(CameraContext ctx, double fps)'),
-    getCurrentFps: lib.func('double getCurrentFps(CameraContext ctx)'),
-    getExposureRange: lib.func('void getExposureRange(CameraContext ctx, _Out_ RangeRecord *range)'),
-    getCurrentExposure: lib.func('double getCurrentExposure(CameraContext ctx)'),
-    setExposure: lib.func('void setExposure(CameraContext ctx, double exposureMs)'),
-    setGamma: lib.func('void setGamma(CameraContext ctx, int32_t gamma)'),
-    setGain: lib.func('void setGain(CameraContext ctx, int32_t gain)'),
-    getGain: lib.func('int32_t getGain(CameraContext ctx)'),
+    findAvailableCamera: lib.func(declare('CameraContext findAvailableCamera(void)')),
+    closeCamera: lib.func(declare('int32_t closeCamera(CameraContext ctx)')),
+    getCameraId: lib.func(declare('int32_t getCameraId(CameraContext ctx)')),
+    getCameraName: lib.func(declare('void getCameraName(CameraContext ctx, void *name)')),
+    setAoi: lib.func(declare('void setAoi(CameraContext ctx, const AoiRect *aoi)')),
+    aoiInfo: lib.func(declare('void aoiInfo(CameraContext ctx, _Inout_ AoiInfoRecord *info)')),
+    startCapture: lib.func(declare('int32_t startCapture(CameraContext ctx)')),
+    stopCurrentCapture: lib.func(declare('int32_t stopCurrentCapture(CameraContext ctx)')),
+    captureFrame: lib.func(declare('int32_t captureFrame(CameraContext ctx, void *destination)')),
+    captureFrameChecked: lib.func(declare(
+      'int32_t captureFrameChecked(CameraContext ctx, void *destination, int32_t capacity)')),
+    getPixelClockRange: lib.func(declare('void getPixelClockRange(CameraContext ctx, void *clocks)')),
+    setPixelClock: lib.func(declare('void setPixelClock(CameraContext ctx, int32_t clockMHz)')),
+    getCurrentPixelClock: lib.func(declare('int32_t getCurrentPixelClock(CameraContext ctx)')),
+    getFpsRange: lib.func(declare('void getFpsRange(CameraContext ctx, _Out_ RangeRecord *range)')),
+    setFps: lib.func(declare('double setFps(CameraContext ctx, double fps)')),
+    getCurrentFps: lib.func(declare('double getCurrentFps(CameraContext ctx)')),
+    getExposureRange: lib.func(declare('void getExposureRange(CameraContext ctx, _Out_ RangeRecord *range)')),
+    getCurrentExposure: lib.func(declare('double getCurrentExposure(CameraContext ctx)')),
+    setExposure: lib.func(declare('void setExposure(CameraContext ctx, double exposureMs)')),
+    setGamma: lib.func(declare('void setGamma(CameraContext ctx, int32_t gamma)')),
+    setGain: lib.func(declare('void setGain(CameraContext ctx, int32_t gain)')),
+    getGain: lib.func(declare('int32_t getGain(CameraContext ctx)')),
   };
 }
 

@@ -12,7 +12,8 @@ const controls = 'brightness=-64..64/2:0:manual;contrast=0..100/1:50:auto,manual
 const devices = new VirtualDevices([
   { key: 'NodeA', name: 'Node Camera A', formats: '640x480@5-60 YUY2;320x240@30 RGB24', tag: 0x1a,
     devicePath: '\\\\?\\usb#vid_1234&pid_000a#node_a', strings: { Controls: controls } },
-  { key: 'NodeB', name: 'Node Camera B', formats: '320x240@60 YUY2', tag: 0x1b, devicePath: '\\\\?\\usb#node_b' },
+  { key: 'NodeB', name: 'Node Camera B', formats: '320x240@60 YUY2;320x240@30 MJPG', tag: 0x1b,
+    devicePath: '\\\\?\\usb#node_b' },
   { key: 'NodeC', name: 'Node Camera C ✓', formats: '160x120@60 RGB24', tag: 0x1c, devicePath: '\\\\?\\usb#node_c',
     dwords: { FrameLimit: 10, NoPropertyPages: 1 } },
 ]);
@@ -118,6 +119,15 @@ test('frames arrive as pictures of the output asked for, red bar red', async () 
     break;
   }
   assert.throws(() => b.output('yuv'), TypeError);
+  // A compressed frame has memory of its own size, not a slice of a frame-sized buffer.
+  b.setFormat(1);
+  let jpeg;
+  do {
+    jpeg = await within(b.grab(2000), 5000, 'an MJPG frame');
+  } while (jpeg.pixelFormat !== 'MJPG');
+  assert.deepStrictEqual([jpeg.data[0], jpeg.data[1], jpeg.data.buffer.byteLength], [0xff, 0xd8, jpeg.data.length]);
+  assert.ok(jpeg.data.length < 320 * 240 * 2);
+  b.setFormat(0);
   b.stop();
 });
 
@@ -185,17 +195,18 @@ test('the exports behind the interface work across the FFI, callbacks included',
     const record = Buffer.from(koffi.view(info, 64));
     described.push({ length: record.readInt32LE(24), sequence: Number(record.readBigUInt64LE(48)),
       data: koffi.address(data) });
-  }, 'FrameCallbackEx *');
-  const basic = koffi.register((frame, length) => { plain += length > 0 ? 1 : 0; }, 'FrameArrivedCallback *');
+  }, koffi.pointer(fenwyr.types.FrameCallbackEx));
+  const basic = koffi.register((frame, length) => { plain += length > 0 ? 1 : 0; },
+    koffi.pointer(fenwyr.types.FrameArrivedCallback));
   const events = [];
   const onEvent = koffi.register((device, event, detail) => events.push([device, event, detail >>> 0]),
-    'DeviceEventCallback *');
+    koffi.pointer(fenwyr.types.DeviceEventCallback));
   try {
     n.setDeviceEventCallback(onEvent, null);
     assert.strictEqual(n.setFrameCallbackEx(2, ex, userData), 0);
     n.setFrameArrivedCallback(2, basic);
     const block = n.getResolutions(2);
-    const resolutions = koffi.decode(block, 'ResolutionInfo', 2);
+    const resolutions = koffi.decode(block, fenwyr.types.ResolutionInfo, 2);
     n.CoTaskMemFree(block);
     assert.deepStrictEqual([resolutions[0].width, resolutions[0].height, resolutions[1].index], [160, 120, -1]);
     n.setResolution(2, 0);
@@ -221,4 +232,15 @@ test('the exports behind the interface work across the FFI, callbacks included',
   c.close();
   c.close();
   assert.throws(() => c.start(), /closed/);
+});
+
+test('a second copy of the package loads beside the first (its koffi types have names of their own)', () => {
+  const file = require.resolve('../lib/native');
+  const first = require.cache[file];
+  delete require.cache[file];
+  try {
+    assert.doesNotThrow(() => require('../lib/native'));
+  } finally {
+    require.cache[file] = first;
+  }
 });

@@ -15,13 +15,26 @@ function run(program, args, mustSucceed = true) {
   return result.status === 0;
 }
 
+// These tests write device keys into the machine's video-input category: only in a Wine prefix of
+// the test run's own, unless the person running them says otherwise.
+if (!run('reg', ['query', 'HKLM\\Software\\Wine'], false) && process.env.CAMERA_LIBRARIES_TESTS_ON_WINDOWS !== '1')
+  throw new Error('these tests register virtual capture devices: they run under Wine, or on Windows with ' +
+    'CAMERA_LIBRARIES_TESTS_ON_WINDOWS=1 (they add and remove only their own device keys)');
+
+// The demo devices regsvr32 of vcam.dll registers beside its classes.
+const demoKeys = ['VirtualCameraA', 'VirtualCameraB'];
+
 class VirtualDevices {
-  // Registers the classes and starts from an empty category.
+  // Registers the classes and adds the devices; no other device key is touched.
   constructor(devices = []) {
     run('regsvr32', ['/s', vcam]);
-    run('reg', ['delete', instances, '/f'], false);
+    for (const key of demoKeys) run('reg', ['delete', `${instances}\\${key}`, '/f'], false);
     this.keys = [];
-    for (const device of devices) this.add(device);
+    for (const device of devices) {
+      // A key left behind by a run that was cut short.
+      run('reg', ['delete', `${instances}\\${device.key}`, '/f'], false);
+      this.add(device);
+    }
   }
 
   add({ key, name, formats, tag = 0, devicePath, strings = {}, dwords = {} }) {
