@@ -1,13 +1,16 @@
 'use strict';
 // Video capture devices through fenwyr.dll. Every call runs on Node's main thread, which is the
-// library's init thread, except grabFrame, which runs on koffi's worker threads so that waiting
-// for a frame never blocks the event loop. No callback of the library is used: frames are
-// grabbed and device events are read by polling, so nothing waits for the main thread.
+// library's init thread, except grabFrame, which runs on a thread of the package's own per device
+// (lib/grab_worker.js) so that waiting for a frame blocks neither the event loop nor Node's shared
+// thread pool. No callback of the library is used: frames are grabbed and device events are read
+// by polling, so nothing waits for the main thread.
 const EventEmitter = require('events');
+const path = require('path');
+const { Worker } = require('worker_threads');
 const native = require('./native');
 const { CameraError, check, codes, failed } = require('./errors');
 
-const { koffi, FRAME_INFO_SIZE } = native;
+const { koffi } = native;
 const { DeviceInfo, ResolutionInfo, FormatInfo } = native.types;
 
 const STATES = ['absent', 'closed', 'stopped', 'running', 'lost', 'failed'];
@@ -103,11 +106,34 @@ function frameFrom(data, info) {
   };
 }
 
-function grabOffThread(index, buffer, info, timeoutMs) {
-  return new Promise((resolve, reject) => {
-    native.fenwyr().grabFrame.async(index, buffer, buffer.length, info, timeoutMs, (error, result) =>
-      error ? reject(error) : resolve(result));
-  });
+// The device's grab thread: one request at a time, each lending it a buffer to fill.
+class Grabber {
+  constructor(index) {
+    this._worker = new Worker(path.join(__dirname, 'grab_worker.js'),
+      { workerData: { device: index, directory: native.libraryDirectory() } });
+    this._worker.unref();
+    this._queue = Promise.resolve();
+  }
+
+  // { hr, buffer, info }: the buffer comes back (transferred) with the frame in it.
+  grab(buffer, timeoutMs) {
+    const turn = this._queue.then(() => new Promise((resolve, reject) => {
+      const onError = (error) => reject(error);
+      this._worker.once('error', onError);
+      this._worker.once('message', (answer) => {
+        this._worker.off('error', onError);
+        resolve({ hr: answer.hr, buffer: Buffer.from(answer.buffer), info: Buffer.from(answer.info) });
+      });
+      const lent = buffer.buffer;
+      this._worker.postMessage({ buffer: lent, timeoutMs }, [lent]);
+    }));
+    this._queue = turn.catch(() => {});
+    return turn;
+  }
+
+  close() {
+    this._worker.terminate();
+  }
 }
 
 const openDevices = new Set();
@@ -122,6 +148,7 @@ class Device extends EventEmitter {
     this._open = true;
     this._capacity = 0;
     this._unused = null;
+    this._grabber = null;
     this._lastState = lib().getDeviceState(index);
     this._lost = false;
     this._gone = false;
@@ -277,7 +304,7 @@ class Device extends EventEmitter {
   // [frame or null, the buffer it is in]; `offered` is a buffer to fill if it is large enough.
   async _grab(timeoutMs, offered) {
     this._use();
-    const info = Buffer.alloc(FRAME_INFO_SIZE);
+    this._grabber ??= new Grabber(this.index);
     for (;;) {
       if (this._capacity === 0) this._capacity = this._guessCapacity();
       // A fresh large Buffer costs more than the frame's copy (its pages are new), so a buffer
@@ -285,8 +312,12 @@ class Device extends EventEmitter {
       let buffer = offered && offered.length >= this._capacity ? offered : null;
       if (!buffer && this._unused && this._unused.length >= this._capacity) buffer = this._unused;
       if (buffer === this._unused) this._unused = null;
-      if (!buffer) buffer = Buffer.allocUnsafe(this._capacity);
-      const hr = await grabOffThread(this.index, buffer, info, timeoutMs);
+      // Memory of its own (no pool slice): it travels to the grab thread and back.
+      if (!buffer) buffer = Buffer.allocUnsafeSlow(this._capacity);
+      const answer = await this._grabber.grab(buffer, timeoutMs);
+      const { hr, info } = answer;
+      if (buffer === offered) offered = answer.buffer;
+      buffer = answer.buffer;
       if (hr === 0) {
         const frame = frameFrom(buffer, info);
         // A compressed frame is smaller than the buffer: it gets memory of its own size (no pool
@@ -357,6 +388,8 @@ class Device extends EventEmitter {
   _closed() {
     this._open = false;
     clearInterval(this._poll);
+    if (this._grabber) this._grabber.close();
+    this._grabber = null;
   }
 }
 

@@ -26,7 +26,7 @@ function libraryPath(file) {
 // koffi's type names are global to the process: this copy of the package names its types on
 // its own, so a second copy (or another koffi user's DeviceInfo) cannot collide with them.
 const copies = Symbol.for('camera-libraries.copies');
-const copy = (globalThis[copies] = (globalThis[copies] || 0) + 1);
+const copy = `${require('worker_threads').threadId}_${(globalThis[copies] = (globalThis[copies] || 0) + 1)}`;
 const TYPE_NAMES = ['DeviceInfo', 'ResolutionInfo', 'DeviceIdentity', 'FormatInfo', 'ControlInfo',
   'FrameArrivedCallback', 'FrameCallbackEx', 'DeviceEventCallback', 'AoiRect', 'AoiSize', 'AoiInfoRecord',
   'RangeRecord', 'CameraContext'];
@@ -144,8 +144,13 @@ function tarvik() {
   return (libraries.tarvik ??= loadTarvik());
 }
 
+// The folder fenwyr.dll is loaded from, for threads of the package's own that load it too.
+function libraryDirectory() {
+  return path.dirname(libraryPath('fenwyr.dll'));
+}
+
 module.exports = {
-  koffi, fenwyr, tarvik, setLibraryDirectory, FRAME_INFO_SIZE,
+  koffi, fenwyr, tarvik, setLibraryDirectory, libraryDirectory, FRAME_INFO_SIZE,
   types: {
     DeviceInfo, ResolutionInfo, DeviceIdentity, FormatInfo, ControlInfo, FrameArrivedCallback, FrameCallbackEx,
     DeviceEventCallback, AoiRect, AoiSize, AoiInfoRecord, RangeRecord, CameraContext,
