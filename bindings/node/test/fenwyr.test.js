@@ -3,6 +3,8 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const koffi = require('koffi');
+const crypto = require('crypto');
+const fs = require('fs');
 const { fenwyr, CameraError } = require('..');
 const { VirtualDevices, eventWithin, within } = require('./support');
 
@@ -16,6 +18,8 @@ const devices = new VirtualDevices([
     devicePath: '\\\\?\\usb#node_b' },
   { key: 'NodeC', name: 'Node Camera C ✓', formats: '160x120@60 RGB24', tag: 0x1c, devicePath: '\\\\?\\usb#node_c',
     dwords: { FrameLimit: 10, NoPropertyPages: 1 } },
+  { key: 'NodeD', name: 'Node Camera D', formats: '160x120@30 YUY2', tag: 0x1d },
+  { key: 'NodeE', name: 'Node Camera E', formats: '160x120@30 YUY2', tag: 0x1e },
 ]);
 test.after(() => {
   fenwyr.shutdown();
@@ -36,10 +40,11 @@ async function collect(device, tag, count) {
 test('devices are listed with UTF-8 names and paths, and found by index, path or name', () => {
   const list = fenwyr.devices();
   assert.deepStrictEqual(list.map((d) => [d.index, d.name, d.state]),
-    [[0, 'Node Camera A', 'closed'], [1, 'Node Camera B', 'closed'], [2, 'Node Camera C ✓', 'closed']]);
+    [[0, 'Node Camera A', 'closed'], [1, 'Node Camera B', 'closed'], [2, 'Node Camera C ✓', 'closed'],
+      [3, 'Node Camera D', 'closed'], [4, 'Node Camera E', 'closed']]);
   assert.strictEqual(list[0].path, '\\\\?\\usb#vid_1234&pid_000a#node_a');
   assert.deepStrictEqual(fenwyr.listDevices().map((d) => d.name.slice(0, 13)),
-    ['Node Camera A', 'Node Camera B', 'Node Camera C']);
+    ['Node Camera A', 'Node Camera B', 'Node Camera C', 'Node Camera D', 'Node Camera E']);
   const byPath = fenwyr.open('\\\\?\\USB#node_b');
   const byName = fenwyr.open('Node Camera C ✓');
   assert.deepStrictEqual([byPath.index, byName.index], [1, 2]);
@@ -235,6 +240,44 @@ test('the exports behind the interface work across the FFI, callbacks included',
   c.close();
   c.close();
   assert.throws(() => c.start(), /closed/);
+});
+
+// The p50 of `count` calls of an fs call, one after another, in ms.
+async function fsLatency(count) {
+  const times = [];
+  for (let k = 0; k < count; ++k) {
+    const begin = process.hrtime.bigint();
+    await fs.promises.readFile(__filename);
+    times.push(Number(process.hrtime.bigint() - begin) / 1e6);
+  }
+  return times.sort((x, y) => x - y)[Math.floor(count / 2)];
+}
+
+test('four devices streaming leave Node\'s thread pool to fs and crypto', async () => {
+  const idle = await fsLatency(60);
+  const streaming = [0, 1, 3, 4].map((index) => fenwyr.open(index));
+  let running = true;
+  const counts = streaming.map(() => 0);
+  const loops = streaming.map(async (device, k) => {
+    device.start();
+    for await (const frame of device.frames({ reuse: true })) {
+      if (frame) ++counts[k];
+      if (!running) break;
+    }
+  });
+  await new Promise((resolve) => setTimeout(resolve, 500));
+  const busy = await fsLatency(60);
+  const hashed = await within(new Promise((resolve, reject) =>
+    crypto.pbkdf2('secret', 'salt', 1000, 32, 'sha256', (error, key) => (error ? reject(error) : resolve(key)))),
+  2000, 'a pbkdf2 call');
+  running = false;
+  await within(Promise.all(loops), 5000, 'the frame loops\' end');
+  for (const device of streaming) device.stop();
+  console.log(`# fs p50 ${idle.toFixed(2)} ms idle, ${busy.toFixed(2)} ms with four devices streaming`);
+  assert.strictEqual(hashed.length, 32);
+  assert.ok(counts.every((count) => count > 3), `every device streamed: ${counts}`);
+  // Waits for frames hold none of the pool's four threads: fs is not queued behind them.
+  assert.ok(busy < idle * 3 + 2, `fs p50 ${busy} ms with four devices streaming, ${idle} ms idle`);
 });
 
 test('a second copy of the package loads beside the first (its koffi types have names of their own)', () => {
