@@ -9,6 +9,7 @@ const path = require('path');
 const { Worker } = require('worker_threads');
 const native = require('./native');
 const { CameraError, check, codes, failed } = require('./errors');
+const { integer, finite } = require('./arguments');
 
 const { koffi } = native;
 const { DeviceInfo, ResolutionInfo, FormatInfo } = native.types;
@@ -225,6 +226,8 @@ class Device extends EventEmitter {
   }
 
   setFormat(index, fps = 0) {
+    integer(index, 'capability');
+    if (finite(fps, 'fps') < 0) throw new RangeError(`fps must be 0 (the default) or above, not ${fps}`);
     check(this._use().setFormat(this.index, index, fps), `setFormat(${index}, ${fps})`);
   }
 
@@ -264,7 +267,7 @@ class Device extends EventEmitter {
     const id = this._controlId(name);
     const hr = value === 'auto'
       ? this._use().setControl(this.index, id, 0, CONTROL_AUTO)
-      : this._use().setControl(this.index, id, Number.isInteger(value) ? value : NaN, CONTROL_MANUAL);
+      : this._use().setControl(this.index, id, integer(value, `control "${name}"`), CONTROL_MANUAL);
     check(hr, `setControl("${name}", ${value})`);
   }
 
@@ -284,6 +287,7 @@ class Device extends EventEmitter {
   // the host's own. `options` is the time-out, or { timeoutMs, output }: see output().
   async grab(options = 1000) {
     const { timeoutMs = 1000, output } = typeof options === 'number' ? { timeoutMs: options } : options;
+    if (integer(timeoutMs, 'timeoutMs') < 0) throw new RangeError(`timeoutMs must be 0 or above, not ${timeoutMs}`);
     if (output !== undefined) this.output(output);
     return (await this._grab(timeoutMs, null))[0];
   }

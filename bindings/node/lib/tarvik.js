@@ -2,6 +2,7 @@
 // The industrial camera through tarvik.dll. A Camera owns its context: every call checks that
 // it is still open, so a closed camera throws instead of passing a freed pointer.
 const native = require('./native');
+const { integer, finite, positive } = require('./arguments');
 const { CameraError, codes } = require('./errors');
 
 const MAX_PIXEL_CLOCKS = 150;
@@ -55,7 +56,9 @@ class Camera {
 
   // The camera keeps its AOI when it refuses a new one (and says why on standard output).
   set aoi(rect) {
-    const wanted = { x: rect.x | 0, y: rect.y | 0, width: rect.width | 0, height: rect.height | 0 };
+    if (!rect || typeof rect !== 'object') throw new TypeError(`an AOI is { x, y, width, height }, not ${rect}`);
+    const wanted = { x: integer(rect.x, 'aoi.x'), y: integer(rect.y, 'aoi.y'), width: integer(rect.width, 'aoi.width'),
+      height: integer(rect.height, 'aoi.height') };
     native.tarvik().setAoi(this._ctx(), wanted);
     const now = this.aoi;
     if (now.x !== wanted.x || now.y !== wanted.y || now.width !== wanted.width || now.height !== wanted.height)
@@ -79,8 +82,8 @@ class Camera {
   }
 
   set pixelClock(mhz) {
-    native.tarvik().setPixelClock(this._ctx(), mhz | 0);
-    if (this.pixelClock !== (mhz | 0)) throw new CameraError(`the camera refused the pixel clock ${mhz}`, codes.E_INVALIDARG);
+    native.tarvik().setPixelClock(this._ctx(), integer(mhz, 'pixelClock'));
+    if (this.pixelClock !== mhz) throw new CameraError(`the camera refused the pixel clock ${mhz}`, codes.E_INVALIDARG);
   }
 
   // Frame rates the current pixel clock and AOI allow, from the camera's frame-period range.
@@ -97,7 +100,7 @@ class Camera {
 
   // The camera sets the nearest rate it can; read fps for it.
   set fps(value) {
-    this._finite(value, 'frame rate');
+    positive(value, 'fps');
     this._nonZero(native.tarvik().setFps(this._ctx(), value), `the frame rate ${value}`);
   }
 
@@ -113,7 +116,7 @@ class Camera {
   }
 
   set exposure(ms) {
-    this._finite(ms, 'exposure');
+    finite(ms, 'exposure');
     const { minimum, maximum } = this.exposureRange;
     if (ms < minimum || ms > maximum)
       throw new CameraError(`the exposure ${ms} ms is outside ${minimum}..${maximum} ms`, codes.E_INVALIDARG);
@@ -125,8 +128,8 @@ class Camera {
   }
 
   set gain(value) {
-    native.tarvik().setGain(this._ctx(), value | 0);
-    if (this.gain !== (value | 0)) throw new CameraError(`the camera refused the gain ${value}`, codes.E_INVALIDARG);
+    native.tarvik().setGain(this._ctx(), integer(value, 'gain'));
+    if (this.gain !== value) throw new CameraError(`the camera refused the gain ${value}`, codes.E_INVALIDARG);
   }
 
   // The camera cannot be asked for its gamma: this is the last value set here, or null.
@@ -136,8 +139,8 @@ class Camera {
   }
 
   set gamma(value) {
-    native.tarvik().setGamma(this._ctx(), value | 0);
-    this._gamma = value | 0;
+    native.tarvik().setGamma(this._ctx(), integer(value, 'gamma'));
+    this._gamma = value;
   }
 
   start() {
@@ -195,10 +198,6 @@ class Camera {
     return value;
   }
 
-  _finite(value, what) {
-    if (typeof value !== 'number' || !Number.isFinite(value) || value <= 0)
-      throw new CameraError(`not a ${what}: ${value}`, codes.E_INVALIDARG);
-  }
 }
 
 module.exports = {

@@ -151,6 +151,9 @@ test('formats and controls round-trip', () => {
   assert.ok(Math.abs(a.format().fps - 25) < 1e-3);
   assert.throws(() => a.setFormat(0, 100), { code: 'E_INVALIDARG' });
   assert.throws(() => a.setFormat(5), { code: 'E_INVALIDARG' });
+  assert.throws(() => a.setFormat(0.5), TypeError);
+  assert.throws(() => a.setFormat(0, NaN), TypeError);
+  assert.throws(() => a.setControl('brightness', 1.5), TypeError);
 
   assert.deepStrictEqual(a.controls().map((c) => c.name), ['brightness', 'contrast', 'exposure']);
   a.setControl('brightness', 10);

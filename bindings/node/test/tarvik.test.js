@@ -30,7 +30,9 @@ test('the camera\'s settings read and set within their ranges, and refusals thro
     assert.ok(rates.minimum > 0 && rates.maximum > rates.minimum);
     camera.fps = rates.minimum * 2;
     assert.ok(Math.abs(camera.fps - rates.minimum * 2) < 0.5);
-    assert.throws(() => { camera.fps = NaN; }, { code: 'E_INVALIDARG' });
+    // Checked before the camera sees them.
+    assert.throws(() => { camera.fps = NaN; }, TypeError);
+    assert.throws(() => { camera.fps = -5; }, RangeError);
 
     const exposure = camera.exposureRange;
     camera.exposure = exposure.minimum + (exposure.maximum - exposure.minimum) / 4;
@@ -40,6 +42,9 @@ test('the camera\'s settings read and set within their ranges, and refusals thro
     camera.gain = 40;
     assert.strictEqual(camera.gain, 40);
     assert.throws(() => { camera.gain = 0x8000; }, CameraError);
+    for (const bad of [NaN, 1.5, '40']) assert.throws(() => { camera.gain = bad; }, TypeError);
+    assert.throws(() => { camera.gain = 2 ** 31; }, RangeError);
+    assert.throws(() => { camera.aoi = { x: 0.5, y: 0, width: 320, height: 240 }; }, TypeError);
     assert.strictEqual(camera.gain, 40);
     camera.gamma = 160;
     assert.strictEqual(camera.gamma, 160);
