@@ -107,9 +107,17 @@ function frameFrom(data, info) {
   };
 }
 
+// What a call on a closed device throws: code DEVICE_CLOSED.
+function closedError(index) {
+  const error = new CameraError(`device ${index} is closed`);
+  error.code = 'DEVICE_CLOSED';
+  return error;
+}
+
 // The device's grab thread: one request at a time, each lending it a buffer to fill.
 class Grabber {
   constructor(index) {
+    this._index = index;
     this._worker = new Worker(path.join(__dirname, 'grab_worker.js'),
       { workerData: { device: index, directory: native.libraryDirectory() } });
     this._worker.unref();
@@ -119,12 +127,20 @@ class Grabber {
   // { hr, buffer, info }: the buffer comes back (transferred) with the frame in it.
   grab(buffer, timeoutMs) {
     const turn = this._queue.then(() => new Promise((resolve, reject) => {
-      const onError = (error) => reject(error);
-      this._worker.once('error', onError);
-      this._worker.once('message', (answer) => {
+      const settle = (done) => {
         this._worker.off('error', onError);
-        resolve({ hr: answer.hr, buffer: Buffer.from(answer.buffer), info: Buffer.from(answer.info) });
-      });
+        this._worker.off('exit', onExit);
+        this._worker.off('message', onMessage);
+        done();
+      };
+      const onError = (error) => settle(() => reject(error));
+      // close() ended the thread while it waited: the grab ends with the device.
+      const onExit = () => settle(() => reject(closedError(this._index)));
+      const onMessage = (answer) => settle(() =>
+        resolve({ hr: answer.hr, buffer: Buffer.from(answer.buffer), info: Buffer.from(answer.info) }));
+      this._worker.on('error', onError);
+      this._worker.on('exit', onExit);
+      this._worker.on('message', onMessage);
       const lent = buffer.buffer;
       this._worker.postMessage({ buffer: lent, timeoutMs }, [lent]);
     }));
@@ -163,7 +179,7 @@ class Device extends EventEmitter {
   }
 
   _use() {
-    if (!this._open) throw new CameraError(`device ${this.index} is closed`);
+    if (!this._open) throw closedError(this.index);
     return lib();
   }
 
@@ -350,15 +366,32 @@ class Device extends EventEmitter {
     if (output !== undefined) this.output(output);
     let buffer = null;
     for (;;) {
+      // Closed (close() or shutdown()): the loop ends, whenever that happened.
+      if (!this._open) return;
       let frame;
       try {
         [frame, buffer] = await this._grab(timeoutMs, reuse ? buffer : null);
       } catch (error) {
-        if (error.hresult === codes.VFW_E_NOT_RUNNING) return;
+        if (!this._open) return;
+        if (error.hresult === codes.VFW_E_NOT_RUNNING) {
+          this._throwIfGone();
+          return;  // stop()
+        }
         throw error;
       }
       if (frame) yield frame;
     }
+  }
+
+  // A device that stopped delivering because it was lost or failed: DEVICE_LOST or DEVICE_FAILED.
+  _throwIfGone() {
+    const state = native.fenwyr().getDeviceState(this.index);
+    if (state !== STATE.lost && state !== STATE.failed) return;
+    const lost = state === STATE.lost;
+    const error = new CameraError(`device ${this.index} ${lost ? 'was lost' : 'failed'}`,
+      lost ? codes.ERROR_DEVICE_NOT_CONNECTED : codes.E_FAIL);
+    error.code = lost ? 'DEVICE_LOST' : 'DEVICE_FAILED';
+    throw error;
   }
 
   _guessCapacity() {

@@ -175,9 +175,11 @@ test('an unplugged device is a lost event, and its return is announced', async (
   devices.setDword('NodeB', 'Unplugged', 1);
   await lost;
   assert.strictEqual(b.state, 'lost');
-  // Frames end: at most the one frame not yet taken is left, then the iteration is over.
+  // Frames end: at most the one frame not yet taken is left, then the iteration says why.
   let left = 0;
-  for await (const frame of b.frames({ timeoutMs: 0 })) left += frame ? 1 : 0;
+  await assert.rejects((async () => {
+    for await (const frame of b.frames({ timeoutMs: 0 })) left += frame ? 1 : 0;
+  })(), { code: 'DEVICE_LOST', hresult: ERROR_DEVICE_NOT_CONNECTED });
   assert.ok(left <= 1);
   const returned = eventWithin(b, 'returned', 8000);
   devices.remove('NodeB');
@@ -243,6 +245,22 @@ test('the exports behind the interface work across the FFI, callbacks included',
   c.close();
   c.close();
   assert.throws(() => c.start(), /closed/);
+});
+
+test('close() during frames() ends the loop cleanly, whenever it comes', async () => {
+  for (const after of [0, 1, 30, 250]) {
+    const d = fenwyr.open(3);
+    d.start();
+    const loop = (async () => {
+      let count = 0;
+      for await (const frame of d.frames()) count += frame ? 1 : 0;
+      return count;
+    })();
+    await new Promise((resolve) => setTimeout(resolve, after));
+    d.close();
+    assert.ok((await within(loop, 3000, `the loop closed after ${after} ms`)) >= 0);
+    await assert.rejects(d.grab(0), { code: 'DEVICE_CLOSED' });
+  }
 });
 
 // The p50 of `count` calls of an fs call, one after another, in ms.
