@@ -65,12 +65,15 @@ export class Device extends EventEmitter {
   start(): void;
   stop(): void;
   /** The newest frame not yet taken, or null after timeoutMs; rejects with VFW_E_NOT_RUNNING when stopped. */
-  grab(options?: number | { timeoutMs?: number; output?: Output }): Promise<Frame | null>;
+  grab(options?: number | { timeoutMs?: number; output?: Output; signal?: AbortSignal }): Promise<Frame | null>;
   /** Sets (or, without an argument, reads) what this device's frames become, from the next frame on. */
   output(name?: Output): Output;
   /** Frames until the device stops, is lost or fails; waits off the main thread. */
   /** reuse: every frame in one buffer, overwritten when the loop takes the next frame. */
-  frames(options?: { timeoutMs?: number; reuse?: boolean; output?: Output }): AsyncGenerator<Frame, void, undefined>;
+  frames(options?: { timeoutMs?: number; reuse?: boolean; output?: Output; signal?: AbortSignal }):
+    AsyncGenerator<Frame, void, undefined>;
+  /** Closes the device: `await using device = fenwyr.open(...)`. */
+  [Symbol.asyncDispose](): Promise<void>;
   /** The driver's property dialog; modal. */
   showProperties(): void;
   showPinProperties(): void;

@@ -107,6 +107,18 @@ function frameFrom(data, info) {
   };
 }
 
+// `promise`, or the signal's reason as soon as it is aborted (what was asked goes on unheard).
+function abortable(promise, signal) {
+  if (!signal) return promise;
+  return new Promise((resolve, reject) => {
+    const onAbort = () => reject(signal.reason);
+    signal.addEventListener('abort', onAbort, { once: true });
+    promise.then(
+      (value) => { signal.removeEventListener('abort', onAbort); resolve(value); },
+      (error) => { signal.removeEventListener('abort', onAbort); reject(error); });
+  });
+}
+
 // What a call on a closed device throws: code DEVICE_CLOSED.
 function closedError(index) {
   const error = new CameraError(`device ${index} is closed`);
@@ -302,10 +314,11 @@ class Device extends EventEmitter {
   // main thread. Throws VFW_E_NOT_RUNNING when the device is not running. The frame's data is
   // the host's own. `options` is the time-out, or { timeoutMs, output }: see output().
   async grab(options = 1000) {
-    const { timeoutMs = 1000, output } = typeof options === 'number' ? { timeoutMs: options } : options;
+    const { timeoutMs = 1000, output, signal } = typeof options === 'number' ? { timeoutMs: options } : options;
     if (integer(timeoutMs, 'timeoutMs') < 0) throw new RangeError(`timeoutMs must be 0 or above, not ${timeoutMs}`);
+    signal?.throwIfAborted();
     if (output !== undefined) this.output(output);
-    return (await this._grab(timeoutMs, null))[0];
+    return (await abortable(this._grab(timeoutMs, null), signal))[0];
   }
 
   // What this device's frames become, from the next frame on: 'native' (the device's own bytes),
@@ -362,16 +375,19 @@ class Device extends EventEmitter {
   // Frames as they come, until the device stops (stop(), loss or failure). With reuse, every
   // frame's data is in one buffer, overwritten when the loop asks for the next frame: no new
   // memory per frame, for hosts that are done with a frame before they take the next.
-  async *frames({ timeoutMs = 1000, reuse = false, output } = {}) {
+  async *frames({ timeoutMs = 1000, reuse = false, output, signal } = {}) {
     if (output !== undefined) this.output(output);
     let buffer = null;
     for (;;) {
       // Closed (close() or shutdown()): the loop ends, whenever that happened.
       if (!this._open) return;
+      signal?.throwIfAborted();
       let frame;
       try {
-        [frame, buffer] = await this._grab(timeoutMs, reuse ? buffer : null);
+        // An aborted grab leaves its buffer with the grab thread: the next one takes another.
+        [frame, buffer] = await abortable(this._grab(timeoutMs, reuse ? buffer : null), signal);
       } catch (error) {
+        if (error === signal?.reason) throw error;
         if (!this._open) return;
         if (error.hresult === codes.VFW_E_NOT_RUNNING) {
           this._throwIfGone();
@@ -411,6 +427,11 @@ class Device extends EventEmitter {
 
   showPinProperties() {
     check(this._use().showCapturePinProperties(this.index), 'showCapturePinProperties');
+  }
+
+  // `await using device = fenwyr.open(...)` closes it at the end of the block.
+  async [Symbol.asyncDispose]() {
+    this.close();
   }
 
   // Stops the device; its graph is kept until shutdown(). Closing twice is harmless.

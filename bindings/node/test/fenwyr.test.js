@@ -263,6 +263,23 @@ test('close() during frames() ends the loop cleanly, whenever it comes', async (
   }
 });
 
+test('an abort signal ends a grab and a frame loop at once; disposing closes the device', async () => {
+  const d = fenwyr.open(3);
+  d.start();
+  await assert.rejects(d.grab({ signal: AbortSignal.abort() }), { name: 'AbortError' });
+  const controller = new AbortController();
+  const loop = (async () => {
+    for await (const frame of d.frames({ signal: controller.signal })) assert.ok(frame === null || frame.width === 160);
+  })();
+  await new Promise((resolve) => setTimeout(resolve, 200));
+  const aborted = Date.now();
+  controller.abort();
+  await assert.rejects(within(loop, 1000, 'the aborted loop'), { name: 'AbortError' });
+  assert.ok(Date.now() - aborted < 500);
+  await d[Symbol.asyncDispose]();
+  assert.throws(() => d.stop(), { code: 'DEVICE_CLOSED' });
+});
+
 // The p50 of `count` calls of an fs call, one after another, in ms.
 async function fsLatency(count) {
   const times = [];
