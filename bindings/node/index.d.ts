@@ -50,39 +50,44 @@ export interface Frame {
   dropped: number;
 }
 
-export class Device extends EventEmitter {
-  readonly index: number;
-  readonly name: string;
-  readonly path: string;
-  readonly state: DeviceState;
-  formats(): Format[];
-  format(): CurrentFormat;
-  /** fps 0 keeps the capability's default rate. */
-  setFormat(index: number, fps?: number): void;
-  controls(): Control[];
-  control(name: ControlName): Control;
-  setControl(name: ControlName, value: number | 'auto'): void;
-  start(): void;
-  stop(): void;
-  /** The newest frame not yet taken, or null after timeoutMs; rejects with VFW_E_NOT_RUNNING when stopped. */
-  grab(options?: number | { timeoutMs?: number; output?: Output; signal?: AbortSignal }): Promise<Frame | null>;
-  /** Sets (or, without an argument, reads) what this device's frames become, from the next frame on. */
-  output(name?: Output): Output;
-  /** Frames until the device stops, is lost or fails; waits off the main thread. */
-  /** reuse: every frame in one buffer, overwritten when the loop takes the next frame. */
-  frames(options?: { timeoutMs?: number; reuse?: boolean; output?: Output; signal?: AbortSignal }):
-    AsyncGenerator<Frame, void, undefined>;
-  /** Closes the device: `await using device = fenwyr.open(...)`. */
-  [Symbol.asyncDispose](): Promise<void>;
-  /** The driver's property dialog; modal. */
-  showProperties(): void;
-  showPinProperties(): void;
-  close(): void;
-  on(event: 'lost' | 'returned', listener: () => void): this;
-  on(event: 'error', listener: (error: CameraError) => void): this;
-}
-
 export namespace fenwyr {
+  class Device extends EventEmitter {
+    readonly index: number;
+    readonly name: string;
+    readonly path: string;
+    readonly state: DeviceState;
+    formats(): Format[];
+    format(): CurrentFormat;
+    /** fps 0 keeps the capability's default rate. */
+    setFormat(index: number, fps?: number): void;
+    controls(): Control[];
+    control(name: ControlName): Control;
+    setControl(name: ControlName, value: number | 'auto'): void;
+    start(): void;
+    stop(): void;
+    /** The newest frame not yet taken, or null after timeoutMs; rejects with VFW_E_NOT_RUNNING when stopped. */
+    grab(options?: number | { timeoutMs?: number; output?: Output; signal?: AbortSignal }): Promise<Frame | null>;
+    /** Sets (or, without an argument, reads) what this device's frames become, from the next frame on. */
+    output(name?: Output): Output;
+    /** Frames until the device stops, is lost or fails; waits off the main thread. */
+    /** reuse: every frame in one buffer, overwritten when the loop takes the next frame. */
+    frames(options?: { timeoutMs?: number; reuse?: boolean; output?: Output; signal?: AbortSignal }):
+      AsyncGenerator<Frame, void, undefined>;
+    /** Closes the device: `await using device = fenwyr.open(...)`. */
+    [Symbol.asyncDispose](): Promise<void>;
+    /** The driver's property dialog; modal. */
+    showProperties(): void;
+    showPinProperties(): void;
+    close(): void;
+    on(event: 'lost' | 'returned', listener: () => void): this;
+    on(event: 'error', listener: (error: CameraError) => void): this;
+  }
+  /** Control names and the ids the library takes for them. */
+  const CONTROLS: Readonly<Record<ControlName, number>>;
+  /** Device states by the library's numbers (index). */
+  const STATES: readonly DeviceState[];
+  /** Pixel formats by the library's codes (index). */
+  const PIXEL_FORMATS: readonly PixelFormat[];
   function devices(): DeviceEntry[];
   function open(deviceOrPathOrName: number | string): Device;
   /** Releases every device and the library's COM use. */
@@ -94,6 +99,9 @@ export namespace fenwyr {
   /** The koffi record and callback types those exports are declared with (this copy's own names). */
   const types: Record<string, unknown>;
 }
+
+/** The type of fenwyr's devices (fenwyr.Device at run time). */
+export type Device = fenwyr.Device;
 
 export interface Aoi { x: number; y: number; width: number; height: number; }
 export interface Size { width: number; height: number; }
