@@ -79,6 +79,8 @@ export namespace fenwyr {
     showProperties(): void;
     showPinProperties(): void;
     close(): void;
+    /** Builds the device's graph again (after 'returned'); fenwyr.open() of a lost device does it too. */
+    reopen(): void;
     on(event: 'lost' | 'returned', listener: () => void): this;
     on(event: 'error', listener: (error: CameraError) => void): this;
   }
@@ -89,6 +91,7 @@ export namespace fenwyr {
   /** Pixel formats by the library's codes (index). */
   const PIXEL_FORMATS: readonly PixelFormat[];
   function devices(): DeviceEntry[];
+  /** The device's one Device object: a second open() returns the same one. */
   function open(deviceOrPathOrName: number | string): Device;
   /** Releases every device and the library's COM use. */
   function shutdown(): void;

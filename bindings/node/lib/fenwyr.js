@@ -47,7 +47,7 @@ function lib() {
 // Ends every device and the library's COM use; the next call starts it again.
 function shutdown() {
   if (!initialised) return;
-  for (const device of openDevices) device._closed();
+  for (const device of openDevices.values()) device._closed();
   openDevices.clear();
   native.fenwyr().uninit();
   initialised = false;
@@ -165,7 +165,8 @@ class Grabber {
   }
 }
 
-const openDevices = new Set();
+// One Device per device: a second open() gives the same object.
+const openDevices = new Map();
 
 class Device extends EventEmitter {
   constructor(index) {
@@ -429,6 +430,15 @@ class Device extends EventEmitter {
     check(this._use().showCapturePinProperties(this.index), 'showCapturePinProperties');
   }
 
+  // Builds the device's graph again: after 'returned', or to recover from a failure. Stopped
+  // afterwards; format, output and controls as the device starts with them.
+  reopen() {
+    const n = this._use();
+    if (n.openDevice(this.index) !== 1) throw new CameraError(`device ${this.index} could not be opened`);
+    this._lastState = n.getDeviceState(this.index);
+    this._lost = this._gone = false;
+  }
+
   // `await using device = fenwyr.open(...)` closes it at the end of the block.
   async [Symbol.asyncDispose]() {
     this.close();
@@ -440,7 +450,7 @@ class Device extends EventEmitter {
     const state = native.fenwyr().getDeviceState(this.index);
     if (state === STATE.running) native.fenwyr().stopCapture(this.index);
     this._closed();
-    openDevices.delete(this);
+    openDevices.delete(this.index);
   }
 
   _closed() {
@@ -466,9 +476,16 @@ function open(device) {
     throw new CameraError(`not a device: ${device}`, codes.E_INVALIDARG);
   }
   if (!identityOf(index)) throw new CameraError(`no device ${index}`, codes.E_INVALIDARG);
+  const known = openDevices.get(index);
+  if (known) {
+    // Lost or failed: opened again, as after its 'returned' event.
+    const state = n.getDeviceState(index);
+    if (state === STATE.lost || state === STATE.failed) known.reopen();
+    return known;
+  }
   if (n.openDevice(index) !== 1) throw new CameraError(`device ${index} could not be opened`);
   const opened = new Device(index);
-  openDevices.add(opened);
+  openDevices.set(index, opened);
   return opened;
 }
 
