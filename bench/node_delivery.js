@@ -4,6 +4,9 @@
 // benchmark's --grab mode), alternating, in the same run: the cost of the FFI as a ratio.
 // Usage: node node_delivery.js <bench exe (Windows path)> [repetitions]
 const { spawnSync } = require('child_process');
+const crypto = require('crypto');
+const fs = require('fs');
+const { monitorEventLoopDelay } = require('perf_hooks');
 const koffi = require('koffi');
 const { fenwyr } = require('../bindings/node');
 const { VirtualDevices } = require('../bindings/node/test/support');
@@ -61,6 +64,49 @@ async function throughPackage(name, reuse) {
   return [frames / elapsed, percentile(latencies, 0.5), percentile(latencies, 0.99)];
 }
 
+// Thread-pool work from the main thread (crypto.pbkdf2, then fs.promises.readFile), `count` times
+// one after another: each call's time in ms.
+async function poolWork(count) {
+  const times = [];
+  for (let k = 0; k < count; ++k) {
+    const begin = process.hrtime.bigint();
+    await new Promise((resolve, reject) =>
+      crypto.pbkdf2('secret', 'salt', 1000, 32, 'sha256', (error) => (error ? reject(error) : resolve())));
+    await fs.promises.readFile(__filename);
+    times.push(Number(process.hrtime.bigint() - begin) / 1e6);
+  }
+  return times;
+}
+
+// Four devices streaming through frames() while the main thread runs pool work: frames/s of each
+// device, the work's p50/p99 against the same work with nothing streaming, the event loop's p99 delay.
+async function fourDevicesWithPoolWork(names) {
+  const idle = await poolWork(200);
+  const delay = monitorEventLoopDelay({ resolution: 1 });
+  const devices = names.map((name) => fenwyr.open(name));
+  const counts = devices.map(() => 0);
+  let running = true;
+  const loops = devices.map(async (device, k) => {
+    device.start();
+    for await (const frame of device.frames({ reuse: true })) {
+      if (frame) ++counts[k];
+      if (!running) break;
+    }
+  });
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  counts.fill(0);
+  delay.enable();
+  const started = process.hrtime.bigint();
+  const busy = await poolWork(200);
+  const elapsed = Number(process.hrtime.bigint() - started) / 1e9;
+  delay.disable();
+  const rates = counts.map((count) => count / elapsed);
+  running = false;
+  await Promise.all(loops);
+  for (const device of devices) device.close();
+  return { idle, busy, rates, loopP99: delay.percentile(99) / 1e6 };
+}
+
 function throughCpp(name) {
   const run = spawnSync(benchExe, ['--grab', name, String(seconds)], { encoding: 'utf8' });
   const figures = (run.stdout || '').trim().split(/\s+/).map(Number);
@@ -74,9 +120,11 @@ function throughCpp(name) {
     { key: 'NodeBench1', name: 'Node bench 1920x1080 RGB24', formats: '1920x1080@30 RGB24', label: '1920x1080 RGB24' },
     { key: 'NodeBench2', name: 'Node bench 640x480 YUY2 60 fps', formats: '640x480@60 YUY2', label: '640x480 YUY2 paced 60 fps', paced: true },
   ];
-  const devices = new VirtualDevices(streams.map((s, k) => ({
+  const quartet = [0, 1, 2, 3].map((k) => ({
+    key: `NodeBenchQuartet${k}`, name: `Node bench quartet ${k}`, formats: '640x480@30 YUY2', tag: 0x10 + k }));
+  const devices = new VirtualDevices([...streams.map((s, k) => ({
     key: s.key, name: s.name, formats: s.formats, tag: k + 1, dwords: s.paced ? {} : { Unthrottled: 1 },
-  })));
+  })), ...quartet]);
   try {
     console.log(`\nFrames to JavaScript (Node package) against grabFrame from C++, ${repetitions} alternating repetitions of ${seconds} s`);
     console.log('stream                        variant        frames/s    p50 us    p99 us   frames/s ratio');
@@ -99,6 +147,16 @@ function throughCpp(name) {
       row('Node reuse', reused, ratio(reused));
       row('C++', cpp);
     }
+    fenwyr.shutdown();
+    const four = await fourDevicesWithPoolWork(quartet.map((q) => q.name));
+    const ms = (times, p) => percentile(times, p).toFixed(2);
+    console.log('\nFour 640x480 30 fps devices through frames({ reuse: true }) while the main thread runs pool work ' +
+      '(crypto.pbkdf2 then fs.promises.readFile, 200 times)');
+    console.log(`frames/s per device: ${four.rates.map((rate) => rate.toFixed(1)).join(', ')} (goal: each at 30)`);
+    console.log(`pool work p50 ${ms(four.busy, 0.5)} ms, p99 ${ms(four.busy, 0.99)} ms; idle p50 ${ms(four.idle, 0.5)} ms, ` +
+      `p99 ${ms(four.idle, 0.99)} ms: p50 ${(percentile(four.busy, 0.5) / percentile(four.idle, 0.5)).toFixed(2)}x idle ` +
+      '(goal <= 1.5)');
+    console.log(`event loop delay p99 ${four.loopP99.toFixed(2)} ms (goal < 5)`);
   } finally {
     fenwyr.shutdown();
     devices.dispose();
