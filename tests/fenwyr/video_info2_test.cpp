@@ -90,7 +90,7 @@ TEST(VideoInfo2, EveryCapabilityIsListedAndStreamsAtItsSizeChosenStoppedOrRunnin
             EXPECT_NEAR(listed.minFps, expected.minFps, 1e-3);
             EXPECT_NEAR(listed.maxFps, expected.maxFps, 1e-3);
         }
-        // The spec's list keeps VIDEOINFOHEADER2 capabilities as gaps.
+        // getResolutions keeps VIDEOINFOHEADER2 capabilities as gaps.
         ResolutionInfo* resolutions = getResolutions(d);
         ASSERT_NE(resolutions, nullptr);
         for (const Capability& expected : device.capabilities)
@@ -118,7 +118,7 @@ TEST(VideoInfo2, EveryCapabilityIsListedAndStreamsAtItsSizeChosenStoppedOrRunnin
                     EXPECT_EQ(log.infos[i].length, chosen.bytesPerFrame);
                     EXPECT_EQ(log.infos[i].reserved, 0);
                 }
-                // The spec's graph wherever the grabber can take the format.
+                // Grabber and null renderer wherever the grabber can take the format.
                 const auto graphs = filterGraphsOfThisProcess();
                 ASSERT_EQ(graphs.size(), 1u);
                 const auto filters = filtersInGraph(graphs[0]);
