@@ -257,16 +257,26 @@ HRESULT CaptureDevice::stopCapture() {
 media_type::FrameLayout CaptureDevice::connectedLayout() {
     AM_MEDIA_TYPE type{};
     media_type::FrameLayout layout;
-    ComPtr<IPin> sinkInput;
-    if (frameSink)
-        frameSink->FindPin(L"In", &sinkInput);
-    IPin* delivering = frameSink ? sinkInput.Get() : outputPin.Get();
+    const ComPtr<IPin> delivering = frameSink ? findInputPin(frameSink.Get()) : outputPin;
     if (delivering && SUCCEEDED(delivering->ConnectionMediaType(&type))) {
         layout = media_type::layoutOf(type);
         media_type::freeContents(type);
     }
     return layout;
 }
+
+namespace {
+
+// The filter a pin belongs to, or null.
+ComPtr<IBaseFilter> filterOf(IPin* pin) {
+    PIN_INFO info{};
+    ComPtr<IBaseFilter> filter;
+    if (SUCCEEDED(pin->QueryPinInfo(&info)))
+        filter.Attach(info.pFilter);
+    return filter;
+}
+
+}  // namespace
 
 CaptureDevice::PinChain CaptureDevice::captureChain() {
     PinChain chain;
@@ -276,12 +286,8 @@ CaptureDevice::PinChain CaptureDevice::captureChain() {
         if (FAILED(out->ConnectedTo(&in)))
             break;
         chain.emplace_back(out, in);
-        PIN_INFO info{};
-        if (FAILED(in->QueryPinInfo(&info)) || !info.pFilter)
-            break;
-        ComPtr<IBaseFilter> next;
-        next.Attach(info.pFilter);
-        if (next.Get() == nullRenderer.Get())
+        const ComPtr<IBaseFilter> next = filterOf(in.Get());
+        if (!next || next.Get() == nullRenderer.Get())
             break;
         out = findOutputPin(next.Get(), true);
     }
@@ -389,14 +395,15 @@ bool CaptureDevice::streamsVideoInfo2() {
 HRESULT CaptureDevice::useFrameSink(bool sink) {
     if (sink == (frameSink != nullptr))
         return S_OK;
+    const auto addGrabberEnd = [this] {
+        const HRESULT hr = graph->AddFilter(nullRenderer.Get(), L"Null Renderer");
+        return FAILED(hr) ? hr : graph->AddFilter(grabberFilter.Get(), L"Sample Grabber");
+    };
     if (!sink) {
         graph->RemoveFilter(frameSink.Get());
         frame_sink::setCallback(frameSink.Get(), nullptr);
         frameSink.Reset();
-        HRESULT hr = graph->AddFilter(nullRenderer.Get(), L"Null Renderer");
-        if (SUCCEEDED(hr))
-            hr = graph->AddFilter(grabberFilter.Get(), L"Sample Grabber");
-        return hr;
+        return addGrabberEnd();
     }
     ComPtr<IBaseFilter> created = frame_sink::create();
     if (!created)
@@ -407,8 +414,7 @@ HRESULT CaptureDevice::useFrameSink(bool sink) {
     graph->RemoveFilter(nullRenderer.Get());
     const HRESULT added = graph->AddFilter(created.Get(), L"Frame Sink");
     if (FAILED(added)) {
-        graph->AddFilter(nullRenderer.Get(), L"Null Renderer");
-        graph->AddFilter(grabberFilter.Get(), L"Sample Grabber");
+        addGrabberEnd();
         return added;
     }
     frameSink = std::move(created);
@@ -418,11 +424,9 @@ HRESULT CaptureDevice::useFrameSink(bool sink) {
 CaptureDevice::ChainToEnd CaptureDevice::splitAtEnd(const PinChain& chain) {
     ChainToEnd split;
     for (const auto& link : chain) {
-        PIN_INFO info{};
-        if (FAILED(link.second->QueryPinInfo(&info)) || !info.pFilter)
+        const ComPtr<IBaseFilter> next = filterOf(link.second.Get());
+        if (!next)
             break;
-        ComPtr<IBaseFilter> next;
-        next.Attach(info.pFilter);
         if (next.Get() == grabberFilter.Get() || (frameSink && next.Get() == frameSink.Get())) {
             split.endOutput = link.first;
             break;
@@ -438,9 +442,7 @@ CaptureDevice::PinChain CaptureDevice::linksToEnd(const ChainToEnd& split) {
         return links;
     // The end of the chain: the sink, or the grabber and its null renderer.
     if (frameSink) {
-        ComPtr<IPin> input;
-        frameSink->FindPin(L"In", &input);
-        links.emplace_back(split.endOutput, input);
+        links.emplace_back(split.endOutput, findInputPin(frameSink.Get()));
     } else {
         links.emplace_back(split.endOutput, findInputPin(grabberFilter.Get()));
         links.emplace_back(outputPin, findInputPin(nullRenderer.Get()));

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "callback_slot.h"
+#include "module_pin.h"
 #include "sent_message_wait.h"
 
 namespace {
@@ -54,9 +55,8 @@ private:
         if (!wake_)
             return false;
         // The thread holds the library until it ends, so unloading cannot pull its code away.
-        static const char anchor = 0;
-        HMODULE module = nullptr;
-        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&anchor), &module))
+        const HMODULE module = referenceThisModule();
+        if (!module)
             return false;
         thread_ = CreateThread(nullptr, 0, run, module, 0, nullptr);
         if (!thread_) {

@@ -109,6 +109,17 @@ void expandPalette(const media_type::FrameLayout& layout, int bits, const uint8_
     }
 }
 
+// Packed BGRA rows (width x 4 bytes each) as a picture of another output.
+bool fromBgra(const uint8_t* bgra, int32_t output, uint8_t* picture, int stride, int width, int rows) {
+    const int bgraStride = width * 4;
+    switch (output) {
+    case FENWYR_OUTPUT_BGR24: return libyuv::ARGBToRGB24(bgra, bgraStride, picture, stride, width, rows) == 0;
+    case FENWYR_OUTPUT_RGB24: return libyuv::ARGBToRAW(bgra, bgraStride, picture, stride, width, rows) == 0;
+    case FENWYR_OUTPUT_RGBA32: return libyuv::ARGBToABGR(bgra, bgraStride, picture, stride, width, rows) == 0;
+    default: return libyuv::ARGBToJ400(bgra, bgraStride, picture, stride, width, rows) == 0;
+    }
+}
+
 }  // namespace
 
 bool FrameConverter::isPicture(int32_t output) {
@@ -210,21 +221,13 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
     if (output == FENWYR_OUTPUT_BGRA32)
         return toBgra(layout, frame, 0, height, picture);
     constexpr int kBandRows = 32;  // even, as 4:2:0 chroma rows pair up
-    const int bgraStride = width * 4;
-    bgra_.resize(static_cast<size_t>(bgraStride) * kBandRows);
+    bgra_.resize(static_cast<size_t>(width) * 4 * kBandRows);
     for (int first = 0; first < height; first += kBandRows) {
         const int rows = std::min(kBandRows, height - first);
         uint8_t* out = picture + static_cast<size_t>(first) * stride;
         if (!toBgra(layout, frame, first, rows, bgra_.data()))
             return false;
-        int failed = 0;
-        switch (output) {
-        case FENWYR_OUTPUT_BGR24: failed = libyuv::ARGBToRGB24(bgra_.data(), bgraStride, out, stride, width, rows); break;
-        case FENWYR_OUTPUT_RGB24: failed = libyuv::ARGBToRAW(bgra_.data(), bgraStride, out, stride, width, rows); break;
-        case FENWYR_OUTPUT_RGBA32: failed = libyuv::ARGBToABGR(bgra_.data(), bgraStride, out, stride, width, rows); break;
-        default: failed = libyuv::ARGBToJ400(bgra_.data(), bgraStride, out, stride, width, rows); break;
-        }
-        if (failed)
+        if (!fromBgra(bgra_.data(), output, out, stride, width, rows))
             return false;
     }
     return true;
@@ -299,11 +302,6 @@ bool FrameConverter::decodeJpeg(const media_type::FrameLayout& layout, const uin
                                   width, height) == 0;
     }
     bgra_.resize(static_cast<size_t>(width) * height * 4);
-    if (libyuv::MJPGToARGB(frame, end, bgra_.data(), width * 4, width, height, width, height) != 0)
-        return false;
-    switch (output) {
-    case FENWYR_OUTPUT_BGR24: return libyuv::ARGBToRGB24(bgra_.data(), width * 4, picture, stride, width, height) == 0;
-    case FENWYR_OUTPUT_RGB24: return libyuv::ARGBToRAW(bgra_.data(), width * 4, picture, stride, width, height) == 0;
-    default: return libyuv::ARGBToABGR(bgra_.data(), width * 4, picture, stride, width, height) == 0;
-    }
+    return libyuv::MJPGToARGB(frame, end, bgra_.data(), width * 4, width, height, width, height) == 0 &&
+           fromBgra(bgra_.data(), output, picture, stride, width, height);
 }

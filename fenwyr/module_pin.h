@@ -21,3 +21,7 @@ public:
 private:
     HMODULE module_ = nullptr;
 };
+
+// One more reference to the module that holds this code, for a thread that must outlive the
+// host's own (it ends with FreeLibraryAndExitThread); null when it cannot be taken.
+HMODULE referenceThisModule();

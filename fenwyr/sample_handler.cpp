@@ -62,13 +62,14 @@ HRESULT STDMETHODCALLTYPE SampleHandler::BufferCB(double sampleTime, BYTE* buffe
     // Nothing may escape into the platform's grabber. A frame that could not be handed on (no
     // memory for its copy) is lost; its sequence number is spent, so the host sees the gap.
     try {
-        const FrameInfo info = describe(sampleTime, length);
+        const media_type::FrameLayout layout = currentLayout();
+        const FrameInfo info = describe(layout, sampleTime, length);
         if (FrameArrivedCallback callback = frameCallback_.load())
             callHost([&] { callback(buffer, static_cast<int32_t>(length)); });
         // Read once: a frame is converted to one output or none.
         const int32_t output = output_;
         if (FrameConverter::isPicture(output)) {
-            deliverPicture(info, buffer, output);
+            deliverPicture(layout, info, buffer, output);
         } else {
             callbackEx_.call(static_cast<const uint8_t*>(buffer), &info);
             mailbox_.post(buffer, info);
@@ -97,9 +98,9 @@ bool writePicture(void* context, uint8_t* picture) {
 
 }  // namespace
 
-void SampleHandler::deliverPicture(const FrameInfo& native, const BYTE* frame, int32_t output) {
+void SampleHandler::deliverPicture(const media_type::FrameLayout& layout, const FrameInfo& native, const BYTE* frame,
+                                   int32_t output) {
     const FrameInfo info = FrameConverter::describe(native, output);
-    const media_type::FrameLayout layout = currentLayout();
     const size_t length = static_cast<size_t>(native.length);
     if (callbackEx_.isSet()) {
         // Converted once into the device's own buffer; a polling host gets a copy of it.
@@ -124,18 +125,15 @@ bool SampleHandler::deliveringOnThisThread() const {
     return deliveringHere == this;
 }
 
-FrameInfo SampleHandler::describe(double sampleTime, LONG length) {
+FrameInfo SampleHandler::describe(const media_type::FrameLayout& layout, double sampleTime, LONG length) {
     FrameInfo info{};
     info.arrivalTime = performanceCounterIn100ns();
-    {
-        std::lock_guard<std::mutex> lock(layoutMutex_);
-        info.width = layout_.width;
-        info.height = layout_.height;
-        info.stride = layout_.stride;
-        info.bottomUp = layout_.bottomUp;
-        info.pixelFormat = layout_.pixelFormat;
-        info.fourcc = layout_.fourcc;
-    }
+    info.width = layout.width;
+    info.height = layout.height;
+    info.stride = layout.stride;
+    info.bottomUp = layout.bottomUp;
+    info.pixelFormat = layout.pixelFormat;
+    info.fourcc = layout.fourcc;
     info.length = static_cast<int32_t>(length);
     // The grabber passes the start time in seconds.
     info.sampleTime = std::llround(sampleTime * 1e7);

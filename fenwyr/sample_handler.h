@@ -55,10 +55,11 @@ public:
     FrameMailbox& mailbox() { return mailbox_; }
 
 private:
-    FrameInfo describe(double sampleTime, LONG length);
+    FrameInfo describe(const media_type::FrameLayout& layout, double sampleTime, LONG length);
     // Converts the frame for the described callback and the mailbox; a frame that cannot be
     // converted reaches neither.
-    void deliverPicture(const FrameInfo& native, const BYTE* frame, int32_t output);
+    void deliverPicture(const media_type::FrameLayout& layout, const FrameInfo& native, const BYTE* frame,
+                        int32_t output);
     media_type::FrameLayout currentLayout();
 
     const std::atomic<FrameArrivedCallback>& frameCallback_;

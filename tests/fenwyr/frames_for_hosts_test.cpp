@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fenwyr.h"
+#include "frame_log.h"
 #include "test_devices.h"
 
 namespace {
@@ -31,34 +32,6 @@ constexpr uint32_t fourcc(const char (&text)[5]) {
     return uint32_t(uint8_t(text[0])) | uint32_t(uint8_t(text[1])) << 8 | uint32_t(uint8_t(text[2])) << 16 |
            uint32_t(uint8_t(text[3])) << 24;
 }
-
-// What a described callback saw: each frame's description and the device's own sequence number.
-struct InfoLog {
-    std::mutex mutex;
-    std::vector<FrameInfo> infos;
-    std::vector<uint32_t> deviceSequences;
-
-    static void receive(const uint8_t* frame, const FrameInfo* info, void* userData) {
-        auto* log = static_cast<InfoLog*>(userData);
-        uint32_t deviceSequence = 0;
-        std::memcpy(&deviceSequence, frame, 4);
-        std::lock_guard<std::mutex> lock(log->mutex);
-        log->infos.push_back(*info);
-        log->deviceSequences.push_back(deviceSequence);
-    }
-    bool waitFor(std::size_t count) {
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (Clock::now() < deadline) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (infos.size() >= count)
-                    return true;
-            }
-            std::this_thread::sleep_for(milliseconds(5));
-        }
-        return false;
-    }
-};
 
 struct ExpectedLayout {
     const wchar_t* format;

@@ -5,41 +5,18 @@
 #include <dshow.h>
 
 #include <algorithm>
-#include <chrono>
 #include <iterator>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fenwyr.h"
+#include "frame_log.h"
 #include "rot_entries.h"
 #include "test_devices.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct InfoLog {
-    std::mutex mutex;
-    std::vector<FrameInfo> infos;
-
-    static void receive(const uint8_t*, const FrameInfo* info, void* userData) {
-        auto* log = static_cast<InfoLog*>(userData);
-        std::lock_guard<std::mutex> lock(log->mutex);
-        log->infos.push_back(*info);
-    }
-    std::size_t count() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return infos.size();
-    }
-    bool waitFor(std::size_t wanted) {
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (count() < wanted && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return count() >= wanted;
-    }
-};
 
 struct Capability {
     int32_t index, width, height, bytesPerFrame;
