@@ -17,7 +17,6 @@
 
 namespace {
 
-
 struct Capability {
     int32_t index, width, height, bytesPerFrame;
     double minFps, maxFps;
