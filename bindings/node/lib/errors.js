@@ -50,4 +50,17 @@ function check(hresult, what) {
   return hresult;
 }
 
-module.exports = { CameraError, codes, hresultName, failed, check };
+// An error as a message between threads, and back: the class, message, hresult and code survive.
+function errorToMessage(error) {
+  return { name: error?.name, message: String(error?.message ?? error), hresult: error?.hresult, code: error?.code };
+}
+
+function errorFromMessage({ name, message, hresult, code }) {
+  const Kind = { CameraError, TypeError, RangeError }[name] || Error;
+  const error = new Kind(message);
+  if (hresult !== undefined) error.hresult = hresult;
+  if (code !== undefined) error.code = code;
+  return error;
+}
+
+module.exports = { CameraError, codes, hresultName, failed, check, errorToMessage, errorFromMessage };

@@ -1,208 +1,164 @@
 'use strict';
-// The industrial camera through tarvik.dll. A Camera owns its context: every call checks that
-// it is still open, so a closed camera throws instead of passing a freed pointer.
+// The industrial camera through tarvik.dll. Each Camera has a thread of the package's own that
+// holds its context and makes its calls one at a time (lib/tarvik_calls.js), so neither a
+// setting nor a capture's wait blocks the event loop or Node's shared thread pool.
 const native = require('./native');
+const { CallThread, abortable } = require('./call_thread');
 const { integer, finite, positive } = require('./arguments');
-const { CameraError, codes } = require('./errors');
+const { CameraError } = require('./errors');
 
-const MAX_PIXEL_CLOCKS = 150;
+const closedError = () => Object.assign(new CameraError('the camera is closed'), { code: 'DEVICE_CLOSED' });
+
+// The settings set() takes, in the order it applies them: the AOI bounds the pixel clock, the
+// clock the frame rate, the rate the exposure.
+const SETTINGS = {
+  aoi(rect) {
+    if (!rect || typeof rect !== 'object') throw new TypeError(`an AOI is { x, y, width, height }, not ${rect}`);
+    return { x: integer(rect.x, 'aoi.x'), y: integer(rect.y, 'aoi.y'), width: integer(rect.width, 'aoi.width'),
+      height: integer(rect.height, 'aoi.height') };
+  },
+  pixelClock: (mhz) => integer(mhz, 'pixelClock'),
+  fps: (value) => positive(value, 'fps'),
+  exposure: (ms) => finite(ms, 'exposure'),
+  gain: (value) => integer(value, 'gain'),
+  gamma: (value) => integer(value, 'gamma'),
+};
+
+function cameraThread() {
+  return new CallThread('tarvik_calls.js', { endedError: closedError });
+}
 
 class Camera {
-  constructor(context) {
-    this._context = context;
-    this._busy = false;
+  constructor(thread, { id, serial }) {
+    this._thread = thread;
+    this._running = false;
     this._gamma = null;
+    this.id = id;
+    this.serial = serial;
   }
 
   // Opens the first available camera in 8-bit mono.
-  static open() {
-    const context = native.tarvik().findAvailableCamera();
-    if (!context) throw new CameraError('no camera could be opened');
-    return new Camera(context);
+  static async open() {
+    const thread = cameraThread();
+    try {
+      return new Camera(thread, await thread.call('open'));
+    } catch (error) {
+      await thread.close();
+      throw error;
+    }
   }
 
-  _ctx() {
-    if (!this._context) throw new CameraError('the camera is closed');
-    if (this._busy) throw new CameraError('the camera is busy with an asynchronous capture');
-    return this._context;
+  static openSync() {
+    const thread = cameraThread();
+    try {
+      return new Camera(thread, thread.callSync('open'));
+    } catch (error) {
+      thread.close();
+      throw error;
+    }
   }
 
   get isOpen() {
-    return this._context !== null;
+    return this._thread !== null;
   }
 
-  get id() {
-    const id = native.tarvik().getCameraId(this._ctx());
-    if (id < 0) throw new CameraError('the camera id cannot be read');
-    return id;
+  _call(name, ...args) {
+    if (!this._thread) return Promise.reject(closedError());
+    return this._thread.call(name, ...args);
   }
 
-  get serial() {
-    const text = Buffer.alloc(12);
-    native.tarvik().getCameraName(this._ctx(), text);
-    return text.toString('latin1').replace(/\0+$/, '');
+  // { aoi, aoiLimits, pixelClocks, pixelClock, fpsRange, fps, exposureRange, exposure, gain, gamma };
+  // gamma is the last one set here (the camera cannot be asked), or null.
+  async settings() {
+    return { ...(await this._call('settings')), gamma: this._gamma };
   }
 
-  _aoiInfo() {
-    const info = { current: { x: 0, y: 0, width: 0, height: 0 }, minimum: { width: 0, height: 0 },
-      maximum: { width: 0, height: 0 }, increment: { width: 0, height: 0 } };
-    native.tarvik().aoiInfo(this._ctx(), info);
-    return info;
+  // Sets any of aoi, pixelClock, fps, exposure, gain and gamma, in that order; every value is
+  // checked before the first reaches the camera. A refusal throws, and leaves what came before set.
+  async set(values) {
+    if (!values || typeof values !== 'object') throw new TypeError(`settings are an object, not ${values}`);
+    for (const name of Object.keys(values))
+      if (!(name in SETTINGS)) throw new TypeError(`no setting is called "${name}"`);
+    const checked = Object.keys(SETTINGS).filter((name) => name in values)
+      .map((name) => [name, SETTINGS[name](values[name])]);
+    for (const [name, value] of checked) {
+      await this._call('set', name, value);
+      if (name === 'gamma') this._gamma = value;
+    }
   }
 
-  get aoi() {
-    return this._aoiInfo().current;
+  async start() {
+    await this._call('start');
+    this._running = true;
   }
 
-  // The camera keeps its AOI when it refuses a new one (and says why on standard output).
-  set aoi(rect) {
-    if (!rect || typeof rect !== 'object') throw new TypeError(`an AOI is { x, y, width, height }, not ${rect}`);
-    const wanted = { x: integer(rect.x, 'aoi.x'), y: integer(rect.y, 'aoi.y'), width: integer(rect.width, 'aoi.width'),
-      height: integer(rect.height, 'aoi.height') };
-    native.tarvik().setAoi(this._ctx(), wanted);
-    const now = this.aoi;
-    if (now.x !== wanted.x || now.y !== wanted.y || now.width !== wanted.width || now.height !== wanted.height)
-      throw new CameraError(`the camera refused the AOI ${wanted.x},${wanted.y} ${wanted.width}x${wanted.height}`,
-        codes.E_INVALIDARG);
-  }
-
-  get aoiLimits() {
-    const { minimum, maximum, increment } = this._aoiInfo();
-    return { minimum, maximum, increment };
-  }
-
-  get pixelClocks() {
-    const clocks = new Int32Array(MAX_PIXEL_CLOCKS);
-    native.tarvik().getPixelClockRange(this._ctx(), clocks);
-    return Array.from(clocks.filter((clock) => clock > 0));
-  }
-
-  get pixelClock() {
-    return this._nonZero(native.tarvik().getCurrentPixelClock(this._ctx()), 'the pixel clock');
-  }
-
-  set pixelClock(mhz) {
-    native.tarvik().setPixelClock(this._ctx(), integer(mhz, 'pixelClock'));
-    if (this.pixelClock !== mhz) throw new CameraError(`the camera refused the pixel clock ${mhz}`, codes.E_INVALIDARG);
-  }
-
-  // Frame rates the current pixel clock and AOI allow, from the camera's frame-period range.
-  get fpsRange() {
-    const period = {};
-    native.tarvik().getFpsRange(this._ctx(), period);
-    if (!period.minimum || !period.maximum) throw new CameraError('the frame-rate range cannot be read');
-    return { minimum: 1 / period.maximum, maximum: 1 / period.minimum, periodStep: period.step };
-  }
-
-  get fps() {
-    return this._nonZero(native.tarvik().getCurrentFps(this._ctx()), 'the frame rate');
-  }
-
-  // The camera sets the nearest rate it can; read fps for it.
-  set fps(value) {
-    positive(value, 'fps');
-    this._nonZero(native.tarvik().setFps(this._ctx(), value), `the frame rate ${value}`);
-  }
-
-  get exposureRange() {
-    const range = {};
-    native.tarvik().getExposureRange(this._ctx(), range);
-    if (!range.maximum) throw new CameraError('the exposure range cannot be read');
-    return range;
-  }
-
-  get exposure() {
-    return this._nonZero(native.tarvik().getCurrentExposure(this._ctx()), 'the exposure');
-  }
-
-  set exposure(ms) {
-    finite(ms, 'exposure');
-    const { minimum, maximum } = this.exposureRange;
-    if (ms < minimum || ms > maximum)
-      throw new CameraError(`the exposure ${ms} ms is outside ${minimum}..${maximum} ms`, codes.E_INVALIDARG);
-    native.tarvik().setExposure(this._ctx(), ms);
-  }
-
-  get gain() {
-    return native.tarvik().getGain(this._ctx());
-  }
-
-  set gain(value) {
-    native.tarvik().setGain(this._ctx(), integer(value, 'gain'));
-    if (this.gain !== value) throw new CameraError(`the camera refused the gain ${value}`, codes.E_INVALIDARG);
-  }
-
-  // The camera cannot be asked for its gamma: this is the last value set here, or null.
-  get gamma() {
-    this._ctx();
-    return this._gamma;
-  }
-
-  set gamma(value) {
-    native.tarvik().setGamma(this._ctx(), integer(value, 'gamma'));
-    this._gamma = value;
-  }
-
-  start() {
-    const status = native.tarvik().startCapture(this._ctx());
-    if (status !== 0) throw new CameraError(`the camera did not start (status ${status})`);
-  }
-
-  stop() {
-    const status = native.tarvik().stopCurrentCapture(this._ctx());
-    if (status !== 0) throw new CameraError(`the camera did not stop (status ${status})`);
+  async stop() {
+    this._running = false;
+    await this._call('stop');
   }
 
   // The next frame (8-bit mono, AOI width x height bytes), waiting up to a second for it.
-  capture() {
-    const buffer = this._frameBuffer();
-    if (native.tarvik().captureFrameChecked(this._ctx(), buffer, buffer.length) !== 1)
-      throw new CameraError('no frame came from the camera', codes.ERROR_TIMEOUT);
-    return buffer;
+  async capture({ signal } = {}) {
+    signal?.throwIfAborted();
+    return Buffer.from((await abortable(this._call('capture'), signal)).buffer);
   }
 
-  // As capture, waiting off the main thread.
-  captureAsync() {
-    const context = this._ctx();
-    const buffer = this._frameBuffer();
-    this._busy = true;
-    return new Promise((resolve, reject) => {
-      native.tarvik().captureFrameChecked.async(context, buffer, buffer.length, (error, copied) => {
-        this._busy = false;
-        if (error) reject(error);
-        else if (copied !== 1) reject(new CameraError('no frame came from the camera', codes.ERROR_TIMEOUT));
-        else resolve(buffer);
-      });
-    });
+  captureSync() {
+    if (!this._thread) throw closedError();
+    return Buffer.from(this._thread.callSync('capture').buffer);
   }
 
-  _frameBuffer() {
-    const { width, height } = this.aoi;
-    return Buffer.alloc(width * height);
-  }
-
-  // Closes the camera; closing again does nothing.
-  close() {
-    if (!this._context || this._busy) {
-      if (this._busy) throw new CameraError('the camera is busy with an asynchronous capture');
-      return;
+  // Frames until stop() or close(). With reuse, every frame is in one block of memory, lent
+  // again when the loop asks for the next one (the previous frame is then empty).
+  async *frames({ reuse = false, signal } = {}) {
+    let buffer = null;
+    for (;;) {
+      if (!this._thread || !this._running) return;
+      signal?.throwIfAborted();
+      try {
+        ({ buffer } = await abortable(this._call('capture', reuse ? buffer : null), signal));
+      } catch (error) {
+        if (error !== signal?.reason && (!this._thread || !this._running)) return;
+        throw error;
+      }
+      yield Buffer.from(buffer);
     }
-    const context = this._context;
-    this._context = null;
-    const status = native.tarvik().closeCamera(context);
-    if (status !== 0) throw new CameraError(`the camera did not close cleanly (status ${status})`);
   }
 
-  _nonZero(value, what) {
-    if (!value) throw new CameraError(`${what} cannot be read or was refused`);
-    return value;
+  // `await using camera = await tarvik.Camera.open()` closes it at the end of the block.
+  [Symbol.asyncDispose]() {
+    return this.close();
   }
 
+  // Closes the camera, after the call in progress; closing again does nothing.
+  async close() {
+    const thread = this._thread;
+    if (!thread) return;
+    this._thread = null;
+    this._running = false;
+    try {
+      await thread.call('close');
+    } finally {
+      await thread.close();
+    }
+  }
+
+  closeSync() {
+    const thread = this._thread;
+    if (!thread) return;
+    this._thread = null;
+    this._running = false;
+    try {
+      thread.callSync('close');
+    } finally {
+      thread.close();
+    }
+  }
 }
 
 module.exports = {
   Camera,
-  // The DLL's exports themselves.
+  // The DLL's exports themselves, called on the calling thread.
   get native() {
     return native.tarvik();
   },

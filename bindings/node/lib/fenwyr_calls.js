@@ -1,0 +1,288 @@
+'use strict';
+// fenwyr's calls on the package's fenwyr thread, which is the library's init thread (its COM
+// apartment): everything but the waits for frames runs here. It also watches the open devices'
+// states and reports their changes, so that no library callback ever waits for JavaScript.
+const native = require('./native');
+const { CameraError, check, codes, failed } = require('./errors');
+
+const { koffi } = native;
+const { DeviceInfo, ResolutionInfo, FormatInfo } = native.types;
+
+const STATES = ['absent', 'closed', 'stopped', 'running', 'lost', 'failed'];
+const STATE = { absent: 0, closed: 1, stopped: 2, running: 3, lost: 4, failed: 5 };
+// FrameInfo.pixelFormat codes: 5 and 6 are the platform's RGB24 and RGB32 (B, G, R byte order),
+// also the codes of the 'bgr24' and 'bgra' pictures; 9 to 11 are pictures only.
+const PIXEL_FORMATS = ['other', 'RGB1', 'RGB8', 'RGB555', 'RGB565', 'RGB24', 'RGB32', 'MJPG', 'YUY2', 'RGB', 'RGBA',
+  'GRAY8'];
+const OUTPUTS = { native: 0, bgr24: 1, bgra: 2, rgb: 3, rgba: 4, gray: 5 };
+const CONTROLS = {
+  brightness: 0, contrast: 1, hue: 2, saturation: 3, sharpness: 4, gamma: 5, colorEnable: 6,
+  whiteBalance: 7, backlightCompensation: 8, gain: 9,
+  pan: 100, tilt: 101, roll: 102, zoom: 103, exposure: 104, iris: 105, focus: 106,
+};
+const CONTROL_AUTO = 1;
+const CONTROL_MANUAL = 2;
+const STATE_POLL_MS = 100;
+const REFRESH_WHILE_LOST_MS = 500;
+
+function fourccText(code) {
+  if (!code) return '';
+  return String.fromCharCode(code & 0xff, (code >>> 8) & 0xff, (code >>> 16) & 0xff, (code >>> 24) & 0xff);
+}
+
+function calls(options, report) {
+  let initialised = false;
+  // Open devices' last seen states, for the events: index -> { state, lost, gone }.
+  const watched = new Map();
+  let poller = null;
+  let lastRefresh = 0;
+
+  function lib() {
+    const n = native.fenwyr();
+    if (!initialised) {
+      n.init();
+      initialised = true;
+    }
+    return n;
+  }
+
+  function stateOf(index) {
+    return lib().getDeviceState(index);
+  }
+
+  function identityOf(index) {
+    const identity = {};
+    if (failed(lib().getDeviceIdentity(index, identity))) return null;
+    return { index, name: identity.name, path: identity.path, state: STATES[stateOf(index)] };
+  }
+
+  // What the watch knows after a call of the host's own changed the state: no event for it.
+  function settled(index) {
+    const state = stateOf(index);
+    const seen = watched.get(index);
+    if (seen) Object.assign(seen, { state, lost: false, gone: false });
+    return STATES[state];
+  }
+
+  // Device events from the states: 'lost'; 'returned' once a lost device was absent from an
+  // enumeration and is back; 'failed'. Every change reports the new state.
+  function poll() {
+    const lost = [...watched.values()].some((seen) => seen.lost);
+    if (lost && Date.now() - lastRefresh >= REFRESH_WHILE_LOST_MS) {
+      lastRefresh = Date.now();
+      lib().refreshDevices();
+    }
+    for (const [index, seen] of watched) {
+      const state = stateOf(index);
+      if (state === seen.state) continue;
+      seen.state = state;
+      let happened = null;
+      if (seen.lost) {
+        if (state === STATE.absent) {
+          seen.gone = true;
+        } else if (seen.gone) {
+          seen.lost = seen.gone = false;
+          happened = 'returned';
+        }
+      } else if (state === STATE.lost) {
+        seen.lost = true;
+        happened = 'lost';
+      } else if (state === STATE.failed) {
+        happened = 'failed';
+      }
+      report({ index, state: STATES[state], happened });
+    }
+  }
+
+  function watch(index) {
+    watched.set(index, { state: stateOf(index), lost: false, gone: false });
+    poller ??= setInterval(poll, STATE_POLL_MS);
+  }
+
+  function unwatch(index) {
+    watched.delete(index);
+    if (watched.size === 0 && poller) {
+      clearInterval(poller);
+      poller = null;
+    }
+  }
+
+  function controlId(name) {
+    const id = CONTROLS[name];
+    if (id === undefined) throw new CameraError(`no control is called "${name}"`, codes.E_INVALIDARG);
+    return id;
+  }
+
+  function readControl(index, name, mustExist) {
+    const id = controlId(name);
+    const info = {};
+    const hr = lib().getControl(index, id, info);
+    if (!mustExist && (hr >>> 0) === codes.E_PROP_ID_UNSUPPORTED) return null;
+    check(hr, `control "${name}"`);
+    return {
+      name, min: info.min, max: info.max, step: info.step, default: info.defaultValue, value: info.value,
+      auto: info.flags === CONTROL_AUTO, canAuto: (info.capsFlags & CONTROL_AUTO) !== 0,
+      canManual: (info.capsFlags & CONTROL_MANUAL) !== 0,
+    };
+  }
+
+  function format(index) {
+    const n = lib();
+    const block = n.getResolution(index);
+    if (!block) throw new CameraError('getResolution', codes.E_OUTOFMEMORY);
+    let r;
+    try {
+      r = koffi.decode(block, ResolutionInfo);
+    } finally {
+      n.CoTaskMemFree(block);
+    }
+    if (r.index === -1 && r.width === 1) throw new CameraError(`device ${index} has no connected format`);
+    return { width: r.width, height: Math.abs(r.height), bitCount: r.bitCount, fps: r.framesPerSecond,
+      pixelFormat: PIXEL_FORMATS[r.pixelFormat] || 'other' };
+  }
+
+  function reopen(index) {
+    if (lib().openDevice(index) !== 1) throw new CameraError(`device ${index} could not be opened`);
+    return settled(index);
+  }
+
+  return {
+    // Every device in the table, present or not, after looking for new ones.
+    devices() {
+      lib().refreshDevices();
+      const list = [];
+      for (let index = 0; ; ++index) {
+        const identity = identityOf(index);
+        if (!identity) return list;
+        list.push(identity);
+      }
+    },
+
+    // The device block of the original interface: names in the process's ANSI code page.
+    listDevices() {
+      const n = lib();
+      const block = n.listDevices();
+      if (!block) throw new CameraError('listDevices', codes.E_OUTOFMEMORY);
+      try {
+        return koffi.decode(block, DeviceInfo, 64)
+          .filter((entry) => entry.index >= 0)
+          .map((entry) => ({ index: entry.index,
+            name: Buffer.from(entry.name).toString('latin1').replace(/\0.*$/s, '') }));
+      } finally {
+        n.CoTaskMemFree(block);
+      }
+    },
+
+    // Opens a device given by its index, path or name; one already open is opened anew when it
+    // was lost or failed. Its identity and state.
+    open(device) {
+      const n = lib();
+      let index = device;
+      if (typeof device === 'string') {
+        index = n.findDevice(device);
+        if (index < 0) {
+          n.refreshDevices();
+          index = n.findDevice(device);
+        }
+        if (index < 0) throw new CameraError(`no device has the path or name "${device}"`);
+      }
+      const identity = identityOf(index);
+      if (!identity) throw new CameraError(`no device ${index}`, codes.E_INVALIDARG);
+      const state = stateOf(index);
+      if (!watched.has(index) || state === STATE.lost || state === STATE.failed) reopen(index);
+      watch(index);
+      return { ...identity, state: STATES[stateOf(index)] };
+    },
+
+    reopen,
+
+    state(index) {
+      return STATES[stateOf(index)];
+    },
+
+    formats(index) {
+      const n = lib();
+      const count = check(n.getFormats(index, null, 0), 'getFormats');
+      if (count === 0) return [];
+      const block = Buffer.alloc(count * koffi.sizeof(FormatInfo));
+      check(n.getFormats(index, block, count), 'getFormats');
+      return koffi.decode(block, FormatInfo, count).map((f) => ({
+        index: f.index, width: f.width, height: f.height, bitCount: f.bitCount,
+        pixelFormat: PIXEL_FORMATS[f.pixelFormat] || 'other', fourcc: fourccText(f.fourcc),
+        defaultFps: f.defaultFps, minFps: f.minFps, maxFps: f.maxFps,
+      }));
+    },
+
+    format,
+
+    setFormat(index, capability, fps) {
+      check(lib().setFormat(index, capability, fps), `setFormat(${capability}, ${fps})`);
+      return settled(index);
+    },
+
+    controls(index) {
+      return Object.keys(CONTROLS).map((name) => readControl(index, name, false)).filter(Boolean);
+    },
+
+    control(index, name) {
+      return readControl(index, name, true);
+    },
+
+    setControl(index, name, value) {
+      const id = controlId(name);
+      const hr = value === 'auto'
+        ? lib().setControl(index, id, 0, CONTROL_AUTO)
+        : lib().setControl(index, id, value, CONTROL_MANUAL);
+      check(hr, `setControl("${name}", ${value})`);
+    },
+
+    output(index, name) {
+      if (name !== undefined)
+        check(lib().setOutputFormat(index, OUTPUTS[name]), `output of device ${index}`);
+      const code = lib().getOutputFormat(index);
+      return Object.keys(OUTPUTS).find((key) => OUTPUTS[key] === code);
+    },
+
+    start(index) {
+      check(lib().startCapture(index), `start device ${index}`);
+      return settled(index);
+    },
+
+    stop(index) {
+      check(lib().stopCapture(index), `stop device ${index}`);
+      return settled(index);
+    },
+
+    // A first guess at a frame's size: an uncompressed frame's; a larger frame grows it.
+    frameSize(index) {
+      try {
+        const f = format(index);
+        return Math.max(4096, Math.ceil((f.width * f.bitCount) / 32) * 4 * f.height);
+      } catch {
+        return 1 << 20;
+      }
+    },
+
+    showProperties(index) {
+      check(lib().showFilterProperties(index), 'showFilterProperties');
+    },
+
+    showPinProperties(index) {
+      check(lib().showCapturePinProperties(index), 'showCapturePinProperties');
+    },
+
+    // Stops the device (its graph is kept until shutdown) and its events.
+    close(index) {
+      unwatch(index);
+      if (stateOf(index) === STATE.running) lib().stopCapture(index);
+    },
+
+    shutdown() {
+      for (const index of [...watched.keys()]) unwatch(index);
+      if (initialised) native.fenwyr().uninit();
+      initialised = false;
+    },
+  };
+}
+
+module.exports = Object.assign(calls, { STATES, PIXEL_FORMATS, OUTPUTS, CONTROLS });
