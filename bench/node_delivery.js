@@ -1,7 +1,8 @@
 'use strict';
 // Frames reaching JavaScript through the Node package (frames() on grabFrame, off the main
-// thread; each frame in its own Buffer, or with reuse in one) against the same virtual device polled with grabFrame from C++ (the delivery
-// benchmark's --grab mode), alternating, in the same run: the cost of the FFI as a ratio.
+// thread; each frame in its own Buffer, or with reuse in one) against the same virtual device
+// polled with grabFrame from C++ (the delivery benchmark's --grab mode), alternating, in the same
+// run: the cost of the FFI as a ratio.
 // Usage: node node_delivery.js <bench exe (Windows path)> [repetitions]
 const { spawnSync } = require('child_process');
 const crypto = require('crypto');
@@ -14,6 +15,8 @@ const { VirtualDevices } = require('../bindings/node/test/support');
 const benchExe = process.argv[2];
 const repetitions = Math.max(3, Number(process.argv[3] || 5));
 const seconds = 1;
+// Frames a Node row pools over its runs: enough for its p99 to be a frame's, not an outlier's.
+const MINIMUM_FRAMES = 1000;
 
 const kernel32 = koffi.load('kernel32.dll');
 const QueryPerformanceCounter = kernel32.func('bool __stdcall QueryPerformanceCounter(_Out_ int64_t *count)');
@@ -37,31 +40,32 @@ function median(values) {
   return percentile(values, 0.5);
 }
 
-// Frames/s and the p50/p99 delay from the device's stamp (bytes 8-15) to JavaScript holding it.
-async function throughPackage(name, reuse) {
-  const device = fenwyr.open(name);
-  device.start();
+// One run: frames/s, and every frame's delay (us) from the device's stamp (bytes 8-15) to
+// JavaScript holding it, over a window of at least `seconds` and `minimumFrames` frames.
+async function throughPackage(name, reuse, minimumFrames) {
+  const device = await fenwyr.open(name);
+  await device.start();
   const latencies = [];
-  let frames = 0;
   let recording = false;
-  let started = 0;
+  let enough;
+  const full = new Promise((resolve) => { enough = resolve; });
   const loop = (async () => {
     for await (const frame of device.frames({ reuse })) {
       if (!recording) continue;
       latencies.push(((now() - Number(frame.data.readBigInt64LE(8))) * 1e6) / frequency[0]);
-      ++frames;
+      if (latencies.length >= minimumFrames) enough();
     }
   })();
   await new Promise((resolve) => setTimeout(resolve, 200));
   recording = true;
-  started = process.hrtime.bigint();
-  await new Promise((resolve) => setTimeout(resolve, seconds * 1000));
+  const started = process.hrtime.bigint();
+  await Promise.all([new Promise((resolve) => setTimeout(resolve, seconds * 1000)), full]);
   recording = false;
   const elapsed = Number(process.hrtime.bigint() - started) / 1e9;
-  device.stop();
+  await device.stop();
   await loop;
-  device.close();
-  return [frames / elapsed, percentile(latencies, 0.5), percentile(latencies, 0.99)];
+  await device.close();
+  return { rate: latencies.length / elapsed, latencies, elapsed };
 }
 
 // Thread-pool work from the main thread (crypto.pbkdf2, then fs.promises.readFile), `count` times
@@ -83,11 +87,11 @@ async function poolWork(count) {
 async function fourDevicesWithPoolWork(names) {
   const idle = await poolWork(200);
   const delay = monitorEventLoopDelay({ resolution: 1 });
-  const devices = names.map((name) => fenwyr.open(name));
+  const devices = await Promise.all(names.map((name) => fenwyr.open(name)));
   const counts = devices.map(() => 0);
   let running = true;
   const loops = devices.map(async (device, k) => {
-    device.start();
+    await device.start();
     for await (const frame of device.frames({ reuse: true })) {
       if (frame) ++counts[k];
       if (!running) break;
@@ -103,12 +107,12 @@ async function fourDevicesWithPoolWork(names) {
   const rates = counts.map((count) => count / elapsed);
   running = false;
   await Promise.all(loops);
-  for (const device of devices) device.close();
+  await Promise.all(devices.map((device) => device.close()));
   return { idle, busy, rates, loopP99: delay.percentile(99) / 1e6 };
 }
 
-function throughCpp(name) {
-  const run = spawnSync(benchExe, ['--grab', name, String(seconds)], { encoding: 'utf8' });
+function throughCpp(name, runSeconds) {
+  const run = spawnSync(benchExe, ['--grab', name, String(runSeconds)], { encoding: 'utf8' });
   const figures = (run.stdout || '').trim().split(/\s+/).map(Number);
   if (run.status !== 0 || figures.length !== 3) throw new Error(`${benchExe} --grab failed: ${run.stdout}`);
   return figures;
@@ -126,28 +130,36 @@ function throughCpp(name) {
     key: s.key, name: s.name, formats: s.formats, tag: k + 1, dwords: s.paced ? {} : { Unthrottled: 1 },
   })), ...quartet]);
   try {
-    console.log(`\nFrames to JavaScript (Node package) against grabFrame from C++, ${repetitions} alternating repetitions of ${seconds} s`);
-    console.log('stream                        variant        frames/s    p50 us    p99 us   frames/s ratio');
+    console.log(`\nFrames to JavaScript (Node package) against grabFrame from C++, ${repetitions} alternating ` +
+      `repetitions of at least ${seconds} s and ${MINIMUM_FRAMES} frames in all; Node's p50/p99 over every frame ` +
+      'of its runs, C++ the median of its runs\' figures');
+    console.log('stream                        variant        frames/s    p50 us    p99 us   frames   frames/s ratio');
+    const perRun = Math.ceil(MINIMUM_FRAMES / repetitions);
     for (const s of streams) {
       const js = [];
       const reused = [];
       const cpp = [];
       for (let r = 0; r < repetitions; ++r) {
-        js.push(await throughPackage(s.name, false));
-        reused.push(await throughPackage(s.name, true));
-        fenwyr.shutdown();  // the C++ host opens the device next
-        cpp.push(throughCpp(s.name));
+        js.push(await throughPackage(s.name, false, perRun));
+        reused.push(await throughPackage(s.name, true, perRun));
+        await fenwyr.shutdown();  // the C++ host opens the device next
+        cpp.push(throughCpp(s.name, Math.max(seconds, Math.round(js[r].elapsed))));
       }
-      const row = (variant, runs, ratio) => console.log(
-        `${s.label.padEnd(29)} ${variant.padEnd(10)} ${median(runs.map((f) => f[0])).toFixed(2).padStart(12)}` +
-        ` ${median(runs.map((f) => f[1])).toFixed(1).padStart(9)} ${median(runs.map((f) => f[2])).toFixed(1).padStart(9)}` +
+      const pooled = (runs) => {
+        const all = runs.flatMap((run) => run.latencies);
+        return [median(runs.map((run) => run.rate)), percentile(all, 0.5), percentile(all, 0.99), all.length];
+      };
+      const row = (variant, [rate, p50, p99, frames], ratio) => console.log(
+        `${s.label.padEnd(29)} ${variant.padEnd(10)} ${rate.toFixed(2).padStart(12)}` +
+        ` ${p50.toFixed(1).padStart(9)} ${p99.toFixed(1).padStart(9)} ${String(frames).padStart(8)}` +
         (ratio ? `   ${ratio}` : ''));
-      const ratio = (runs) => `${(median(runs.map((f) => f[0])) / median(cpp.map((f) => f[0]))).toFixed(3)} of C++`;
-      row('Node', js, ratio(js));
-      row('Node reuse', reused, ratio(reused));
-      row('C++', cpp);
+      const cppRate = median(cpp.map((f) => f[0]));
+      const ratio = ([rate]) => `${(rate / cppRate).toFixed(3)} of C++`;
+      row('Node', pooled(js), ratio(pooled(js)));
+      row('Node reuse', pooled(reused), ratio(pooled(reused)));
+      row('C++', [cppRate, median(cpp.map((f) => f[1])), median(cpp.map((f) => f[2])), '']);
     }
-    fenwyr.shutdown();
+    await fenwyr.shutdown();
     const four = await fourDevicesWithPoolWork(quartet.map((q) => q.name));
     const ms = (times, p) => percentile(times, p).toFixed(2);
     console.log('\nFour 640x480 30 fps devices through frames({ reuse: true }) while the main thread runs pool work ' +
@@ -158,7 +170,7 @@ function throughCpp(name) {
       '(goal <= 1.5)');
     console.log(`event loop delay p99 ${four.loopP99.toFixed(2)} ms (goal < 5)`);
   } finally {
-    fenwyr.shutdown();
+    await fenwyr.shutdown();
     devices.dispose();
   }
 })().catch((error) => {

@@ -51,37 +51,47 @@ export interface Frame {
 }
 
 export namespace fenwyr {
+  /**
+   * A device. Calls run on the package's fenwyr thread (the library's init thread) and waits for
+   * frames on a thread per device: none blocks the event loop or Node's thread pool.
+   */
   class Device extends EventEmitter {
     readonly index: number;
     readonly name: string;
     readonly path: string;
+    /** As last reported by this object's calls and the state watch (every 100 ms). */
     readonly state: DeviceState;
-    formats(): Format[];
-    format(): CurrentFormat;
+    formats(): Promise<Format[]>;
+    format(): Promise<CurrentFormat>;
     /** fps 0 keeps the capability's default rate. */
-    setFormat(index: number, fps?: number): void;
-    controls(): Control[];
-    control(name: ControlName): Control;
-    setControl(name: ControlName, value: number | 'auto'): void;
-    start(): void;
-    stop(): void;
+    setFormat(index: number, fps?: number): Promise<void>;
+    controls(): Promise<Control[]>;
+    control(name: ControlName): Promise<Control>;
+    setControl(name: ControlName, value: number | 'auto'): Promise<void>;
+    start(): Promise<void>;
+    stop(): Promise<void>;
     /** The newest frame not yet taken, or null after timeoutMs; rejects with VFW_E_NOT_RUNNING when stopped. */
     grab(options?: number | { timeoutMs?: number; output?: Output; signal?: AbortSignal }): Promise<Frame | null>;
     /** Sets (or, without an argument, reads) what this device's frames become, from the next frame on. */
-    output(name?: Output): Output;
-    /** Frames until the device stops, is lost or fails; waits off the main thread. */
-    /** reuse: every frame in one buffer, overwritten when the loop takes the next frame. */
+    output(name?: Output): Promise<Output>;
+    /**
+     * Frames until the device is stopped or closed; throws DEVICE_LOST or DEVICE_FAILED when it is lost or fails.
+     * reuse: every frame in one buffer, emptied when the loop takes the next frame.
+     */
     frames(options?: { timeoutMs?: number; reuse?: boolean; output?: Output; signal?: AbortSignal }):
       AsyncGenerator<Frame, void, undefined>;
-    /** Closes the device: `await using device = fenwyr.open(...)`. */
+    /** Closes the device: `await using device = await fenwyr.open(...)`. */
     [Symbol.asyncDispose](): Promise<void>;
     /** The driver's property dialog; modal. */
-    showProperties(): void;
-    showPinProperties(): void;
-    close(): void;
+    showProperties(): Promise<void>;
+    showPinProperties(): Promise<void>;
+    close(): Promise<void>;
+    /** Blocks until the device has stopped: for exit handlers. */
+    closeSync(): void;
     /** Builds the device's graph again (after 'returned'); fenwyr.open() of a lost device does it too. */
-    reopen(): void;
+    reopen(): Promise<void>;
     on(event: 'lost' | 'returned', listener: () => void): this;
+    /** The device failed (code DEVICE_FAILED); with no listener, Node throws it. */
     on(event: 'error', listener: (error: CameraError) => void): this;
   }
   /** Control names and the ids the library takes for them. */
@@ -90,14 +100,20 @@ export namespace fenwyr {
   const STATES: readonly DeviceState[];
   /** Pixel formats by the library's codes (index). */
   const PIXEL_FORMATS: readonly PixelFormat[];
-  function devices(): DeviceEntry[];
+  function devices(): Promise<DeviceEntry[]>;
+  /** Blocks the calling thread. */
+  function devicesSync(): DeviceEntry[];
   /** The device's one Device object: a second open() returns the same one. */
-  function open(deviceOrPathOrName: number | string): Device;
-  /** Releases every device and the library's COM use. */
-  function shutdown(): void;
+  function open(deviceOrPathOrName: number | string): Promise<Device>;
+  /** Blocks the calling thread. */
+  function openSync(deviceOrPathOrName: number | string): Device;
+  /** Releases every device, the library's COM use and the package's fenwyr thread. */
+  function shutdown(): Promise<void>;
+  /** Blocks the calling thread: for exit handlers. */
+  function shutdownSync(): void;
   /** The original device block: names in the ANSI code page. */
-  function listDevices(): { index: number; name: string }[];
-  /** The DLL's exports as koffi functions. */
+  function listDevices(): Promise<{ index: number; name: string }[]>;
+  /** The DLL's exports as koffi functions, called on the calling thread. */
   const native: Record<string, (...args: any[]) => any>;
   /** The koffi record and callback types those exports are declared with (this copy's own names). */
   const types: Record<string, unknown>;
@@ -110,31 +126,47 @@ export interface Aoi { x: number; y: number; width: number; height: number; }
 export interface Size { width: number; height: number; }
 export interface Range { minimum: number; maximum: number; step: number; }
 
+export interface CameraSettings {
+  aoi: Aoi;
+  aoiLimits: { minimum: Size; maximum: Size; increment: Size };
+  pixelClocks: number[];
+  pixelClock: number;
+  fpsRange: { minimum: number; maximum: number; periodStep: number };
+  fps: number;
+  exposureRange: Range;
+  /** Milliseconds. */
+  exposure: number;
+  gain: number;
+  /** Write-only on the camera: the last value set here, or null. */
+  gamma: number | null;
+}
+
 export namespace tarvik {
+  /** A camera, with a thread of the package's own that makes its calls one at a time. */
   class Camera {
-    /** Opens the first available camera in 8-bit mono; throws when there is none. */
-    static open(): Camera;
+    /** Opens the first available camera in 8-bit mono; rejects when there is none. */
+    static open(): Promise<Camera>;
+    /** Blocks the calling thread. */
+    static openSync(): Camera;
     readonly isOpen: boolean;
     readonly id: number;
     readonly serial: string;
-    aoi: Aoi;
-    readonly aoiLimits: { minimum: Size; maximum: Size; increment: Size };
-    readonly pixelClocks: number[];
-    pixelClock: number;
-    readonly fpsRange: { minimum: number; maximum: number; periodStep: number };
-    fps: number;
-    readonly exposureRange: Range;
-    /** Milliseconds. */
-    exposure: number;
-    gain: number;
-    /** Write-only on the camera: reads the last value set here, or null. */
-    gamma: number | null;
-    start(): void;
-    stop(): void;
-    /** The next frame, AOI width x height bytes; throws when none came within a second. */
-    capture(): Buffer;
-    captureAsync(): Promise<Buffer>;
-    close(): void;
+    settings(): Promise<CameraSettings>;
+    /** Applied in the order aoi, pixelClock, fps, exposure, gain, gamma; all checked first. */
+    set(values: Partial<Pick<CameraSettings, 'aoi' | 'pixelClock' | 'fps' | 'exposure' | 'gain'>> & { gamma?: number }):
+      Promise<void>;
+    start(): Promise<void>;
+    stop(): Promise<void>;
+    /** The next frame, AOI width x height bytes; rejects when none came within a second. */
+    capture(options?: { signal?: AbortSignal }): Promise<Buffer>;
+    /** Blocks the calling thread up to a second. */
+    captureSync(): Buffer;
+    /** Frames until stop() or close(); reuse: one buffer, emptied when the loop takes the next frame. */
+    frames(options?: { reuse?: boolean; signal?: AbortSignal }): AsyncGenerator<Buffer, void, undefined>;
+    [Symbol.asyncDispose](): Promise<void>;
+    close(): Promise<void>;
+    /** Blocks the calling thread: for exit handlers. */
+    closeSync(): void;
   }
   const native: Record<string, (...args: any[]) => any>;
 }

@@ -3,14 +3,14 @@
 import { fenwyr, tarvik, CameraError, hresultName, type Device, type Frame, type Output } from 'camera-libraries';
 
 export async function host(): Promise<void> {
-  const [first] = fenwyr.devices();
-  const device: Device = fenwyr.open(first.index);
+  const [first] = await fenwyr.devices();
+  await using device: Device = await fenwyr.open(first.index);
   device.on('lost', () => console.log('unplugged'));
   device.on('error', (error: CameraError) => console.log(error.code, error.hresult && hresultName(error.hresult)));
-  const formats = device.formats();
-  device.setFormat(formats[0].index, formats[0].maxFps);
-  device.setControl('brightness', fenwyr.CONTROLS.brightness + 1);
-  device.start();
+  const formats = await device.formats();
+  await device.setFormat(formats[0].index, formats[0].maxFps);
+  await device.setControl('brightness', fenwyr.CONTROLS.brightness + 1);
+  await device.start();
   const output: Output = 'rgba';
   const controller = new AbortController();
   for await (const frame of device.frames({ output, reuse: true, signal: controller.signal })) {
@@ -20,15 +20,15 @@ export async function host(): Promise<void> {
   }
   const still: Frame | null = await device.grab({ timeoutMs: 1000, output: 'bgr24' });
   console.log(still?.pixelFormat === fenwyr.PIXEL_FORMATS[5]);
-  await device[Symbol.asyncDispose]();
-  const other: fenwyr.Device = fenwyr.open('USB Camera');
-  other.close();
+  const other: fenwyr.Device = fenwyr.openSync('USB Camera');
+  other.closeSync();
+  fenwyr.shutdownSync();
 
-  const camera = tarvik.Camera.open();
-  camera.aoi = { x: 0, y: 0, width: 640, height: 480 };
-  camera.fps = 30;
-  camera.start();
-  const mono: Buffer = await camera.captureAsync();
-  console.log(mono.length === camera.aoi.width * camera.aoi.height);
-  camera.close();
+  await using camera = await tarvik.Camera.open();
+  await camera.set({ aoi: { x: 0, y: 0, width: 640, height: 480 }, fps: 30, gamma: 120 });
+  await camera.start();
+  const mono: Buffer = await camera.capture({ signal: AbortSignal.timeout(2000) });
+  const { aoi, gamma } = await camera.settings();
+  console.log(mono.length === aoi.width * aoi.height, gamma);
+  for await (const next of camera.frames({ reuse: true })) console.log(next.length);
 }
