@@ -155,8 +155,7 @@ class Device extends EventEmitter {
   // A call of the library for this device: its result, or the state it leaves.
   async _call(name, ...args) {
     if (!this._open) throw closedError(this.index);
-    const result = await library().call(name, this.index, ...args);
-    return result;
+    return library().call(name, this.index, ...args);
   }
 
   async _callForState(name, ...args) {

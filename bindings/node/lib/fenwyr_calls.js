@@ -96,7 +96,8 @@ function calls(options, report) {
 
   function watch(index) {
     watched.set(index, { state: stateOf(index), lost: false, gone: false });
-    poller ??= setInterval(poll, STATE_POLL_MS);
+    // A failing look must not end the thread: the next one tries again.
+    poller ??= setInterval(() => { try { poll(); } catch { /* next time */ } }, STATE_POLL_MS);
   }
 
   function unwatch(index) {
