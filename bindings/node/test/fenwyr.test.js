@@ -254,8 +254,9 @@ test('the exports behind the interface work across the FFI, callbacks included',
   await assert.rejects(c.start(), { code: 'DEVICE_CLOSED' });
 });
 
-test('close() during frames() ends the loop cleanly, whenever it comes', async () => {
-  for (const after of [0, 1, 30, 250]) {
+test('close() or shutdown() during frames() ends the loop cleanly, whenever it comes', async () => {
+  const ends = { close: (device) => device.close(), shutdown: () => fenwyr.shutdown() };
+  for (const [after, end] of [[0, 'close'], [1, 'shutdown'], [30, 'close'], [250, 'close'], [250, 'shutdown']]) {
     const d = await fenwyr.open(3);
     await d.start();
     const loop = (async () => {
@@ -264,9 +265,9 @@ test('close() during frames() ends the loop cleanly, whenever it comes', async (
       return count;
     })();
     await new Promise((resolve) => setTimeout(resolve, after));
-    const closing = d.close();
-    assert.ok((await within(loop, 3000, `the loop closed after ${after} ms`)) >= 0);
-    await within(closing, 3000, 'close');
+    const ending = ends[end](d);
+    assert.ok((await within(loop, 3000, `the loop, ${end}() after ${after} ms`)) >= 0);
+    await within(ending, 3000, end);
     await assert.rejects(d.grab(0), { code: 'DEVICE_CLOSED' });
   }
 });
