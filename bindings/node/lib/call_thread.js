@@ -17,6 +17,8 @@ class CallThread {
     const { port1, port2 } = new MessageChannel();
     this._flag = new Int32Array(new SharedArrayBuffer(4));
     this._syncPort = port1;
+    // Read only by callSync: it must not keep the process alive.
+    this._syncPort.unref();
     this._endedError = endedError;
     this._pending = new Map();
     this._nextId = 1;
@@ -25,14 +27,15 @@ class CallThread {
         flag: this._flag.buffer, syncPort: port2 },
       transferList: [port2],
     });
-    // Only a call waiting for its answer keeps the process alive.
-    this._worker.unref();
     this._worker.on('message', (message) => {
       if (message.event) onEvent(message.event);
       else this._settle(message);
     });
     this._worker.on('error', (error) => this._end(error));
     this._worker.on('exit', () => this._end(this._endedError()));
+    // Only a call waiting for its answer keeps the process alive (after the listeners: adding
+    // one refs the thread's port again).
+    this._worker.unref();
   }
 
   call(name, ...args) {

@@ -6,9 +6,17 @@ const { parentPort, workerData } = require('worker_threads');
 const native = require('./native');
 const { errorToMessage } = require('./errors');
 
-native.setLibraryDirectory(workerData.directory);
-const calls = require(workerData.module)(workerData.options, (event) => parentPort.postMessage({ event }));
 const flag = new Int32Array(workerData.flag);
+// A library that cannot be loaded is every call's answer: the thread stays, so that a caller
+// blocked in callSync is answered too.
+let calls = null;
+let startError = null;
+try {
+  native.setLibraryDirectory(workerData.directory);
+  calls = require(workerData.module)(workerData.options, (event) => parentPort.postMessage({ event }));
+} catch (error) {
+  startError = error;
+}
 
 // ArrayBuffers at the top of a value travel (transferred) instead of being copied.
 const buffersIn = (value) =>
@@ -17,6 +25,7 @@ const buffersIn = (value) =>
 parentPort.on('message', ({ id, name, args, sync }) => {
   let answer;
   try {
+    if (startError) throw startError;
     answer = { id, result: calls[name](...args) };
   } catch (error) {
     answer = { id, error: errorToMessage(error) };

@@ -83,20 +83,38 @@ test('frames are the AOI\'s size and counted by the camera, captured off the mai
   assert.throws(() => camera.captureSync(), { code: 'DEVICE_CLOSED' });
 });
 
-test('without a camera, open rejects and openSync throws', () => {
-  // The stand-in reads its configuration when loaded: a child process without a camera. Its
-  // output goes to a file: Windows Node under Wine cannot write to a pipe or a null device.
+// A child process, given its own environment; its exit code and output. The output goes to a
+// file: Windows Node under Wine cannot write to a pipe or a null device.
+function child(code, env) {
   const output = path.join(os.tmpdir(), `tarvik-child-${process.pid}.txt`);
   const fd = fs.openSync(output, 'w');
-  const child = spawnSync(process.execPath, ['-e', `
-    const { tarvik } = require(${JSON.stringify(require.resolve('..'))});
-    let sync;
-    try { tarvik.Camera.openSync(); process.exit(1); } catch (error) { sync = error.name; }
-    tarvik.Camera.open().then(() => process.exit(1),
-      (error) => process.exit(sync === 'CameraError' && error.name === 'CameraError' ? 0 : 2));`],
-  { stdio: ['ignore', fd, fd], env: { ...process.env, CAMERA_STANDIN: 'present=0' } });
+  const run = spawnSync(process.execPath, ['-e', code],
+    { stdio: ['ignore', fd, fd], env: { ...process.env, ...env }, timeout: 30000 });
   fs.closeSync(fd);
   const printed = fs.readFileSync(output, 'utf8');
   fs.unlinkSync(output);
-  assert.strictEqual(child.status, 0, printed);
+  return [run.status, printed];
+}
+
+test('without a camera or without the libraries, opening fails with an error and never hangs', () => {
+  const empty = fs.mkdtempSync(path.join(os.tmpdir(), 'no-libraries-'));
+  const opens = `
+    const { tarvik, fenwyr } = require(${JSON.stringify(require.resolve('..'))});
+    const names = [];
+    for (const call of [() => tarvik.Camera.openSync(), () => fenwyr.devicesSync()]) {
+      try { call(); names.push('none'); } catch (error) { names.push(error.name); }
+    }
+    tarvik.Camera.open().then(() => names.push('none'), (error) => names.push(error.name))
+      .then(() => console.log(names.join(',')));`;
+  // The stand-in reads its configuration when it is loaded: hence a child process each.
+  const cases = [[{ CAMERA_STANDIN: 'present=0' }, 'CameraError,none,CameraError'],
+    [{ CAMERA_LIBRARIES_DIR: empty }, 'Error,Error,Error']];
+  try {
+    for (const [env, expected] of cases) {
+      const [status, printed] = child(opens, env);
+      assert.deepStrictEqual([status, printed.trim().split('\n').at(-1)], [0, expected], printed);
+    }
+  } finally {
+    fs.rmSync(empty, { recursive: true });
+  }
 });
