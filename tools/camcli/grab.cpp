@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "camera_controls.h"
+#include "capability_choice.h"
 #include "commands.h"
 #include "frame_image.h"
 #include "png_writer.h"
@@ -195,45 +196,16 @@ int runGrab(Arguments& args) {
     if (device < 0)
         return 1;
     const FenwyrApi& api = session.api();
-    // A capability only getFormats lists (VIDEOINFOHEADER2) has no getResolution record: its
-    // frames are described by getFormats and by their FrameInfo.
-    const FormatInfo* videoInfo2 = nullptr;
-    const std::vector<FormatInfo> ranges = session.formatRanges(device);
-    if (capability >= 0) {
-        bool offered = false;
-        for (const ResolutionInfo& f : session.capabilities(device))
-            offered = offered || f.index == capability;
-        for (const FormatInfo& r : ranges)
-            if (!offered && r.index == capability)
-                videoInfo2 = &r;
-        offered = offered || videoInfo2;
-        if (!offered)
-            throw UsageError("device " + word + " has no capability " + std::to_string(capability) +
-                             "; 'camcli formats " + word + "' lists them");
-        const int32_t chosen = static_cast<int32_t>(capability);
-        const HRESULT hr = api.setFormat(device, chosen, fps > 0 ? fps : 0);
-        if (hr == E_INVALIDARG) {
-            std::string rates = "other rates";
-            for (const FormatInfo& f : ranges)
-                if (f.index == chosen)
-                    rates = fpsRangeText(f);
-            std::printf("camcli grab: capability %d of device %d refused %s fps: it takes %s\n", chosen, device,
-                        fpsText(fps).c_str(), rates.c_str());
-            return 2;
-        }
-        if (hr != S_OK) {
-            std::printf("camcli grab: device %d could not take capability %d (0x%08lX)\n", device, chosen,
-                        static_cast<unsigned long>(hr));
-            return 1;
-        }
-    }
+    ChosenFormat chosen;
+    if (const int refused = chooseCapability(session, device, word, capability, fps, "grab", chosen))
+        return refused;
+    const ResolutionInfo& format = chosen.format;
     for (const ControlSetting& setting : settings)
         if (const int refused = applyControlSetting(api, device, setting))
             return refused;
-    const ResolutionInfo format = videoInfo2 ? resolutionOf(*videoInfo2, fps) : session.currentFormat(device);
     std::printf("device %d: %dx%d %s, %d bits, %.3f fps%s\n", device, format.width, format.height,
                 pixelFormatName(format.pixelFormat, format.bitCount), format.bitCount, format.framesPerSecond,
-                videoInfo2 ? ", VIDEOINFOHEADER2" : "");
+                chosen.videoInfo2 ? ", VIDEOINFOHEADER2" : "");
 
     api.setOutputFormat(device, output);
     std::printf(byCallback ? "frames taken in the frame callback (setFrameCallbackEx)\n"
