@@ -12,6 +12,9 @@ int runProps(Arguments& args);
 int runControls(Arguments& args);
 int runWatch(Arguments& args);
 int runIndustrial(Arguments& args);
+int runPreview(Arguments& args);
+// The industrial camera in the preview window, for N seconds (0: until it is closed).
+int runIndustrialPreview(double seconds);
 
 extern const char* const kDevicesHelp;
 extern const char* const kFormatsHelp;
@@ -20,3 +23,4 @@ extern const char* const kPropsHelp;
 extern const char* const kControlsHelp;
 extern const char* const kWatchHelp;
 extern const char* const kIndustrialHelp;
+extern const char* const kPreviewHelp;

@@ -26,6 +26,7 @@ const char* const kUsage =
     "  controls D   list device D's camera controls, or set them\n"
     "  watch D      capture from device D and report what happens to it\n"
     "  industrial   open the industrial camera, show its ranges, capture frames to PNG\n"
+    "  preview D    show device D's live picture in a window (--industrial: the industrial camera)\n"
     "D is a device's index, path or name, as 'camcli devices' shows them.\n"
     "Run 'camcli <command> --help' for the options of a command; 'camcli --version' for the versions.\n"
     "Exit codes: 0 done, 1 a device could not be opened, 2 bad arguments,\n"
@@ -45,6 +46,7 @@ const Command kCommands[] = {
     {"controls", runControls, &kControlsHelp},
     {"watch", runWatch, &kWatchHelp},
     {"industrial", runIndustrial, &kIndustrialHelp},
+    {"preview", runPreview, &kPreviewHelp},
 };
 
 // The command line in UTF-8: the code-page argv cannot hold every device name or folder.

@@ -1,0 +1,129 @@
+// camcli preview --industrial: the industrial camera's 8-bit grey frames in the preview window.
+// tarvik takes one call at a time per camera: once capture runs, only the picture thread calls.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "picture_thread.h"
+#include "preview_snapshot.h"
+#include "preview_window.h"
+#include "tarvik_api.h"
+
+namespace {
+
+class IndustrialPreview : public PreviewHost {
+public:
+    IndustrialPreview(const std::string& name, const AoiRect& aoi, double fps)
+        : name_(name), aoi_(aoi), fps_(fps), window_("camcli preview: " + name, aoi.width, aoi.height, *this) {
+        updateStatus();
+    }
+
+    // Shows frames until the window closes; the thread ends before this returns.
+    void run(const TarvikApi& api, CameraContext* camera, double seconds) {
+        const int width = aoi_.width, height = aoi_.height;
+        thread_.reset(new PictureThread(
+            [&api, camera, width, height](Picture& picture, FrameNote& note) {
+                picture.pixels.resize(static_cast<size_t>(width) * height);
+                if (!api.captureFrameChecked(camera, picture.pixels.data(), static_cast<int32_t>(picture.pixels.size())))
+                    return false;
+                picture.width = width;
+                picture.height = height;
+                picture.bytesPerPixel = 1;
+                // The camera stamps a frame counter into the first bytes.
+                uint32_t counter = 0;
+                std::memcpy(&counter, picture.pixels.data(), sizeof counter);
+                note.numbered = true;
+                note.sequence = counter;
+                return true;
+            },
+            window_));
+        window_.run(seconds);
+        thread_->stop();
+    }
+
+    void onKey(char key) override {
+        if (key == 's') {
+            try {
+                const std::string saved = savePicture(window_.shown(), "preview_industrial");
+                note_ = "saved " + saved;
+                std::printf("saved %s\n", saved.c_str());
+                std::fflush(stdout);
+            } catch (const std::exception& e) {
+                note_ = e.what();
+            }
+        } else if (key == 'p') {
+            note_ = "the industrial camera has no property pages";
+        } else {
+            note_ = "the industrial camera has no brightness control";
+        }
+        noteUntil_ = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        updateStatus();
+    }
+
+    void onTick() override { updateStatus(); }
+
+private:
+    void updateStatus() {
+        const PreviewStats stats = thread_ ? thread_->stats() : PreviewStats{};
+        char line[512];
+        std::snprintf(line, sizeof line,
+                      "%s   %dx%d mono 8-bit   %.1f fps requested, %.1f measured   missed %llu   dropped n/a",
+                      name_.c_str(), aoi_.width, aoi_.height, fps_, stats.fps, stats.missed);
+        std::string text = line;
+        if (!stats.failure.empty())
+            text += "   frames stopped: " + stats.failure;
+        if (!note_.empty() && std::chrono::steady_clock::now() < noteUntil_)
+            text += "   | " + note_;
+        window_.setStatus(text);
+    }
+
+    const std::string name_;
+    const AoiRect aoi_;
+    const double fps_;
+    PreviewWindow window_;
+    std::unique_ptr<PictureThread> thread_;
+    std::string note_;
+    std::chrono::steady_clock::time_point noteUntil_;
+};
+
+} // namespace
+
+int runIndustrialPreview(double seconds) {
+    Library dll(L"tarvik.dll");
+    const TarvikApi api(dll);
+    CameraContext* camera = api.findAvailableCamera();
+    if (!camera) {
+        std::printf("camcli: no industrial camera could be opened; check that it is connected and not in use\n");
+        return 1;
+    }
+    struct Closer {
+        const TarvikApi& api;
+        CameraContext* camera;
+        ~Closer() { api.closeCamera(camera); }
+    } closer{api, camera};
+
+    // The current AOI, set again: capture needs a setAoi first (it makes the image memories).
+    AoiInfoRecord info{};
+    api.aoiInfo(camera, &info);
+    api.setAoi(camera, &info.current);
+    api.aoiInfo(camera, &info);
+    char serial[13] = {};
+    api.getCameraName(camera, serial);
+    const std::string name = "industrial camera " + std::to_string(api.getCameraId(camera)) + " (" + serial + ")";
+    const double fps = api.getCurrentFps(camera);
+
+    IndustrialPreview preview(name, info.current, fps);
+    if (api.startCapture(camera) != 0) {
+        std::printf("camcli: the camera did not start capturing\n");
+        return 1;
+    }
+    std::printf("previewing the %s; keys: s save, q quit\n", name.c_str());
+    std::fflush(stdout);
+    preview.run(api, camera, seconds);
+    api.stopCurrentCapture(camera);
+    return 0;
+}
