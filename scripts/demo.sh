@@ -91,3 +91,15 @@ camcli industrial --aoi 320,256,640,480 --fps 40 --exposure 5 --gain 20 --frames
 echo
 echo "Pictures: $out"
 ls "$out"
+
+# Camera A live for five seconds. The prefix's own desktop has no display driver (dialogs stay
+# invisible there), so the preview gets a Wine desktop of its own, drawn on this display.
+preview_desktop="/desktop=camcli-preview,1024x768,x11"
+if [ -n "${DISPLAY:-}" ]; then
+    echo
+    echo "\$ camcli preview 0 --seconds 5   (in a window on display $DISPLAY)"
+    wine explorer "$preview_desktop" "$(winepath -w "$bin/camcli.exe")" preview 0 --seconds 5 ||
+        echo "(the preview could not be shown: exit code $?)"
+else
+    echo "No display: to watch camera A live, run on one: WINEPREFIX=$WINEPREFIX wine explorer $preview_desktop $bin/camcli.exe preview 0"
+fi

@@ -4,6 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest nasm patch xz-utils)
+# Only for the camcli preview test: an X server without a screen, so its window can be drawn.
+packages+=(xvfb)
 # npm fetches the Node package's test host; a machine may already have it with its own Node.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 
