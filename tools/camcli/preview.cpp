@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -192,6 +193,9 @@ private:
             return;
         if (options_.capability >= 0)
             api_.setFormat(device_, static_cast<int32_t>(options_.capability), options_.fps > 0 ? options_.fps : 0);
+        // A new bind starts at the device's defaults: the brightness chosen here comes back.
+        if (brightness_ != kNoBrightness)
+            api_.setControl(device_, FENWYR_CONTROL_BRIGHTNESS, brightness_, FENWYR_CONTROL_MANUAL);
         api_.startCapture(device_);
     }
 
@@ -208,6 +212,8 @@ private:
             hr = api_.setControl(device_, FENWYR_CONTROL_BRIGHTNESS, static_cast<int32_t>(value), FENWYR_CONTROL_MANUAL);
             if (hr == S_OK)
                 hr = api_.getControl(device_, FENWYR_CONTROL_BRIGHTNESS, &info);
+            if (hr == S_OK)
+                brightness_ = info.value;
         }
         note(hr == S_OK ? "brightness " + std::to_string(info.value) : "brightness: " + hex(hr));
     }
@@ -249,6 +255,8 @@ private:
     bool lost_ = false;
     bool reopened_ = false;
     unsigned long long framesAtReopen_ = 0;
+    static constexpr int32_t kNoBrightness = INT32_MIN;
+    int32_t brightness_ = kNoBrightness;  // as set with + and -
     Clock::time_point nextTry_;
     std::string note_;
     Clock::time_point noteUntil_;

@@ -133,8 +133,10 @@ void PreviewWindow::takePending() {
     InvalidateRect(window_, nullptr, FALSE);
 }
 
+// These may come after the window is gone: a modal dialog can outlive it on the stack.
 void PreviewWindow::setTitle(const std::string& utf8) {
-    SetWindowTextW(window_, fromUtf8(utf8).c_str());
+    if (window_)
+        SetWindowTextW(window_, fromUtf8(utf8).c_str());
 }
 
 void PreviewWindow::setStatus(const std::string& utf8) {
@@ -142,6 +144,8 @@ void PreviewWindow::setStatus(const std::string& utf8) {
     if (text == status_)
         return;
     status_ = std::move(text);
+    if (!window_)
+        return;
     RECT client;
     GetClientRect(window_, &client);
     client.top = std::max(client.top, client.bottom - statusHeight_);
@@ -150,7 +154,8 @@ void PreviewWindow::setStatus(const std::string& utf8) {
 
 void PreviewWindow::setOverlay(const std::string& utf8) {
     overlay_ = fromUtf8(utf8);
-    InvalidateRect(window_, nullptr, FALSE);
+    if (window_)
+        InvalidateRect(window_, nullptr, FALSE);
 }
 
 void PreviewWindow::run(double seconds) {
