@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -18,24 +17,6 @@ namespace {
 
 const wchar_t kDesktop[] = L"camcli-preview";
 
-struct Rgb {
-    int r, g, b;
-};
-
-Rgb at(const DecodedImage& image, UINT x, UINT y) {
-    const BYTE* p = &image.bgr[(size_t(y) * image.width + x) * 3];
-    return {p[2], p[1], p[0]};
-}
-
-bool similar(Rgb a, Rgb b, int tolerance = 24) {
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
-}
-
-// The virtual device's moving box: orange with a dark edge.
-bool inBox(Rgb p) {
-    return similar(p, {255, 140, 0}, 0) || similar(p, {32, 32, 32}, 0);
-}
-
 bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     for (const ULONGLONG end = GetTickCount64() + timeoutMs; !done(); Sleep(50))
         if (GetTickCount64() > end)
@@ -43,60 +24,54 @@ bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     return true;
 }
 
-// A program started in `folder`, on the test's desktop unless told otherwise, its output appended
-// to folder\output.txt.
+// A program started in `folder` (on the test's desktop unless told otherwise), its output
+// appended to folder\output.txt.
 HANDLE start(const std::wstring& commandLine, const std::wstring& folder, bool onTestDesktop = true) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE output = CreateFileW((folder + L"\\output.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                &inherit, OPEN_ALWAYS, 0, nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.lpDesktop = onTestDesktop ? const_cast<wchar_t*>(kDesktop) : nullptr;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = output;
-    HANDLE nothing = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr);
-    startup.hStdInput = nothing;
+    startup.hStdInput = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr);
+    startup.hStdOutput = startup.hStdError = CreateFileW((folder + L"\\output.txt").c_str(), FILE_APPEND_DATA,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_ALWAYS, 0, nullptr);
     std::wstring line = commandLine;
     PROCESS_INFORMATION process{};
-    const BOOL started =
-        CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &process);
-    CloseHandle(output);
-    CloseHandle(nothing);
-    if (!started)
-        return nullptr;
-    CloseHandle(process.hThread);
+    CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &process);
+    CloseHandle(startup.hStdInput);
+    CloseHandle(startup.hStdOutput);
+    if (process.hThread)
+        CloseHandle(process.hThread);
     return process.hProcess;
 }
 
 std::string outputOf(const std::wstring& folder) {
     std::string text;
     if (FILE* file = _wfopen((folder + L"\\output.txt").c_str(), L"rb")) {
-        char buffer[4096];
-        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-            text.append(buffer, got);
+        for (int c; (c = std::fgetc(file)) != EOF;)
+            text += static_cast<char>(c);
         std::fclose(file);
     }
     return text;
 }
 
 HWND findPreviewWindow() {
-    HDESK desktop = OpenDesktopW(kDesktop, 0, FALSE, DESKTOP_READOBJECTS | DESKTOP_ENUMERATE);
-    if (!desktop)
-        return nullptr;
     HWND found = nullptr;
-    EnumDesktopWindows(
-        desktop,
-        [](HWND window, LPARAM result) -> BOOL {
-            wchar_t name[32] = L"";
-            // Not IsWindowVisible: it compares the top parent with this thread's desktop window.
-            if (!GetClassNameW(window, name, 32) || std::wstring(name) != L"CamcliPreview" ||
-                !(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE))
-                return TRUE;
-            *reinterpret_cast<HWND*>(result) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    CloseDesktop(desktop);
+    if (HDESK desktop = OpenDesktopW(kDesktop, 0, FALSE, DESKTOP_READOBJECTS | DESKTOP_ENUMERATE)) {
+        EnumDesktopWindows(
+            desktop,
+            [](HWND window, LPARAM result) -> BOOL {
+                wchar_t name[32] = L"";
+                // Not IsWindowVisible: it compares the top parent with this thread's desktop window.
+                if (!GetClassNameW(window, name, 32) || std::wstring(name) != L"CamcliPreview" ||
+                    !(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE))
+                    return TRUE;
+                *reinterpret_cast<HWND*>(result) = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+        CloseDesktop(desktop);
+    }
     return found;
 }
 
@@ -109,14 +84,18 @@ bool titleSaysLost(HWND window) {
 DecodedImage screenshot(const std::wstring& folder) {
     const std::wstring file = folder + L"\\screen.png";
     HANDLE shot = start(L"\"" + besideProgram(L"window_shot.exe") + L"\" CamcliPreview \"" + file + L"\"", folder);
-    if (!shot || WaitForSingleObject(shot, 10000) != WAIT_OBJECT_0)
-        throw std::runtime_error("window_shot did not run");
     DWORD code = 1;
-    GetExitCodeProcess(shot, &code);
+    if (shot && WaitForSingleObject(shot, 10000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(shot, &code);
     CloseHandle(shot);
     if (code != 0)
-        throw std::runtime_error("window_shot failed with " + std::to_string(code));
+        throw std::runtime_error("window_shot failed: " + std::to_string(code));
     return decodeImageFile(file);
+}
+
+// The virtual device's moving box: orange with a dark edge.
+bool inBox(Rgb p) {
+    return similar(p, {255, 140, 0}, 0) || similar(p, {32, 32, 32}, 0);
 }
 
 } // namespace
@@ -130,12 +109,12 @@ TEST(Preview, ShowsTheLivePictureSavesItFollowsTheDeviceAndCloses) {
     camera.devicePath = L"\\\\?\\usb#vid_1d6b&pid_0102&mi_00#5&1a2b&0&1#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
     VcamDevices devices({camera});
     TempFolder work;
-    // Explorer, started from the test's own desktop, makes the new one with the X11 driver before
+    // Explorer, started on the test's own desktop, makes the new one with the X11 driver before
     // anything runs there, then starts camcli on it (which ends by itself at the latest in 60 s).
     struct Ender {
-        HANDLE explorer = nullptr, camcli = nullptr;
+        HANDLE processes[2] = {};  // camcli, explorer
         ~Ender() {
-            for (HANDLE process : {camcli, explorer})
+            for (HANDLE process : processes)
                 if (process) {
                     TerminateProcess(process, 0);
                     WaitForSingleObject(process, 5000);
@@ -143,17 +122,15 @@ TEST(Preview, ShowsTheLivePictureSavesItFollowsTheDeviceAndCloses) {
                 }
         }
     } ender;
-    ender.explorer = start(L"explorer.exe /desktop=" + std::wstring(kDesktop) + L",1024x768,x11 \"" +
-                               besideProgram(L"camcli.exe") + L"\" preview 0 --seconds 60",
-                           work.path(), false);
-    ASSERT_NE(ender.explorer, nullptr);
+    ender.processes[1] = start(L"explorer.exe /desktop=" + std::wstring(kDesktop) + L",1024x768,x11 \"" +
+                                   besideProgram(L"camcli.exe") + L"\" preview 0 --seconds 60",
+                               work.path(), false);
     HWND window = nullptr;
     ASSERT_TRUE(waitUntil([&] { return (window = findPreviewWindow()) != nullptr; }, 30000)) << outputOf(work.path());
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    HANDLE camcli = ender.camcli = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION,
-                                               FALSE, processId);
-    ASSERT_NE(camcli, nullptr);
+    HANDLE camcli = ender.processes[0] = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION,
+                                                     FALSE, processId);
     Sleep(1500);  // frames flow
 
     // The bars left to right (each seen in most of five rows: the box covers two at most), and
@@ -166,14 +143,14 @@ TEST(Preview, ShowsTheLivePictureSavesItFollowsTheDeviceAndCloses) {
     for (UINT bar = 0; bar < 8; ++bar) {
         int seen = 0;
         for (UINT row = 1; row <= 5; ++row)
-            seen += similar(at(shot, (2 * bar + 1) * shot.width / 16, row * pictureHeight * 5 / 36), bars[bar]);
+            seen += similar(pixel(shot, (2 * bar + 1) * shot.width / 16, row * pictureHeight * 5 / 36), bars[bar], 24);
         EXPECT_GE(seen, 3) << "bar " << bar;
     }
     int text = 0, flat = 0;
     for (UINT x = 0; x < shot.width; ++x) {
-        flat += similar(at(shot, x, shot.height - 1), at(shot, 0, shot.height - 1), 0);
+        flat += similar(pixel(shot, x, shot.height - 1), pixel(shot, 0, shot.height - 1), 0);
         for (UINT y = pictureHeight + 1; y < shot.height - 1; ++y)
-            text += at(shot, x, y).g > 160;
+            text += pixel(shot, x, y).g > 160;
     }
     EXPECT_EQ(flat, int(shot.width));
     EXPECT_GT(text, 50);
@@ -181,17 +158,13 @@ TEST(Preview, ShowsTheLivePictureSavesItFollowsTheDeviceAndCloses) {
     // s: the picture shown, as a PNG in the working folder.
     PostMessageW(window, WM_CHAR, 's', 0);
     DecodedImage saved;
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            try {
-                saved = decodeImageFile(work.path() + L"\\preview_0_1.png");
-                return true;
-            } catch (const std::exception&) {
-                return false;
-            }
-        },
-        5000))
-        << outputOf(work.path());
+    EXPECT_TRUE(waitUntil([&] {
+        try {
+            return saved = decodeImageFile(work.path() + L"\\preview_0_1.png"), true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }, 5000)) << outputOf(work.path());
 
     // Unplugged: "device lost" over the last picture; plugged back: the picture resumes.
     VcamDevices::setDword(L"A", L"Unplugged", 1);
@@ -214,16 +187,13 @@ TEST(Preview, ShowsTheLivePictureSavesItFollowsTheDeviceAndCloses) {
     const ProcessResult grab = runProgram(L"camcli.exe", L"grab 0 --frames 1 --output bgra --out \"" + grabbed.path() + L"\"");
     ASSERT_EQ(grab.exitCode, 0u) << grab.output;
     const DecodedImage frame = decodeImageFile(grabbed.path() + L"\\" + grabbed.files().at(0));
-    ASSERT_EQ(saved.width, frame.width);
-    ASSERT_EQ(saved.height, frame.height);
+    ASSERT_TRUE(saved.width == frame.width && saved.height == frame.height);
     int same = 0, unexplained = 0;
     for (UINT y = 1; y < frame.height; ++y)
         for (UINT x = 0; x < frame.width; ++x) {
-            const Rgb a = at(saved, x, y), b = at(frame, x, y);
-            if (similar(a, b, 0))
-                ++same;
-            else if (!inBox(a) && !inBox(b))
-                ++unexplained;
+            const Rgb a = pixel(saved, x, y), b = pixel(frame, x, y);
+            same += similar(a, b, 0);
+            unexplained += !similar(a, b, 0) && !inBox(a) && !inBox(b);
         }
     EXPECT_EQ(unexplained, 0);
     EXPECT_GT(same, int(frame.width * frame.height * 3 / 4));

@@ -28,20 +28,6 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-struct Rgb {
-    int r, g, b;
-};
-
-Rgb pixel(const DecodedImage& image, UINT x, UINT y) {
-    const BYTE* p = &image.bgr[(size_t(y) * image.width + x) * 3];
-    return {p[2], p[1], p[0]};
-}
-
-bool similar(Rgb got, Rgb want, int tolerance) {
-    return std::abs(got.r - want.r) <= tolerance && std::abs(got.g - want.g) <= tolerance &&
-           std::abs(got.b - want.b) <= tolerance;
-}
-
 // camcli in its own process, its output read while it runs, so that the test can act on what it
 // has printed so far. Standard error goes to the output too, or nowhere.
 class RunningCamcli {

@@ -2,31 +2,19 @@
 // shows it, to FILE (PNG). Run it on the window's desktop: the screen it reads is that desktop's.
 #include <windows.h>
 #include <objbase.h>
+#include <shellapi.h>
 
-#include <cstdio>
-#include <cstring>
 #include <exception>
-#include <string>
 #include <vector>
 
 #include "wic_image.h"
 
-namespace {
-
-std::wstring wide(const char* text) {
-    std::wstring result(std::strlen(text) + 1, L'\0');
-    result.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text, -1, &result[0], static_cast<int>(result.size())) - 1));
-    return result;
-}
-
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 3)
-        return 2;
-    HWND window = FindWindowW(wide(argv[1]).c_str(), nullptr);
+int main() {
+    int count = 0;
+    LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+    HWND window = count == 3 ? FindWindowW(words[1], nullptr) : nullptr;
     if (!window)
-        return 3;
+        return 2;
     RECT client;
     GetClientRect(window, &client);
     POINT origin{0, 0};
@@ -36,28 +24,20 @@ int main(int argc, char** argv) {
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!bitmap)
-        return 4;
-    SelectObject(memory, bitmap);
-    const BOOL copied = BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+    SelectObject(memory, CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bits || !BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY))
+        return 3;
     GdiFlush();
-    const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t(3);
-    std::vector<BYTE> bgr(static_cast<size_t>(width) * height * 3);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(&bgr[static_cast<size_t>(y) * width * 3], static_cast<BYTE*>(bits) + stride * y, size_t(width) * 3);
+    std::vector<BYTE> bgr;
+    for (size_t i = 0; i < size_t(width) * height; ++i)
+        bgr.insert(bgr.end(), static_cast<BYTE*>(bits) + 4 * i, static_cast<BYTE*>(bits) + 4 * i + 3);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     try {
-        writeBgrPng(wide(argv[2]), static_cast<UINT>(width), static_cast<UINT>(height), bgr);
-    } catch (const std::exception& e) {
-        std::printf("window_shot: %s\n", e.what());
-        return 5;
+        writeBgrPng(words[2], static_cast<UINT>(width), static_cast<UINT>(height), bgr);
+    } catch (const std::exception&) {
+        return 4;
     }
-    return copied ? 0 : 6;
+    return 0;
 }

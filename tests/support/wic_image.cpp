@@ -3,6 +3,7 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -76,4 +77,14 @@ void writeBgrPng(const std::wstring& path, UINT width, UINT height, const std::v
     check(frame->WritePixels(height, width * 3, static_cast<UINT>(bgr.size()), const_cast<BYTE*>(bgr.data())));
     check(frame->Commit());
     check(encoder->Commit());
+}
+
+Rgb pixel(const DecodedImage& image, UINT x, UINT y) {
+    const BYTE* p = &image.bgr[(size_t(y) * image.width + x) * 3];
+    return {p[2], p[1], p[0]};
+}
+
+bool similar(Rgb got, Rgb want, int tolerance) {
+    return std::abs(got.r - want.r) <= tolerance && std::abs(got.g - want.g) <= tolerance &&
+           std::abs(got.b - want.b) <= tolerance;
 }

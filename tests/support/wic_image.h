@@ -12,6 +12,13 @@ struct DecodedImage {
     std::vector<BYTE> bgr;       // converted to 24-bit BGR, rows top-down, no padding
 };
 
+// One pixel of a decoded image, and whether it is within `tolerance` of another in every channel.
+struct Rgb {
+    int r, g, b;
+};
+Rgb pixel(const DecodedImage& image, UINT x, UINT y);
+bool similar(Rgb got, Rgb want, int tolerance);
+
 // Decodes a file or bytes in memory (PNG, JPEG, ...); throws std::runtime_error when it does not decode.
 DecodedImage decodeImageFile(const std::wstring& path);
 DecodedImage decodeImageBytes(const void* bytes, size_t size);
