@@ -90,6 +90,7 @@ PreviewWindow::PreviewWindow(const std::string& title, int width, int height, Pr
                               GetModuleHandleW(nullptr), this);
     if (!window_)
         throw std::runtime_error("cannot create the preview window (error " + std::to_string(GetLastError()) + ")");
+    target_ = window_;
     SetTimer(window_, kTickTimer, 100, nullptr);
     ShowWindow(window_, SW_SHOW);
     UpdateWindow(window_);
@@ -108,7 +109,7 @@ void PreviewWindow::present(Picture& picture) {
         std::swap(pending_, picture);
         hasPending_ = true;
     }
-    if (!posted_.exchange(true) && !PostMessageW(window_, kNewPicture, 0, 0))
+    if (!posted_.exchange(true) && !PostMessageW(target_, kNewPicture, 0, 0))
         posted_ = false;
 }
 

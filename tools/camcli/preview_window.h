@@ -58,7 +58,8 @@ private:
     void takePending();
 
     PreviewHost& host_;
-    HWND window_ = nullptr;
+    HWND window_ = nullptr;  // null once destroyed
+    HWND target_ = nullptr;  // what other threads post to: set once, never cleared
     HFONT statusFont_ = nullptr;
     HFONT overlayFont_ = nullptr;
     int statusHeight_ = 0;
