@@ -95,7 +95,7 @@ class VideoPreview : public PreviewHost {
 public:
     VideoPreview(VideoSession& session, int device, const Options& options, const ChosenFormat& chosen)
         : session_(session), api_(session.api()), device_(device), options_(options), format_(chosen.format),
-          window_(titleFor(session, device, false), chosen.format.width, std::abs(chosen.format.height), *this) {
+          window_(titleFor(session, device, ""), chosen.format.width, std::abs(chosen.format.height), *this) {
         for (const VideoSession::Device& d : session.devices())
             if (d.index == device) {
                 name_ = d.name;
@@ -155,15 +155,16 @@ public:
             lost_ = true;
             reopened_ = false;
             nextTry_ = Clock::now() + std::chrono::milliseconds(500);
-            window_.setOverlay("device lost");
-            window_.setTitle(titleFor(session_, device_, true));
-            say(std::string("device ") + std::to_string(device_) + (state == FENWYR_STATE_LOST ? " lost" : " failed"));
+            const std::string what = state == FENWYR_STATE_LOST ? "device lost" : "device failed";
+            window_.setOverlay(what);
+            window_.setTitle(titleFor(session_, device_, what));
+            say(what + " (" + std::to_string(device_) + ")");
         }
         if (lost_ && reopened_ && frames > framesAtReopen_) {
             lost_ = false;
             window_.setOverlay("");
-            window_.setTitle(titleFor(session_, device_, false));
-            say("device " + std::to_string(device_) + " back");
+            window_.setTitle(titleFor(session_, device_, ""));
+            say("device back (" + std::to_string(device_) + ")");
         } else if (lost_ && !inDialog_ && Clock::now() >= nextTry_) {
             // Until frames come again, open it once a second: a device may be listed again before
             // it can stream, and a run started while it was away stays silent.
@@ -174,12 +175,12 @@ public:
     }
 
 private:
-    static std::string titleFor(const VideoSession& session, int device, bool lost) {
+    static std::string titleFor(const VideoSession& session, int device, const std::string& trouble) {
         std::string name = std::to_string(device);
         for (const VideoSession::Device& d : session.devices())
             if (d.index == device)
                 name = d.name;
-        return "camcli preview: " + name + (lost ? " - device lost" : "");
+        return "camcli preview: " + name + (trouble.empty() ? "" : " - " + trouble);
     }
 
     void reopen(unsigned long long frames) {
