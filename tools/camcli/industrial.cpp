@@ -121,16 +121,10 @@ int runIndustrial(Arguments& args) {
     Library dll(L"tarvik.dll");
     const TarvikApi api(dll);
 
-    CameraContext* camera = api.findAvailableCamera();
-    if (!camera) {
-        std::printf("camcli: no industrial camera could be opened; check that it is connected and not in use\n");
+    const OpenedCamera opened(api);
+    CameraContext* const camera = opened.get();
+    if (!camera)
         return 1;
-    }
-    struct Closer {
-        const TarvikApi& api;
-        CameraContext* camera;
-        ~Closer() { api.closeCamera(camera); }
-    } closer{api, camera};
 
     printCamera(api, camera);
 

@@ -1,5 +1,7 @@
 #include "tarvik_api.h"
 
+#include <cstdio>
+
 TarvikApi::TarvikApi(const Library& dll) {
     dll.bind("findAvailableCamera", findAvailableCamera);
     dll.bind("closeCamera", closeCamera);
@@ -23,4 +25,14 @@ TarvikApi::TarvikApi(const Library& dll) {
     dll.bind("setGamma", setGamma);
     dll.bind("setGain", setGain);
     dll.bind("getGain", getGain);
+}
+
+OpenedCamera::OpenedCamera(const TarvikApi& api) : api_(api), camera_(api.findAvailableCamera()) {
+    if (!camera_)
+        std::printf("camcli: no industrial camera could be opened; check that it is connected and not in use\n");
+}
+
+OpenedCamera::~OpenedCamera() {
+    if (camera_)
+        api_.closeCamera(camera_);
 }

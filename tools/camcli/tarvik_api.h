@@ -29,3 +29,19 @@ struct TarvikApi {
     decltype(&::setGain) setGain;
     decltype(&::getGain) getGain;
 };
+
+// The first available camera for the length of a command: closed when this ends. Null, after
+// saying so on standard output, when no camera could be opened.
+class OpenedCamera {
+public:
+    explicit OpenedCamera(const TarvikApi& api);
+    ~OpenedCamera();
+    OpenedCamera(const OpenedCamera&) = delete;
+    OpenedCamera& operator=(const OpenedCamera&) = delete;
+
+    CameraContext* get() const { return camera_; }
+
+private:
+    const TarvikApi& api_;
+    CameraContext* camera_;
+};
