@@ -24,25 +24,6 @@ bool acceptable(const AM_MEDIA_TYPE& type) {
            (media_type::hasVideoInfo(type) || media_type::hasVideoInfo2(type));
 }
 
-// A deep copy of a media type into `target`; false when out of memory.
-bool copyMediaType(const AM_MEDIA_TYPE& source, AM_MEDIA_TYPE& target) {
-    target = source;
-    target.pbFormat = nullptr;
-    target.cbFormat = 0;
-    if (source.cbFormat && source.pbFormat) {
-        target.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(source.cbFormat));
-        if (!target.pbFormat) {
-            target.pUnk = nullptr;
-            return false;
-        }
-        CopyMemory(target.pbFormat, source.pbFormat, source.cbFormat);
-        target.cbFormat = source.cbFormat;
-    }
-    if (target.pUnk)
-        target.pUnk->AddRef();
-    return true;
-}
-
 class SinkFilter;
 
 // The one input pin. Its references are the filter's.
@@ -324,7 +305,7 @@ HRESULT STDMETHODCALLTYPE SinkPin::ReceiveConnection(IPin* connector, const AM_M
         return VFW_E_NOT_STOPPED;
     if (!acceptable(*type))
         return VFW_E_TYPE_NOT_ACCEPTED;
-    if (!copyMediaType(*type, type_))
+    if (!media_type::copyContents(*type, type_))
         return E_OUTOFMEMORY;
     peer_ = connector;
     return S_OK;
@@ -365,7 +346,7 @@ HRESULT STDMETHODCALLTYPE SinkPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
         *type = AM_MEDIA_TYPE{};
         return VFW_E_NOT_CONNECTED;
     }
-    return copyMediaType(type_, *type) ? S_OK : E_OUTOFMEMORY;
+    return media_type::copyContents(type_, *type) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT STDMETHODCALLTYPE SinkPin::QueryPinInfo(PIN_INFO* info) {

@@ -57,6 +57,24 @@ void freeContents(AM_MEDIA_TYPE& type) {
     }
 }
 
+bool copyContents(const AM_MEDIA_TYPE& source, AM_MEDIA_TYPE& target) {
+    target = source;
+    target.pbFormat = nullptr;
+    target.cbFormat = 0;
+    if (source.cbFormat && source.pbFormat) {
+        target.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(source.cbFormat));
+        if (!target.pbFormat) {
+            target.pUnk = nullptr;
+            return false;
+        }
+        CopyMemory(target.pbFormat, source.pbFormat, source.cbFormat);
+        target.cbFormat = source.cbFormat;
+    }
+    if (target.pUnk)
+        target.pUnk->AddRef();
+    return true;
+}
+
 void Deleter::operator()(AM_MEDIA_TYPE* type) const {
     freeContents(*type);
     CoTaskMemFree(type);

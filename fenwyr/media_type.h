@@ -10,6 +10,8 @@ namespace media_type {
 
 // The format block and the optional object a media type carries; the structure itself stays.
 void freeContents(AM_MEDIA_TYPE& type);
+// A deep copy of `source` into `target` (format block and object included); false when out of memory.
+bool copyContents(const AM_MEDIA_TYPE& source, AM_MEDIA_TYPE& target);
 
 // A media type that the platform allocated, with everything it holds.
 struct Deleter {

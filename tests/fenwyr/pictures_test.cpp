@@ -24,6 +24,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The virtual device's Formats value for a table of sources, in their order.
+template <class Sources>
+std::wstring formatList(const Sources& sources) {
+    std::wstring formats;
+    for (const auto& source : sources)
+        formats += std::wstring(formats.empty() ? L"" : L";") + source.format;
+    return formats;
+}
+
 struct Bgr {
     int b, g, r;
 };
@@ -118,10 +127,7 @@ int level(const std::vector<uint8_t>& picture, const FrameInfo& info, int x, int
 }  // namespace
 
 TEST(Pictures, EverySourceBecomesEveryOutputWithTheBarsColoursTopRowAtTheTop) {
-    std::wstring formats;
-    for (const Source& source : kSources)
-        formats += std::wstring(formats.empty() ? L"" : L";") + source.format;
-    VcamDevices devices({vcamDevice(L"a", L"Alpha", formats)});
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", formatList(kSources))});
     init();
     ASSERT_EQ(openDevice(0), 1);
     EXPECT_EQ(getOutputFormat(0), FENWYR_OUTPUT_NATIVE);
@@ -281,10 +287,7 @@ TEST(Pictures, EveryBgrPictureMatchesTheReferenceDecodingOfTheSameFramePixelForP
                    {L"160x120@30 RGB565", false}, {L"160x120@30 RGB555", false}, {L"160x120@30 YUY2", false},
                    {L"160x120@30 UYVY", false},   {L"160x120@30 NV12", false},   {L"160x120@30 I420", false},
                    {L"160x120@30 YV12", false},   {L"160x120@30 Y800", false},   {L"160x120@30 MJPG", true}};
-    std::wstring formats;
-    for (const auto& source : sources)
-        formats += std::wstring(formats.empty() ? L"" : L";") + source.format;
-    VcamDevices devices({vcamDevice(L"a", L"Alpha", formats)});
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", formatList(sources))});
     init();
     ASSERT_EQ(openDevice(0), 1);
     FormatInfo infos[16]{};

@@ -8,22 +8,33 @@
 
 using Microsoft::WRL::ComPtr;
 
-std::vector<std::wstring> runningObjectNames() {
-    std::vector<std::wstring> names;
+namespace {
+
+// Calls visit(table, moniker, displayName) for every entry of the running object table.
+template <class Visit>
+void forEachRunningObject(Visit visit) {
     ComPtr<IRunningObjectTable> table;
     ComPtr<IEnumMoniker> entries;
     if (FAILED(GetRunningObjectTable(0, &table)) || FAILED(table->EnumRunning(&entries)))
-        return names;
+        return;
     ComPtr<IMoniker> moniker;
     while (entries->Next(1, &moniker, nullptr) == S_OK) {
         ComPtr<IBindCtx> context;
         LPOLESTR name = nullptr;
-        if (SUCCEEDED(CreateBindCtx(0, &context)) &&
-            SUCCEEDED(moniker->GetDisplayName(context.Get(), nullptr, &name)) && name) {
-            names.emplace_back(name);
-            CoTaskMemFree(name);
-        }
+        if (FAILED(CreateBindCtx(0, &context)) || FAILED(moniker->GetDisplayName(context.Get(), nullptr, &name)) ||
+            !name)
+            continue;
+        const std::wstring displayName = name;
+        CoTaskMemFree(name);
+        visit(table.Get(), moniker.Get(), displayName);
     }
+}
+
+}  // namespace
+
+std::vector<std::wstring> runningObjectNames() {
+    std::vector<std::wstring> names;
+    forEachRunningObject([&](IRunningObjectTable*, IMoniker*, const std::wstring& name) { names.push_back(name); });
     return names;
 }
 
@@ -42,25 +53,13 @@ std::vector<std::wstring> filterGraphsOfThisProcess() {
 
 std::vector<std::wstring> filtersInGraph(const std::wstring& displayName) {
     std::vector<std::wstring> filters;
-    ComPtr<IRunningObjectTable> table;
-    ComPtr<IEnumMoniker> entries;
-    if (FAILED(GetRunningObjectTable(0, &table)) || FAILED(table->EnumRunning(&entries)))
-        return filters;
-    ComPtr<IMoniker> moniker;
-    while (entries->Next(1, &moniker, nullptr) == S_OK) {
-        ComPtr<IBindCtx> context;
-        LPOLESTR name = nullptr;
-        if (FAILED(CreateBindCtx(0, &context)) || FAILED(moniker->GetDisplayName(context.Get(), nullptr, &name)) ||
-            !name)
-            continue;
-        const bool wanted = displayName == name;
-        CoTaskMemFree(name);
+    forEachRunningObject([&](IRunningObjectTable* table, IMoniker* moniker, const std::wstring& name) {
         ComPtr<IUnknown> object;
         ComPtr<IFilterGraph> graph;
         ComPtr<IEnumFilters> members;
-        if (!wanted || FAILED(table->GetObject(moniker.Get(), &object)) || FAILED(object.As(&graph)) ||
+        if (name != displayName || FAILED(table->GetObject(moniker, &object)) || FAILED(object.As(&graph)) ||
             FAILED(graph->EnumFilters(&members)))
-            continue;
+            return;
         ComPtr<IBaseFilter> filter;
         while (members->Next(1, &filter, nullptr) == S_OK) {
             FILTER_INFO info{};
@@ -70,6 +69,6 @@ std::vector<std::wstring> filtersInGraph(const std::wstring& displayName) {
                     info.pGraph->Release();
             }
         }
-    }
+    });
     return filters;
 }
