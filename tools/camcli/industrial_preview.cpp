@@ -2,7 +2,6 @@
 // tarvik takes one call at a time per camera: once capture runs, only the picture thread calls.
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,6 +9,7 @@
 
 #include "picture_thread.h"
 #include "preview_snapshot.h"
+#include "preview_status.h"
 #include "preview_window.h"
 #include "tarvik_api.h"
 
@@ -46,21 +46,12 @@ public:
     }
 
     void onKey(char key) override {
-        if (key == 's') {
-            try {
-                const std::string saved = savePicture(window_.shown(), "preview_industrial");
-                note_ = "saved " + saved;
-                std::printf("saved %s\n", saved.c_str());
-                std::fflush(stdout);
-            } catch (const std::exception& e) {
-                note_ = e.what();
-            }
-        } else if (key == 'p') {
-            note_ = "the industrial camera has no property pages";
-        } else {
-            note_ = "the industrial camera has no brightness control";
-        }
-        noteUntil_ = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        if (key == 's')
+            note_.set(snapshot(window_.shown(), "preview_industrial"));
+        else if (key == 'p')
+            note_.set("the industrial camera has no property pages");
+        else
+            note_.set("the industrial camera has no brightness control");
         updateStatus();
     }
 
@@ -73,12 +64,7 @@ private:
         std::snprintf(line, sizeof line,
                       "%s   %dx%d mono 8-bit   %.1f fps requested, %.1f measured   missed %llu   dropped n/a",
                       name_.c_str(), aoi_.width, aoi_.height, fps_, stats.fps, stats.missed);
-        std::string text = line;
-        if (!stats.failure.empty())
-            text += "   frames stopped: " + stats.failure;
-        if (!note_.empty() && std::chrono::steady_clock::now() < noteUntil_)
-            text += "   | " + note_;
-        window_.setStatus(text);
+        window_.setStatus(note_.after(line, stats));
     }
 
     const std::string name_;
@@ -86,8 +72,7 @@ private:
     const double fps_;
     PreviewWindow window_;
     std::unique_ptr<PictureThread> thread_;
-    std::string note_;
-    std::chrono::steady_clock::time_point noteUntil_;
+    StatusNote note_;
 };
 
 } // namespace

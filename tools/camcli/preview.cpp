@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "picture_thread.h"
 #include "preview_snapshot.h"
+#include "preview_status.h"
 #include "preview_window.h"
 #include "video_session.h"
 
@@ -78,7 +79,7 @@ PictureThread::Take grabber(const FenwyrApi& api, int device) {
                 Sleep(20);
             return false;
         }
-        const int bytes = info.pixelFormat == FENWYR_PIXEL_GRAY8 ? 1 : info.pixelFormat == 6 ? 4 : 0;
+        const int bytes = info.pixelFormat == FENWYR_PIXEL_GRAY8 ? 1 : info.pixelFormat == 6 /* BGRA */ ? 4 : 0;
         if (!bytes || info.length < info.width * info.height * bytes)
             return false;
         picture.width = info.width;
@@ -122,15 +123,7 @@ public:
 
     void onKey(char key) override {
         switch (key) {
-        case 's':
-            try {
-                const std::string name = savePicture(window_.shown(), "preview_" + std::to_string(device_));
-                note("saved " + name);
-                say("saved " + name);
-            } catch (const std::exception& e) {
-                note(e.what());
-            }
-            break;
+        case 's': note(snapshot(window_.shown(), "preview_" + std::to_string(device_))); break;
         case 'p': {
             // The dialog is modal and keeps the window painting; a second p waits for it to close.
             if (inDialog_ || lost_)
@@ -219,11 +212,7 @@ private:
         note(hr == S_OK ? "brightness " + std::to_string(info.value) : "brightness: " + hex(hr));
     }
 
-    // A short message in the status line, for three seconds.
-    void note(const std::string& text) {
-        note_ = text;
-        noteUntil_ = Clock::now() + std::chrono::seconds(3);
-    }
+    void note(const std::string& text) { note_.set(text); }
 
     void updateStatus() {
         const PreviewStats stats = thread_ ? thread_->stats() : PreviewStats{};
@@ -235,12 +224,7 @@ private:
                       name_.c_str(), width, height, pixelFormatName(format_.pixelFormat, format_.bitCount),
                       fpsText(requestedFps_).c_str(), stats.fps, stats.missed,
                       stats.dropped < 0 ? "n/a" : std::to_string(stats.dropped).c_str());
-        std::string text = line;
-        if (!stats.failure.empty())
-            text += "   frames stopped: " + stats.failure;
-        if (!note_.empty() && Clock::now() < noteUntil_)
-            text += "   | " + note_;
-        window_.setStatus(text);
+        window_.setStatus(note_.after(line, stats));
     }
 
     VideoSession& session_;
@@ -259,8 +243,7 @@ private:
     static constexpr int32_t kNoBrightness = INT32_MIN;
     int32_t brightness_ = kNoBrightness;  // as set with + and -
     Clock::time_point nextTry_;
-    std::string note_;
-    Clock::time_point noteUntil_;
+    StatusNote note_;
 };
 
 double secondsOption(Arguments& args) {

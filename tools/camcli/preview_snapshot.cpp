@@ -2,6 +2,7 @@
 
 #include <wincodec.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "png_writer.h"
@@ -20,4 +21,15 @@ std::string savePicture(const Picture& picture, const std::string& stem) {
         return name;
     }
     throw std::runtime_error("no free file name for " + stem);
+}
+
+std::string snapshot(const Picture& picture, const std::string& stem) {
+    try {
+        const std::string name = savePicture(picture, stem);
+        std::printf("saved %s\n", name.c_str());
+        std::fflush(stdout);
+        return "saved " + name;
+    } catch (const std::exception& e) {
+        return e.what();
+    }
 }
