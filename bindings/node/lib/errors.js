@@ -50,6 +50,11 @@ function check(hresult, what) {
   return hresult;
 }
 
+// What a call on a closed device or camera throws: code DEVICE_CLOSED.
+function closedError(what) {
+  return Object.assign(new CameraError(`${what} is closed`), { code: 'DEVICE_CLOSED' });
+}
+
 // An error as a message between threads, and back: the class, message, hresult and code survive.
 function errorToMessage(error) {
   return { name: error?.name, message: String(error?.message ?? error), hresult: error?.hresult, code: error?.code };
@@ -63,4 +68,4 @@ function errorFromMessage({ name, message, hresult, code }) {
   return error;
 }
 
-module.exports = { CameraError, codes, hresultName, failed, check, errorToMessage, errorFromMessage };
+module.exports = { CameraError, codes, hresultName, failed, check, closedError, errorToMessage, errorFromMessage };

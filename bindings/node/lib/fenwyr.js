@@ -6,16 +6,12 @@
 const EventEmitter = require('events');
 const native = require('./native');
 const { CallThread, abortable } = require('./call_thread');
-const { CameraError, check, codes } = require('./errors');
+const errors = require('./errors');
 const { integer, finite } = require('./arguments');
-const { STATES, PIXEL_FORMATS, OUTPUTS, CONTROLS } = require('./fenwyr_calls');
+const { STATES, PIXEL_FORMATS, OUTPUTS, CONTROLS, fourccText } = require('./fenwyr_calls');
 
-// What a call on a closed device throws: code DEVICE_CLOSED.
-function closedError(index) {
-  const error = new CameraError(`device ${index} is closed`);
-  error.code = 'DEVICE_CLOSED';
-  return error;
-}
+const { CameraError, check, codes } = errors;
+const closedError = (index) => errors.closedError(`device ${index}`);
 
 // A device that stopped delivering because it was lost or failed: DEVICE_LOST or DEVICE_FAILED.
 function goneError(index, state) {
@@ -109,7 +105,6 @@ function shutdownSync() {
 
 function frameFrom(data, info) {
   const length = info.readInt32LE(24);
-  const fourcc = info.readUInt32LE(20);
   return {
     data: data.subarray(0, length),
     width: info.readInt32LE(0),
@@ -117,7 +112,7 @@ function frameFrom(data, info) {
     stride: info.readInt32LE(8),
     bottomUp: info.readInt32LE(12) !== 0,
     pixelFormat: PIXEL_FORMATS[info.readInt32LE(16)] || 'other',
-    fourcc: fourcc ? String.fromCharCode(fourcc & 0xff, (fourcc >>> 8) & 0xff, (fourcc >>> 16) & 0xff, fourcc >>> 24) : '',
+    fourcc: fourccText(info.readUInt32LE(20)),
     sampleTime: Number(info.readBigInt64LE(32)),
     arrivalTime: Number(info.readBigInt64LE(40)),
     sequence: Number(info.readBigUInt64LE(48)),

@@ -286,4 +286,4 @@ function calls(options, report) {
   };
 }
 
-module.exports = Object.assign(calls, { STATES, PIXEL_FORMATS, OUTPUTS, CONTROLS });
+module.exports = Object.assign(calls, { STATES, PIXEL_FORMATS, OUTPUTS, CONTROLS, fourccText });

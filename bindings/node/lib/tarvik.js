@@ -5,9 +5,9 @@
 const native = require('./native');
 const { CallThread, abortable } = require('./call_thread');
 const { integer, finite, positive } = require('./arguments');
-const { CameraError } = require('./errors');
+const errors = require('./errors');
 
-const closedError = () => Object.assign(new CameraError('the camera is closed'), { code: 'DEVICE_CLOSED' });
+const closedError = () => errors.closedError('the camera');
 
 // The settings set() takes, in the order it applies them: the AOI bounds the pixel clock, the
 // clock the frame rate, the rate the exposure.
