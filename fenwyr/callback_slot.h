@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include "host_callback_thread.h"
-#include "scoped_count.h"
 #include "sent_message_wait.h"
 
 // A host callback with the host's own pointer (passed last): always replaced as a pair, and
@@ -18,17 +17,15 @@ public:
     CallbackSlot(const CallbackSlot&) = delete;
     CallbackSlot& operator=(const CallbackSlot&) = delete;
 
-    // Waits for the call in progress, if any, handling messages sent to this thread; no new call
-    // begins meanwhile, so a stream that calls back without pause cannot hold the swap up. From
-    // inside a call of this slot it replaces the pair at once (it cannot wait for itself).
+    // Calls that begin from now on get the new pair; then this waits for the calls of the old one
+    // still running, handling messages sent to this thread meanwhile. No call ever waits for a
+    // swap, so whatever such a message handler does (stop, uninit) can wait for the calls in turn.
+    // From inside a call of this slot it replaces the pair at once (it cannot wait for itself).
     void set(Callback callback, void* userData) {
-        if (callingOnThisThread() == this) {
-            replace(callback, userData);
+        const unsigned replaced = replace(callback, userData);
+        if (callingOnThisThread() == this)
             return;
-        }
-        const ScopedCount pending(swapsPending_);
-        waitDispatchingSentMessages([this] { return callsInFlight_ == 0; });
-        replace(callback, userData);
+        waitDispatchingSentMessages([this, replaced] { return callsOf_[replaced % 2] == 0; });
     }
 
     // Whether a pair is set (it may change at any moment).
@@ -39,52 +36,49 @@ public:
     void call(Arguments&&... arguments) {
         if (!isSet_)
             return;
-        const CallInProgress inProgress(*this);
         Callback callback;
         void* userData;
+        unsigned generation;
         {
+            // Counted under the lock that swaps the pair, so a swap waits for exactly the calls
+            // that got the pair it replaced.
             std::lock_guard<std::mutex> lock(pairMutex_);
             callback = callback_;
             userData = userData_;
+            generation = generation_;
+            ++callsOf_[generation % 2];
         }
+        const CallOfThisSlot marked(*this);
         if (callback)
             callHost([&] { callback(std::forward<Arguments>(arguments)..., userData); });
+        --callsOf_[generation % 2];
     }
 
 private:
-    // One call, counted for its whole length and marked on its thread. It begins only when no
-    // swap is pending: counted before the flag is read, so a setter either sees this call or
-    // this call sees the setter.
-    class CallInProgress {
+    // Marks this thread as inside a call of the slot, so a callback that replaces itself does not wait.
+    class CallOfThisSlot {
     public:
-        explicit CallInProgress(CallbackSlot& slot) : slot_(slot), outer_(callingOnThisThread()) {
-            for (++slot_.callsInFlight_; slot_.swapsPending_ != 0; ++slot_.callsInFlight_) {
-                --slot_.callsInFlight_;
-                while (slot_.swapsPending_ != 0)
-                    Sleep(1);
-            }
-            callingOnThisThread() = &slot_;
+        explicit CallOfThisSlot(const CallbackSlot& slot) : outer_(callingOnThisThread()) {
+            callingOnThisThread() = &slot;
         }
-        ~CallInProgress() {
-            callingOnThisThread() = outer_;
-            --slot_.callsInFlight_;
-        }
-        CallInProgress(const CallInProgress&) = delete;
-        CallInProgress& operator=(const CallInProgress&) = delete;
+        ~CallOfThisSlot() { callingOnThisThread() = outer_; }
+        CallOfThisSlot(const CallOfThisSlot&) = delete;
+        CallOfThisSlot& operator=(const CallOfThisSlot&) = delete;
 
     private:
-        CallbackSlot& slot_;
         const CallbackSlot* outer_;
     };
 
-    void replace(Callback callback, void* userData) {
+    // The generation of the pair replaced.
+    unsigned replace(Callback callback, void* userData) {
         std::lock_guard<std::mutex> lock(pairMutex_);
         callback_ = callback;
         userData_ = userData;
         isSet_ = callback != nullptr;
+        return generation_++;
     }
 
-    // The slot whose call runs on this thread, so a callback that replaces itself does not wait.
+    // The slot whose call runs on this thread.
     static const CallbackSlot*& callingOnThisThread() {
         static thread_local const CallbackSlot* calling = nullptr;
         return calling;
@@ -95,6 +89,9 @@ private:
     void* userData_ = nullptr;
     // Lets calls pass without counting while no pair is set.
     std::atomic<bool> isSet_{false};
-    std::atomic<int> callsInFlight_{0};
-    std::atomic<int> swapsPending_{0};
+    // Calls in progress of the current pair and of the one before it, by generation parity. A
+    // swap nested in another swap's wait (from a sent message) may make the outer one also wait
+    // for calls of the newest pair; it still returns once those have ended.
+    unsigned generation_ = 0;
+    std::atomic<int> callsOf_[2] = {{0}, {0}};
 };
