@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "device_events.h"
+#include "device_table.h"
 #include "frame_sink.h"
 #include "host_callback_thread.h"
 #include "media_type.h"
@@ -54,7 +55,7 @@ CaptureDevice::CaptureDevice(ComPtr<IMoniker> deviceMoniker, DeviceIdentityText 
     : moniker(std::move(deviceMoniker)), identity(std::move(deviceIdentity)), index(deviceIndex) {}
 
 bool CaptureDevice::open() {
-    if (insideHostCallback() || busy_)
+    if (insideHostCallback() || busy_ || device_table::uninitRunning())
         return false;
     const Busy busy(busy_);
     // A device never has two graphs, event threads or registrations.
@@ -208,7 +209,7 @@ void CaptureDevice::rebind(ComPtr<IMoniker> deviceMoniker) {
 }
 
 HRESULT CaptureDevice::startCapture() {
-    if (insideHostCallback() || busy_)
+    if (insideHostCallback() || busy_ || device_table::uninitRunning())
         return VFW_E_WRONG_STATE;
     if (!built)
         return E_POINTER;
@@ -217,14 +218,12 @@ HRESULT CaptureDevice::startCapture() {
     sampleHandler_.setDropped(droppedFrames ? 0 : -1);
     sampleHandler_.mailbox().setRunning(true);
     sampleHandler_.openDelivery();
-    const HRESULT ran = mediaControl->Run();
+    const HRESULT ran = runGraph();
     if (FAILED(ran)) {
         sampleHandler_.mailbox().setRunning(false);
         return ran;
     }
-    // A lost or failed device stays so until it is opened again.
-    int32_t stopped = FENWYR_STATE_STOPPED;
-    state.compare_exchange_strong(stopped, FENWYR_STATE_RUNNING);
+    settleState(FENWYR_STATE_RUNNING);
     return ran;
 }
 
@@ -248,9 +247,7 @@ HRESULT CaptureDevice::stopCapture() {
             sampleHandler_.openDelivery();
         return stopped;
     }
-    // A lost or failed device stays so until it is opened again.
-    int32_t running = FENWYR_STATE_RUNNING;
-    state.compare_exchange_strong(running, FENWYR_STATE_STOPPED);
+    settleState(FENWYR_STATE_STOPPED);
     return stopped;
 }
 
@@ -336,7 +333,7 @@ HRESULT CaptureDevice::changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* form
             return stopped;
         }
     }
-    // What to go back to when the new format cannot be connected.
+    // What to go back to when the new format cannot be connected or run.
     AM_MEDIA_TYPE* current = nullptr;
     const media_type::Ptr previous(SUCCEEDED(config->GetFormat(&current)) ? current : nullptr);
     // A device may apply a format only at its next connection, and its own reconnection may not
@@ -345,40 +342,73 @@ HRESULT CaptureDevice::changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* form
     const ChainToEnd split = splitAtEnd(chain);
     disconnect(graph.Get(), chain);
     const bool sinkBefore = frameSink != nullptr;
-    HRESULT result = useFrameSink(media_type::hasVideoInfo2(*format));
-    if (SUCCEEDED(result))
-        result = config->SetFormat(format);
-    HRESULT connected = result;
+    HRESULT result = connectFormat(config, split, media_type::hasVideoInfo2(*format), format);
     if (SUCCEEDED(result)) {
-        connected = reconnect(graph.Get(), linksToEnd(split), format);
-        result = connected;
+        sampleHandler_.setLayout(connectedLayout());
+        if (!wasRunning)
+            return result;
+        sampleHandler_.openDelivery();
+        const HRESULT ran = runGraph();
+        if (SUCCEEDED(ran))
+            return result;
+        result = ran;
+        // Connected but cannot stream (a USB device short of bandwidth): back to the old format.
+        sampleHandler_.closeDelivery();
+        disconnect(graph.Get(), linksToEnd(split));
     }
-    if (FAILED(result)) {
-        // The old format through the old end of the chain.
-        connected = useFrameSink(sinkBefore);
-        if (SUCCEEDED(connected) && previous)
-            connected = config->SetFormat(previous.get());
-        if (SUCCEEDED(connected))
-            connected = reconnect(graph.Get(), linksToEnd(split), previous.get());
-    }
-    if (FAILED(connected)) {
+    if (FAILED(connectFormat(config, split, sinkBefore, previous.get()))) {
         // Nothing to run: the device must be opened again.
         built = false;
-        state = FENWYR_STATE_FAILED;
+        settleState(FENWYR_STATE_FAILED);
         sampleHandler_.mailbox().setRunning(false);
-        return FAILED(result) ? result : connected;
+        return result;
     }
     sampleHandler_.setLayout(connectedLayout());
     if (wasRunning) {
         sampleHandler_.openDelivery();
-        const HRESULT ran = mediaControl->Run();
-        if (FAILED(ran)) {
-            state = FENWYR_STATE_STOPPED;
+        if (FAILED(runGraph())) {
+            settleState(FENWYR_STATE_STOPPED);
             sampleHandler_.mailbox().setRunning(false);
-            return FAILED(result) ? result : ran;
         }
     }
     return result;
+}
+
+HRESULT CaptureDevice::connectFormat(IAMStreamConfig* config, const ChainToEnd& split, bool sink,
+                                     AM_MEDIA_TYPE* format) {
+    HRESULT hr = useFrameSink(sink);
+    if (SUCCEEDED(hr) && format)
+        hr = config->SetFormat(format);
+    if (FAILED(hr))
+        return hr;
+    // The pin's own type of what was set: a pin that compares a proposed connection type with its
+    // own byte for byte (as the platform's base classes do) refuses any other copy of it.
+    media_type::Ptr own;
+    AM_MEDIA_TYPE* obtained = nullptr;
+    if (format && SUCCEEDED(config->GetFormat(&obtained)))
+        own.reset(obtained);
+    if (own && !media_type::sameStream(*own, *format))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return reconnect(graph.Get(), linksToEnd(split), own ? own.get() : format);
+}
+
+HRESULT CaptureDevice::runGraph() {
+    const HRESULT ran = mediaControl->Run();
+    FILTER_STATE filterState = State_Running;
+    if (SUCCEEDED(ran) && (FAILED(captureFilter->GetState(0, &filterState)) || filterState == State_Running))
+        return ran;
+    // Wine's graph reports a capture filter's failed Pause only at the next Stop; Windows from Run.
+    const HRESULT stopped = mediaControl->Stop();
+    if (FAILED(ran))
+        return ran;
+    return FAILED(stopped) ? stopped : E_FAIL;
+}
+
+void CaptureDevice::settleState(int32_t settled) {
+    // A lost or failed device stays so until it is opened again.
+    for (int32_t was : {FENWYR_STATE_STOPPED, FENWYR_STATE_RUNNING})
+        if (state.compare_exchange_strong(was, settled))
+            return;
 }
 
 bool CaptureDevice::streamsVideoInfo2() {

@@ -28,7 +28,7 @@ struct CaptureDevice {
     // Builds the graph, stopped, and starts the event thread. A device that is already open
     // (or partly built by a failed open) is torn down first. Prints the first failure.
     // Refused (false, nothing printed) from inside a host callback, which it would wait for,
-    // and while another operation of this record is under way (see busy()).
+    // while another operation of this record is under way (see busy()), and while uninit runs.
     bool open();
     // Stops the graph, ends the event thread, revokes the registration and releases everything.
     // False, doing nothing, while another operation of this record is under way.
@@ -46,9 +46,9 @@ struct CaptureDevice {
     void setFrameCallbackEx(FrameCallbackEx callback, void* userData);
     // Applies a new stream format: stops a running graph, disconnects the chain from the capture
     // pin down, sets `format`, connects the chain again (so every filter takes the new type) and
-    // runs the graph again if it ran. When the new format cannot be connected the old one is put
-    // back; when that fails too the device is FAILED until opened again. The first failure is
-    // returned. E_POINTER when not open; VFW_E_WRONG_STATE in a callback or while busy().
+    // runs the graph again if it ran. When the new format cannot be connected, or connects but
+    // cannot run, the old one is put back (and run); when that fails too the device is FAILED
+    // until opened again. The first failure is returned. E_POINTER when not open; VFW_E_WRONG_STATE in a callback or while busy().
     HRESULT changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* format);
     // What the described callback and grabFrame get; see setOutputFormat. Any thread.
     void setOutput(int32_t output) { sampleHandler_.setOutput(output); }
@@ -111,6 +111,13 @@ private:
     ChainToEnd splitAtEnd(const PinChain& chain);
     // The split chain's links, ending in whichever end is in the graph now.
     PinChain linksToEnd(const ChainToEnd& split);
+    // Sets `format` (none: keeps the pin's) and connects the split chain, ending in the frame sink
+    // (`sink`) or the grabber; a failure leaves the chain taken apart.
+    HRESULT connectFormat(IAMStreamConfig* config, const ChainToEnd& split, bool sink, AM_MEDIA_TYPE* format);
+    // Runs the graph and checks that the capture filter runs; on failure the graph is stopped again.
+    HRESULT runGraph();
+    // STOPPED or RUNNING becomes `settled`; LOST and FAILED stay.
+    void settleState(int32_t settled);
     // One event of the graph: the device's state and the host's device event callback.
     void onGraphEvent(long code, LONG_PTR first, LONG_PTR second);
 

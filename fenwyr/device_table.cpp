@@ -24,6 +24,9 @@ SRWLOCK devicesLock = SRWLOCK_INIT;
 // Successful CoInitialize calls of init, each balanced by uninit.
 int comInitialisations = 0;
 
+// Init thread only.
+bool closingAll = false;
+
 void printLine(const char* text) {
     std::cout << text << std::endl;
 }
@@ -216,11 +219,17 @@ void uninit() {
     for (const CaptureDevice* device : devices)
         if (device->busy())
             return;
+    closingAll = true;
     for (CaptureDevice* device : devices)
         device->close();
+    closingAll = false;
     device_events::finish();
     for (; comInitialisations > 0; --comInitialisations)
         CoUninitialize();
+}
+
+bool uninitRunning() {
+    return closingAll;
 }
 
 DeviceInfo* listDevices() {

@@ -12,6 +12,8 @@ namespace device_table {
 void init();
 // Closes every device and undoes init's COM initialisation.
 void uninit();
+// True while uninit closes the devices: a message handled meanwhile may not open or start one.
+bool uninitRunning();
 // A new CoTaskMemAlloc block of 64 entries describing the first 64 devices; null when out of memory.
 DeviceInfo* listDevices();
 // The device at this index, or null when the index is outside the table. Any thread.

@@ -19,7 +19,8 @@
  * While an open, close, start, stop or format change of a device handles sent messages, a
  * message handler cannot nest another of these on the same device: startCapture,
  * stopCapture and setFormat return VFW_E_WRONG_STATE, openDevice returns 0 and uninit does
- * nothing.
+ * nothing. While uninit closes the devices, a message handler can open or start none of them
+ * (openDevice returns 0, startCapture VFW_E_WRONG_STATE), so uninit leaves every device closed.
  *
  * Once uninit has returned, the library may be unloaded (FreeLibrary). Unloading it while a
  * device is open is harmless too: the library then stays in memory until the process ends.

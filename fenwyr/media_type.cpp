@@ -1,6 +1,7 @@
 #include "media_type.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -118,6 +119,10 @@ REFERENCE_TIME* averageTimePerFrameOf(AM_MEDIA_TYPE& type) {
     return nullptr;
 }
 
+const REFERENCE_TIME* averageTimePerFrameOf(const AM_MEDIA_TYPE& type) {
+    return averageTimePerFrameOf(const_cast<AM_MEDIA_TYPE&>(type));
+}
+
 bool hasVideoInfo2(const AM_MEDIA_TYPE& type) {
     return IsEqualGUID(type.formattype, FORMAT_VideoInfo2) && type.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
            type.pbFormat != nullptr;
@@ -126,6 +131,18 @@ bool hasVideoInfo2(const AM_MEDIA_TYPE& type) {
 bool hasVideoInfo(const AM_MEDIA_TYPE& type) {
     return IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.cbFormat >= sizeof(VIDEOINFOHEADER) &&
            type.pbFormat != nullptr;
+}
+
+bool sameStream(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
+    const BITMAPINFOHEADER* first = bitmapHeaderOf(a);
+    const BITMAPINFOHEADER* second = bitmapHeaderOf(b);
+    if (!first || !second || !IsEqualGUID(a.subtype, b.subtype) || !IsEqualGUID(a.formattype, b.formattype) ||
+        first->biWidth != second->biWidth || first->biHeight != second->biHeight ||
+        first->biBitCount != second->biBitCount)
+        return false;
+    const double interval = static_cast<double>(*averageTimePerFrameOf(a));
+    const double other = static_cast<double>(*averageTimePerFrameOf(b));
+    return std::fabs(interval - other) <= 0.001 * std::fmax(interval, other);
 }
 
 FrameLayout layoutOf(const AM_MEDIA_TYPE& type) {

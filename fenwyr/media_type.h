@@ -31,6 +31,11 @@ bool hasVideoInfo2(const AM_MEDIA_TYPE& type);
 const BITMAPINFOHEADER* bitmapHeaderOf(const AM_MEDIA_TYPE& type);
 // The frame interval field of either video info format, or null.
 REFERENCE_TIME* averageTimePerFrameOf(AM_MEDIA_TYPE& type);
+const REFERENCE_TIME* averageTimePerFrameOf(const AM_MEDIA_TYPE& type);
+
+// Whether two video types describe the same stream: subtype, format type, picture size and bit
+// depth equal, frame intervals within 0.1 % (drivers round them).
+bool sameStream(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);
 
 // How the frames of a connection are laid out in memory.
 struct FrameLayout {

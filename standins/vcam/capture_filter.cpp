@@ -105,6 +105,9 @@ STDMETHODIMP CaptureFilter::Stop() {
 HRESULT CaptureFilter::pauseFromStopped() {
     if (!pin_.isConnected())
         return S_OK;
+    // Connected, but the bus has no room for the stream.
+    if (config_.failPause.count(pin_.connectedCapability()))
+        return HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES);
     try {
         PumpSettings settings;
         HRESULT hr = pin_.prepareStreaming(settings);

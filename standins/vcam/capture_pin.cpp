@@ -113,6 +113,10 @@ STDMETHODIMP CapturePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
         if (mt && fullySpecified(*mt)) {
             if (!matchingCapability(*mt))
                 return VFW_E_TYPE_NOT_ACCEPTED;
+            // As a pin built on the platform's base classes: only its own current type, byte for byte.
+            MediaType own;
+            if (filter_.config().strictConnect && (FAILED(currentFormat(own)) || !sameMediaType(own.get(), *mt)))
+                return VFW_E_TYPE_NOT_ACCEPTED;
             return attemptConnection(receivePin, *mt);
         }
         // The peer's preferences first, then ours.
@@ -362,9 +366,13 @@ STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* mt) {
             std::lock_guard<std::recursive_mutex> guard(filter_.lock());
             if (filter_.state() != State_Stopped)
                 return VFW_E_NOT_STOPPED;
-            if (!matchingCapability(*mt))
+            const VideoFormat* capability = matchingCapability(*mt);
+            if (!capability)
                 return VFW_E_INVALIDMEDIATYPE;
-            if (!peer_ || sameMediaType(connectedType_.get(), *mt)) {
+            // A strict driver keeps its own version of the type (its bit rate for the rate asked).
+            if (filter_.config().strictConnect)
+                wanted = makeMediaType(*capability, geometryOf(*mt)->interval);
+            if (!peer_ || sameMediaType(connectedType_.get(), wanted.get())) {
                 // The next connection uses it (or it is already in use).
                 chosenFormat_ = wanted;
                 return S_OK;
@@ -424,6 +432,11 @@ HRESULT CapturePin::reconnect(IFilterGraph2* graph, const MediaType& format) {
         }
     }
     return hr;
+}
+
+int CapturePin::connectedCapability() const {
+    const VideoFormat* capability = peer_ ? matchingCapability(connectedType_.get()) : nullptr;
+    return capability ? static_cast<int>(capability - filter_.config().formats.data()) : -1;
 }
 
 STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** mt) {

@@ -61,6 +61,8 @@ public:
     IMemAllocator* allocator() const { return allocator_.Get(); }
     // The format the pin delivers, or would deliver if connected now.
     HRESULT currentFormat(MediaType& format) const;
+    // The index of the connected type's capability, or -1.
+    int connectedCapability() const;
 
 private:
     const VideoFormat* matchingCapability(const AM_MEDIA_TYPE& mt) const;

@@ -81,6 +81,9 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.failStreamCaps = parseIndexList(*failing);
     if (auto refused = readString(bag, L"FailConnect"))
         config.failConnect = parseIndexList(*refused);
+    if (auto failing = readString(bag, L"FailPause"))
+        config.failPause = parseIndexList(*failing);
+    config.strictConnect = readSwitch(bag, L"StrictConnect");
     if (auto size = readNumber(bag, L"CapsSize"))
         config.capsSize = *size;
     if (auto limit = readNumber(bag, L"FrameLimit"))

@@ -24,6 +24,8 @@ struct DeviceConfig {
     std::optional<DWORD> failLoadAfter;
     std::set<int> failStreamCaps;
     std::set<int> failConnect;
+    std::set<int> failPause;
+    bool strictConnect = false;
     DWORD capsSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     DWORD frameLimit = 0;
     DWORD dropEvery = 0;

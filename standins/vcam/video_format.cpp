@@ -260,10 +260,13 @@ DWORD imageSizeOf(PixelLayout layout, LONG width, LONG height) {
 }
 
 MediaType makeMediaType(const VideoFormat& format) {
+    return makeMediaType(format, frameInterval(format.fps));
+}
+
+MediaType makeMediaType(const VideoFormat& format, REFERENCE_TIME interval) {
     MediaType type;
     AM_MEDIA_TYPE& mt = type.get();
     const DWORD imageSize = imageSizeOf(format.layout, format.width, format.height);
-    const REFERENCE_TIME interval = frameInterval(format.fps);
     const unsigned colors = paletteSizeOf(format.layout);
     const bool masks = format.layout == PixelLayout::Rgb565;
     const ULONG extra = colors * sizeof(RGBQUAD) + (masks ? 3 * sizeof(DWORD) : 0);

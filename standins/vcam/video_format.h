@@ -56,6 +56,8 @@ DWORD imageSizeOf(PixelLayout layout, LONG width, LONG height);
 
 // The media type the device offers for a capability.
 MediaType makeMediaType(const VideoFormat& format);
+// The device's own type of a capability at another frame interval (its bit rate following).
+MediaType makeMediaType(const VideoFormat& format, REFERENCE_TIME interval);
 // Whether a media type describes this capability, its frame interval within the capability's range.
 bool describesCapability(const AM_MEDIA_TYPE& mt, const VideoFormat& format);
 

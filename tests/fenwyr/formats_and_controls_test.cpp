@@ -160,22 +160,28 @@ TEST(FormatsAndRates, AFormatChangeWhileRunningGivesEveryLaterFrameTheNewSize) {
 }
 
 TEST(FormatsAndRates, ARateBecomesItsNearestFrameInterval) {
-    VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@5-60 RGB24")});
-    init();
-    Frames frames;
-    ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
-    ASSERT_EQ(openDevice(0), 1);
+    // Device b's pin takes only its own type of what SetFormat chose, byte for byte.
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@5-60 RGB24"),
+                         withSwitch(vcamDevice(L"b", L"Beta", L"160x120@5-60 RGB24"), L"StrictConnect")});
     // 10^7 / fps ends in .67 for both: cut off, the interval would be one unit short.
     const struct {
+        int32_t device;
         double fps;
         int64_t interval;
-    } cases[] = {{15.0, 666667}, {24.0, 416667}};
+    } cases[] = {{0, 15.0, 666667}, {0, 24.0, 416667}, {1, 15.0, 666667}, {1, 24.0, 416667}};
+    init();
+    Frames frames;
+    for (int32_t device : {0, 1}) {
+        ASSERT_EQ(setFrameCallbackEx(device, Frames::receive, &frames), S_OK);
+        ASSERT_EQ(openDevice(device), 1);
+    }
     for (const auto& c : cases) {
-        ASSERT_EQ(setFormat(0, 0, c.fps), S_OK);
+        SCOPED_TRACE(c.device == 0 ? "plain pin" : "strict pin");
+        ASSERT_EQ(setFormat(c.device, 0, c.fps), S_OK);
         const std::size_t first = frames.count();
-        ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        ASSERT_TRUE(SUCCEEDED(startCapture(c.device)));
         ASSERT_TRUE(frames.waitFor(first + 4));
-        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+        ASSERT_TRUE(SUCCEEDED(stopCapture(c.device)));
         // Sample times step by the connected interval (a late frame skips whole intervals).
         std::lock_guard<std::mutex> lock(frames.mutex);
         for (std::size_t i = first + 1; i < frames.infos.size(); ++i) {
@@ -188,30 +194,55 @@ TEST(FormatsAndRates, ARateBecomesItsNearestFrameInterval) {
 }
 
 TEST(FormatsAndRates, AFormatTheDeviceCannotStreamIsRefusedAndTheOldOneGoesOn) {
-    VcamDevice device = vcamDevice(L"a", L"Alpha", L"160x120@30 RGB24;320x240@30 RGB24");
-    device.strings[L"FailConnect"] = L"1";
-    VcamDevices devices({device});
-    init();
-    Frames frames;
-    ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
-    ASSERT_EQ(openDevice(0), 1);
-    for (bool running : {false, true}) {
-        if (running) {
-            ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    const HRESULT noBandwidth = HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES);
+    // Capability 1 cannot be connected, or connects and cannot run; on a plain pin and on one
+    // that takes only its own type.
+    const struct {
+        const wchar_t* fault;
+        bool connects;
+        bool strict;
+    } cases[] = {{L"FailConnect", false, false},
+                 {L"FailConnect", false, true},
+                 {L"FailPause", true, false},
+                 {L"FailPause", true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.connects ? "cannot run" : "cannot connect")
+                                        << (c.strict ? ", strict pin" : ""));
+        VcamDevice device = vcamDevice(L"a", L"Alpha", L"160x120@30 RGB24;320x240@30 RGB24");
+        device.strings[c.fault] = L"1";
+        if (c.strict)
+            device.dwords[L"StrictConnect"] = 1;
+        VcamDevices devices({device});
+        init();
+        Frames frames;
+        ASSERT_EQ(setFrameCallbackEx(0, Frames::receive, &frames), S_OK);
+        ASSERT_EQ(openDevice(0), 1);
+        for (bool running : {false, true}) {
+            if (running) {
+                ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+            }
+            if (!running && c.connects) {
+                // Stopped, it connects: only the start can tell, and says so.
+                EXPECT_EQ(setFormat(0, 1, 0.0), S_OK);
+                EXPECT_EQ(startCapture(0), noBandwidth);
+                EXPECT_EQ(getDeviceState(0), FENWYR_STATE_STOPPED);
+                ASSERT_EQ(setFormat(0, 0, 0.0), S_OK);
+            } else {
+                EXPECT_EQ(setFormat(0, 1, 0.0), noBandwidth) << "running " << running;
+                EXPECT_EQ(getDeviceState(0), running ? FENWYR_STATE_RUNNING : FENWYR_STATE_STOPPED);
+            }
+            const std::size_t first = frames.count();
+            if (!running) {
+                ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+            }
+            ASSERT_TRUE(frames.waitFor(first + 3)) << "no frames after the refusal, running " << running;
+            ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
         }
-        EXPECT_EQ(setFormat(0, 1, 0.0), HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES)) << "running " << running;
-        EXPECT_EQ(getDeviceState(0), running ? FENWYR_STATE_RUNNING : FENWYR_STATE_STOPPED);
-        const std::size_t first = frames.count();
-        if (!running) {
-            ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-        }
-        ASSERT_TRUE(frames.waitFor(first + 3)) << "no frames after the refusal, running " << running;
-        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+        uninit();
+        std::lock_guard<std::mutex> lock(frames.mutex);
+        for (const FrameInfo& info : frames.infos)
+            EXPECT_EQ(info.width, 160);
     }
-    uninit();
-    std::lock_guard<std::mutex> lock(frames.mutex);
-    for (const FrameInfo& info : frames.infos)
-        EXPECT_EQ(info.width, 160);
 }
 
 namespace {

@@ -47,7 +47,8 @@ std::atomic<HWND> uiWindow{nullptr};
 std::atomic<int> framesShown{0};
 
 // What the UI thread does with WM_APP + 1, which a host callback sends it, and what it got.
-enum class UiAction { openDevice, stopCapture };
+// refreshAndOpen: what a host does on WM_DEVICECHANGE.
+enum class UiAction { openDevice, stopCapture, uninit, refreshAndOpen };
 std::atomic<UiAction> uiAction{UiAction::openDevice};
 std::atomic<int32_t> uiDevice{0};
 std::atomic<int32_t> uiResult{-1};
@@ -59,7 +60,13 @@ LRESULT CALLBACK uiWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         return 0;
     }
     if (message == WM_APP + 1) {
-        uiResult = uiAction == UiAction::openDevice ? openDevice(uiDevice) : stopCapture(uiDevice);
+        Sleep(static_cast<DWORD>(wParam));
+        if (uiAction == UiAction::uninit)
+            uninit();
+        else if (uiAction == UiAction::refreshAndOpen)
+            uiResult = refreshDevices() >= 0 ? openDevice(uiDevice) : -1;
+        else
+            uiResult = uiAction == UiAction::openDevice ? openDevice(uiDevice) : stopCapture(uiDevice);
         ++uiActionsDone;
         return 0;
     }
@@ -115,11 +122,12 @@ bool runUiThreadUntil(const std::atomic<int>& counter, int count) {
 
 // Host callbacks that hand one frame or one error event to the UI thread with SendMessage.
 std::atomic<bool> sentOne{false};
+std::atomic<DWORD> sendDelayMs{50};
 
 void sendOneFrameToUiThread(uint8_t*, int32_t) {
     if (!sentOne.exchange(true)) {
         SetEvent(aboutToSend);
-        Sleep(50);
+        Sleep(sendDelayMs);
         SendMessageW(uiWindow, WM_APP + 1, 0, 0);
     }
 }
@@ -275,5 +283,127 @@ TEST(HostThreads, AnOpenNestedInAMessageHandledDuringAReopenIsRefusedAndTheReope
     ASSERT_TRUE(SUCCEEDED(startCapture(0)));
     EXPECT_EQ(grabFrame(0, frame.data(), kSmallFrameBytes, &info, 5000), S_OK) << "the reopened device is wedged";
     uninit();
+    DestroyWindow(uiWindow);
+}
+
+namespace {
+
+// Slow host callbacks: each says that a call is running, then takes its time.
+HANDLE callRunning = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+std::atomic<int> replacementCalls{0};
+
+void slowDescribedFrame(const uint8_t*, const FrameInfo*, void*) {
+    SetEvent(callRunning);
+    Sleep(60);
+}
+
+void slowDeviceEvent(int32_t, int32_t, int32_t, void*) {
+    SetEvent(callRunning);
+    Sleep(300);
+}
+
+void countDescribedFrame(const uint8_t*, const FrameInfo*, void*) {
+    ++replacementCalls;
+}
+
+void countDeviceEvent(int32_t, int32_t, int32_t, void*) {
+    ++replacementCalls;
+}
+
+// Another thread sends WM_APP + 1 to the UI window (its handler sleeps `delayMs` first); returns
+// once the message is on its way.
+std::thread sendFromAnotherThread(DWORD delayMs) {
+    HANDLE sending = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread sender([sending, delayMs] {
+        SetEvent(sending);
+        SendMessageW(uiWindow, WM_APP + 1, delayMs, 0);
+    });
+    WaitForSingleObject(sending, 5000);
+    CloseHandle(sending);
+    Sleep(20);
+    return sender;
+}
+
+}  // namespace
+
+TEST(HostThreads, AStopOrUninitNestedInAMessageHandledDuringACallbackSwapReturns) {
+    // a and b fail after three frames, queueing two error events at about the same time; c streams on.
+    VcamDevices devices({withSwitch(camera(L"a", L"Alpha"), L"FrameLimit", 3),
+                         withSwitch(camera(L"b", L"Beta"), L"FrameLimit", 3), camera(L"c", L"Gamma")});
+    uiWindow = makeUiWindow();
+    ASSERT_NE(uiWindow.load(), nullptr);
+    {
+        SCOPED_TRACE("stopCapture while setFrameCallbackEx waits for a call");
+        init();
+        ResetEvent(callRunning);
+        ASSERT_EQ(setFrameCallbackEx(2, slowDescribedFrame, nullptr), S_OK);
+        ASSERT_EQ(openDevice(2), 1);
+        ASSERT_TRUE(SUCCEEDED(startCapture(2)));
+        ASSERT_EQ(WaitForSingleObject(callRunning, 5000), WAIT_OBJECT_0);
+        uiAction = UiAction::stopCapture;
+        uiDevice = 2;
+        const int acted = uiActionsDone;
+        std::thread sender = sendFromAnotherThread(150);
+        {
+            Watchdog watchdog("setFrameCallbackEx with a nested stopCapture", std::chrono::seconds(10));
+            EXPECT_EQ(setFrameCallbackEx(2, countDescribedFrame, nullptr), S_OK);
+        }
+        sender.join();
+        EXPECT_EQ(uiActionsDone.load(), acted + 1) << "the message was not handled during the swap";
+        EXPECT_EQ(uiResult.load(), S_OK);
+        EXPECT_EQ(getDeviceState(2), FENWYR_STATE_STOPPED);
+        uninit();
+    }
+    {
+        SCOPED_TRACE("uninit while setDeviceEventCallback waits for a call, a second event queued");
+        init();
+        replacementCalls = 0;
+        ResetEvent(callRunning);
+        setDeviceEventCallback(slowDeviceEvent, nullptr);
+        for (int32_t device : {0, 1}) {
+            ASSERT_EQ(openDevice(device), 1);
+            ASSERT_TRUE(SUCCEEDED(startCapture(device)));
+        }
+        ASSERT_EQ(WaitForSingleObject(callRunning, 5000), WAIT_OBJECT_0);
+        uiAction = UiAction::uninit;
+        const int acted = uiActionsDone;
+        std::thread sender = sendFromAnotherThread(100);
+        {
+            Watchdog watchdog("setDeviceEventCallback with a nested uninit", std::chrono::seconds(10));
+            setDeviceEventCallback(countDeviceEvent, nullptr);
+        }
+        sender.join();
+        EXPECT_EQ(uiActionsDone.load(), acted + 1) << "the message was not handled during the swap";
+        EXPECT_EQ(replacementCalls.load(), 1) << "the second error event";
+        setDeviceEventCallback(nullptr, nullptr);
+    }
+    DestroyWindow(uiWindow);
+}
+
+TEST(HostThreads, UninitLeavesNoDeviceOpenThatAMessageHandlerReopened) {
+    VcamDevices devices({camera(L"a", L"Alpha"), camera(L"b", L"Beta")});
+    uiWindow = makeUiWindow();
+    ASSERT_NE(uiWindow.load(), nullptr);
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    sentOne = false;
+    uiAction = UiAction::refreshAndOpen;
+    uiDevice = 0;
+    setFrameArrivedCallback(1, sendOneFrameToUiThread);
+    ASSERT_EQ(openDevice(1), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(1)));
+    const int acted = uiActionsDone;
+    // uninit has closed device 0 by the time device 1's callback sends to this thread.
+    sendDelayMs = 400;
+    ASSERT_TRUE(callbackAboutToSend());
+    {
+        Watchdog watchdog("uninit", std::chrono::seconds(10));
+        uninit();
+    }
+    sendDelayMs = 50;
+    EXPECT_EQ(uiActionsDone.load(), acted + 1);
+    EXPECT_EQ(uiResult.load(), 0) << "the open during uninit was not refused";
+    EXPECT_EQ(getDeviceState(0), FENWYR_STATE_CLOSED);
+    setFrameArrivedCallback(1, nullptr);
     DestroyWindow(uiWindow);
 }
