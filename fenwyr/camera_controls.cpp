@@ -85,7 +85,11 @@ HRESULT set(CaptureDevice& device, int32_t control, int32_t value, int32_t flags
         if (value < info.min || value > info.max || (info.step > 0 && offset % info.step != 0))
             return E_INVALIDARG;
     }
-    return Control(device, control).set(value, flags);
+    const HRESULT set = Control(device, control).set(value, flags);
+    // A recovered device gets it back.
+    if (SUCCEEDED(set))
+        device.choices.controls[control] = {value, flags};
+    return set;
 }
 
 }  // namespace camera_controls

@@ -10,21 +10,16 @@
 #include "media_type.h"
 #include "running_object_table.h"
 #include "sent_message_wait.h"
+#include "supervision.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// Prints the step's line when it failed; true means "stop here".
-bool failed(HRESULT hr, const char* message) {
-    if (SUCCEEDED(hr))
-        return false;
-    std::cout << message << std::endl;
-    return true;
-}
-
-// How often the event thread drains the queue and samples the drop count.
+// How often the event thread drains the queue and samples the drop count; a supervised device
+// is watched for stalls more often.
 constexpr DWORD kEventPassMs = 250;
+constexpr DWORD kSupervisedPassMs = 100;
 
 // Any video subtype, as long as it comes with a VIDEOINFOHEADER.
 AM_MEDIA_TYPE grabberMediaType() {
@@ -58,21 +53,72 @@ bool CaptureDevice::open() {
     if (insideHostCallback() || busy_ || device_table::uninitRunning())
         return false;
     const Busy busy(busy_);
+    supervision::cancel(index);
     // A device never has two graphs, event threads or registrations.
-    tearDown(true);
+    tearDown(Teardown::reopen);
+    opened = false;
+    wantsRunning = false;
+    choices = HostChoices{};
+    watch.restart();
+    sampleHandler_.resetCounters();
+    printFailures_ = true;
     if (!build())
         return false;
+    if (!startEventThread()) {
+        tearDown(Teardown::reopen);
+        return false;
+    }
+    opened = true;
+    return true;
+}
+
+HRESULT CaptureDevice::rebuild() {
+    if (insideHostCallback() || busy_ || device_table::uninitRunning())
+        return VFW_E_WRONG_STATE;
+    const Busy busy(busy_);
+    tearDown(Teardown::recover);
+    printFailures_ = false;
+    buildFailure_ = S_OK;
+    bool builtNow = build();
+    if (!builtNow && !captureFilter) {
+        // The moniker no longer binds (a driver reinstalled, a port changed): the device as
+        // enumerated now, found by its path.
+        ComPtr<IMoniker> again = device_table::monikerOf(identity);
+        if (!again)
+            return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+        tearDown(Teardown::recover);
+        moniker = std::move(again);
+        builtNow = build();
+    }
+    if (!builtNow || !startEventThread()) {
+        const HRESULT failure = FAILED(buildFailure_) ? buildFailure_ : E_FAIL;
+        tearDown(Teardown::recover);
+        return failure;
+    }
+    return S_OK;
+}
+
+bool CaptureDevice::startEventThread() {
     running = true;
     wakeEventThread = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (wakeEventThread)
         eventThread = CreateThread(nullptr, 0, eventLoop, this, 0, nullptr);
     // Without its event thread the device would never report loss, failure or drops.
     if (!eventThread) {
-        tearDown(true);
+        buildFailure_ = HRESULT_FROM_WIN32(GetLastError());
         return false;
     }
     built = true;
     state = FENWYR_STATE_STOPPED;
+    return true;
+}
+
+bool CaptureDevice::failed(HRESULT hr, const char* message) {
+    if (SUCCEEDED(hr))
+        return false;
+    buildFailure_ = hr;
+    if (printFailures_)
+        std::cout << message << std::endl;
     return true;
 }
 
@@ -154,15 +200,20 @@ bool CaptureDevice::close() {
     if (busy_)
         return false;
     const Busy busy(busy_);
-    tearDown(false);
+    supervision::cancel(index);
+    opened = false;
+    wantsRunning = false;
+    tearDown(Teardown::close);
     return true;
 }
 
-void CaptureDevice::tearDown(bool keepMoniker) {
+void CaptureDevice::tearDown(Teardown how) {
     built = false;
     // The host's callback must finish before the graph can stop; it may be waiting for this thread.
     sampleHandler_.closeDelivery();
-    sampleHandler_.mailbox().setRunning(false);
+    // A host waiting in grabFrame goes on waiting through a recovery.
+    if (how != Teardown::recover)
+        sampleHandler_.mailbox().setRunning(false);
     if (mediaControl)
         mediaControl->StopWhenReady();
     // The event thread uses mediaEvent: end it before anything is released. It never runs host
@@ -191,7 +242,7 @@ void CaptureDevice::tearDown(bool keepMoniker) {
     grabberFilter.Reset();
     nullRenderer.Reset();
     captureFilter.Reset();
-    if (!keepMoniker)
+    if (how == Teardown::close)
         moniker.Reset();
     graph.Reset();
     captureBuilder.Reset();
@@ -200,8 +251,10 @@ void CaptureDevice::tearDown(bool keepMoniker) {
     outputPin.Reset();
     droppedFrames.Reset();
     modulePin_.release();
-    // Last: the event thread may have written LOST or FAILED while the graph stopped.
-    state = FENWYR_STATE_CLOSED;
+    // Last: the event thread may have written LOST or FAILED while the graph stopped. A recovery
+    // keeps the state it started from until the new graph runs.
+    if (how != Teardown::recover)
+        state = FENWYR_STATE_CLOSED;
 }
 
 void CaptureDevice::rebind(ComPtr<IMoniker> deviceMoniker) {
@@ -209,31 +262,53 @@ void CaptureDevice::rebind(ComPtr<IMoniker> deviceMoniker) {
 }
 
 HRESULT CaptureDevice::startCapture() {
+    return run(true);
+}
+
+HRESULT CaptureDevice::resume() {
+    return run(false);
+}
+
+HRESULT CaptureDevice::run(bool newSequence) {
     if (insideHostCallback() || busy_ || device_table::uninitRunning())
         return VFW_E_WRONG_STATE;
     if (!built)
         return E_POINTER;
     const Busy busy(busy_);
-    sampleHandler_.beginRun(connectedLayout());
+    if (newSequence)
+        sampleHandler_.beginRun(connectedLayout());
+    else
+        sampleHandler_.setLayout(connectedLayout());
     sampleHandler_.setDropped(droppedFrames ? 0 : -1);
     sampleHandler_.mailbox().setRunning(true);
     sampleHandler_.openDelivery();
+    watch.runStarted(sampleHandler_.counters().frames);
     const HRESULT ran = runGraph();
     if (FAILED(ran)) {
         sampleHandler_.mailbox().setRunning(false);
         return ran;
     }
     settleState(FENWYR_STATE_RUNNING);
+    wantsRunning = true;
     return ran;
 }
 
 HRESULT CaptureDevice::stopCapture() {
     if (insideHostCallback() || busy_)
         return VFW_E_WRONG_STATE;
-    if (!built)
-        return E_POINTER;
+    // A device whose recovery failed has no graph, but the host may still end its attempts.
+    const bool wanted = wantsRunning.exchange(false);
+    supervision::cancel(index);
+    if (!built) {
+        if (!wanted)
+            return E_POINTER;
+        // Nothing runs, and without a graph nothing can until it is opened or recovered again.
+        sampleHandler_.mailbox().setRunning(false);
+        state = FENWYR_STATE_FAILED;
+        return S_OK;
+    }
     const Busy busy(busy_);
-    const bool wasRunning = state == FENWYR_STATE_RUNNING;
+    const bool wasRunning = streaming();
     const bool wasDelivering = sampleHandler_.deliveryOpen();
     sampleHandler_.closeDelivery();
     // A host thread waiting in grabFrame learns at once that no frame will come.
@@ -241,6 +316,7 @@ HRESULT CaptureDevice::stopCapture() {
     const HRESULT stopped = mediaControl->StopWhenReady();
     // A graph that would not stop keeps delivering, as before the call.
     if (FAILED(stopped)) {
+        wantsRunning = wanted;
         if (wasRunning)
             sampleHandler_.mailbox().setRunning(true);
         if (wasDelivering)
@@ -324,7 +400,7 @@ HRESULT CaptureDevice::changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* form
     if (!built)
         return E_POINTER;
     const Busy busy(busy_);
-    const bool wasRunning = state == FENWYR_STATE_RUNNING;
+    const bool wasRunning = streaming();
     if (wasRunning) {
         sampleHandler_.closeDelivery();
         const HRESULT stopped = mediaControl->Stop();
@@ -405,8 +481,8 @@ HRESULT CaptureDevice::runGraph() {
 }
 
 void CaptureDevice::settleState(int32_t settled) {
-    // A lost or failed device stays so until it is opened again.
-    for (int32_t was : {FENWYR_STATE_STOPPED, FENWYR_STATE_RUNNING})
+    // A lost or failed device stays so until it is opened again (or recovered).
+    for (int32_t was : {int32_t(FENWYR_STATE_STOPPED), int32_t(FENWYR_STATE_RUNNING), int32_t(FENWYR_STATE_STALLED)})
         if (state.compare_exchange_strong(was, settled))
             return;
 }
@@ -501,6 +577,7 @@ DWORD WINAPI CaptureDevice::eventLoop(void* parameter) {
         wake[1] = reinterpret_cast<HANDLE>(queued);
     const DWORD handles = wake[1] ? 2 : 1;
     while (device->running) {
+        supervision::watchStream(*device);
         long code = 0;
         LONG_PTR first = 0;
         LONG_PTR second = 0;
@@ -514,8 +591,9 @@ DWORD WINAPI CaptureDevice::eventLoop(void* parameter) {
         if (device->droppedFrames && SUCCEEDED(device->droppedFrames->GetNumDropped(&dropped)))
             device->sampleHandler_.setDropped(dropped);
         // Woken by a queued event, by close, or to sample the drop count again.
-        if (WaitForMultipleObjects(handles, wake, FALSE, kEventPassMs) == WAIT_FAILED)
-            Sleep(kEventPassMs);
+        const DWORD passMs = device->watch.stallMs > 0 ? kSupervisedPassMs : kEventPassMs;
+        if (WaitForMultipleObjects(handles, wake, FALSE, passMs) == WAIT_FAILED)
+            Sleep(passMs);
     }
     return 0;
 }
@@ -525,18 +603,24 @@ void CaptureDevice::onGraphEvent(long code, LONG_PTR first, LONG_PTR second) {
     case EC_DEVICE_LOST:
         // 0: the device was removed; 1: it is back, and can be opened again.
         if (second == 0) {
+            absent = true;
             state = FENWYR_STATE_LOST;
-            sampleHandler_.mailbox().setRunning(false);
+            if (!supervision::recovers(*this))
+                sampleHandler_.mailbox().setRunning(false);
             device_events::report(index, FENWYR_DEVICE_LOST, 0);
         } else {
+            absent = false;
             device_events::report(index, FENWYR_DEVICE_RETURNED, 0);
+            supervision::requestRecovery(*this);
         }
         break;
     case EC_ERRORABORT:
     case EC_STREAM_ERROR_STOPPED:
         state = FENWYR_STATE_FAILED;
-        sampleHandler_.mailbox().setRunning(false);
+        if (!supervision::recovers(*this))
+            sampleHandler_.mailbox().setRunning(false);
         device_events::report(index, FENWYR_DEVICE_ERROR, static_cast<int32_t>(first));
+        supervision::requestRecovery(*this);
         break;
     case EC_COMPLETE:
         device_events::report(index, FENWYR_STREAM_COMPLETE, 0);

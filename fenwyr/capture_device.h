@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,12 @@ struct CaptureDevice {
     // a host callback, where stopping would wait for the callback itself, and while busy().
     HRESULT startCapture();
     HRESULT stopCapture();
+    // For a recovery: a new graph from the moniker (or, when that no longer binds, from the
+    // device enumerated again), STOPPED, its event thread started; on failure the state stays as
+    // it was. Prints nothing. Refused like startCapture.
+    HRESULT rebuild();
+    // Runs a rebuilt graph: as startCapture, but the frames' sequence goes on.
+    HRESULT resume();
     // True while an open, close, start, stop or format change of this record runs on the init
     // thread; it may be handling the host's sent messages, whose handlers then cannot nest one.
     bool busy() const { return busy_; }
@@ -56,6 +63,49 @@ struct CaptureDevice {
     // The newest frame for a polling host, from any thread; see grabFrame. VFW_E_WRONG_STATE
     // inside this device's own frame callback, where the frame waited for cannot come.
     HRESULT grabFrame(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
+    // What the stream did since the open. Any thread.
+    SampleHandler::Counters counters() const { return sampleHandler_.counters(); }
+    int64_t droppedFrameCount() const { return sampleHandler_.dropped(); }
+    // RUNNING or STALLED.
+    bool streaming() const { return state == FENWYR_STATE_RUNNING || state == FENWYR_STATE_STALLED; }
+
+    // What a recovery puts back: the host's choices since the open. Init thread.
+    struct HostChoices {
+        int32_t capability = -1;  // -1: none made
+        double fps = 0.0;
+        std::map<int32_t, std::pair<int32_t, int32_t>> controls;  // control: value, flags
+    };
+    HostChoices choices;
+    // Stall detection and recovery (see supervision.h): the settings stay until uninit, the
+    // counters start again with each open.
+    struct Watch {
+        std::atomic<int32_t> stallMs{0};
+        std::atomic<int32_t> flags{0};
+        std::atomic<int32_t> stalls{0};
+        std::atomic<int32_t> recoveries{0};
+        std::atomic<int32_t> failedAttempts{0};
+        // Recovery attempts since the stream last stalled, was lost or failed.
+        std::atomic<int32_t> attempts{0};
+        // A recovered graph runs and its first frame is awaited.
+        std::atomic<bool> awaitingFrame{false};
+        // When the current run started (FrameInfo's clock) and how many frames had come by then.
+        std::atomic<int64_t> runStartedAt{0};
+        std::atomic<int64_t> framesAtRun{0};
+        // Event thread only: frames when the stream stalled.
+        int64_t framesAtStall = 0;
+
+        void restart() {
+            stalls = recoveries = failedAttempts = attempts = 0;
+            awaitingFrame = false;
+        }
+        void runStarted(int64_t frames);
+    } watch;
+    // The last open succeeded and no close followed.
+    std::atomic<bool> opened{false};
+    // The host started the device and has not stopped it since.
+    std::atomic<bool> wantsRunning{false};
+    // Unplugged and not back yet.
+    std::atomic<bool> absent{false};
 
     Microsoft::WRL::ComPtr<IMoniker> moniker;
     // Which device this is; written on the init thread only.
@@ -89,9 +139,17 @@ struct CaptureDevice {
     std::atomic<bool> present{true};
 
 private:
+    // Runs the graph, with a new frame sequence or going on with the last one.
+    HRESULT run(bool newSequence);
     bool build();
-    // The fixed teardown order; the moniker goes too unless the graph is about to be rebuilt.
-    void tearDown(bool keepMoniker);
+    // Prints the failed step's line (when printFailures_) and keeps its result; true: stop here.
+    bool failed(HRESULT hr, const char* message);
+    bool startEventThread();
+    // close: everything goes; reopen: the moniker stays; recover: the moniker, the waiting
+    // grabFrame calls and the state stay.
+    enum class Teardown { close, reopen, recover };
+    // The fixed teardown order.
+    void tearDown(Teardown how);
     static DWORD WINAPI eventLoop(void* device);
     // The connections from the capture pin to the end of the chain, upstream first.
     PinChain captureChain();
@@ -122,6 +180,8 @@ private:
     void onGraphEvent(long code, LONG_PTR first, LONG_PTR second);
 
     bool busy_ = false;
+    bool printFailures_ = true;
+    HRESULT buildFailure_ = S_OK;
     // Made with the record and reused by every open.
     SampleHandler sampleHandler_{frameCallback};
     // Held while the grabber holds sampleHandler_, so unloading the library cannot pull the

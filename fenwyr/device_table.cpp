@@ -8,6 +8,7 @@
 
 #include "device_events.h"
 #include "host_callback_thread.h"
+#include "supervision.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -220,8 +221,12 @@ void uninit() {
         if (device->busy())
             return;
     closingAll = true;
-    for (CaptureDevice* device : devices)
+    supervision::finish();
+    for (CaptureDevice* device : devices) {
         device->close();
+        device->watch.stallMs = 0;
+        device->watch.flags = 0;
+    }
     closingAll = false;
     device_events::finish();
     for (; comInitialisations > 0; --comInitialisations)
@@ -247,6 +252,17 @@ DeviceInfo* listDevices() {
         std::memcpy(&block[k], &entry, sizeof entry);
     }
     return block;
+}
+
+ComPtr<IMoniker> monikerOf(const DeviceIdentityText& identity) {
+    ComPtr<IEnumMoniker> monikers;
+    if (enumerate(monikers) != Enumeration::listed)
+        return nullptr;
+    ComPtr<IMoniker> moniker;
+    while (monikers->Next(1, &moniker, nullptr) == S_OK)
+        if (readIdentity(moniker.Get()).sameDevice(identity) && bindable(moniker.Get()))
+            return moniker;
+    return nullptr;
 }
 
 int32_t findDevice(const char* pathOrName) {

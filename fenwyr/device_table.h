@@ -20,6 +20,8 @@ DeviceInfo* listDevices();
 CaptureDevice* find(int32_t index);
 // Enumerates again without printing: the number of devices appended, or a failure.
 HRESULT refreshDevices();
+// The moniker under which this device is enumerated now and binds; null when it is not there.
+Microsoft::WRL::ComPtr<IMoniker> monikerOf(const DeviceIdentityText& identity);
 // The lowest index of a present device with this path, else this name; -1 when none.
 int32_t findDevice(const char* pathOrName);
 

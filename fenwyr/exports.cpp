@@ -11,6 +11,7 @@
 #include "formats.h"
 #include "frame_converter.h"
 #include "property_pages.h"
+#include "supervision.h"
 
 namespace {
 
@@ -179,6 +180,23 @@ FENWYR_API int32_t getControl(int32_t device, int32_t control, ControlInfo* info
 
 FENWYR_API int32_t setControl(int32_t device, int32_t control, int32_t value, int32_t flags) {
     return resultOnDevice(device, [&](CaptureDevice& d) { return camera_controls::set(d, control, value, flags); });
+}
+
+FENWYR_API int32_t setSupervision(int32_t device, int32_t stallMs, int32_t flags) {
+    return resultOnDevice(device, [&](CaptureDevice& d) { return supervision::configure(d, stallMs, flags); });
+}
+
+FENWYR_API int32_t recoverDevice(int32_t device) {
+    return resultOnDevice(device, [](CaptureDevice& d) { return supervision::recover(d); });
+}
+
+FENWYR_API int32_t getStreamStats(int32_t device, StreamStats* stats) {
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (!stats)
+            return E_POINTER;
+        *stats = supervision::statsOf(d);
+        return S_OK;
+    });
 }
 
 }  // extern "C"

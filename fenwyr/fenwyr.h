@@ -349,6 +349,63 @@ FENWYR_API int32_t getControl(int32_t device, int32_t control, ControlInfo* info
  * (min + k * step); otherwise as getControl. */
 FENWYR_API int32_t setControl(int32_t device, int32_t control, int32_t value, int32_t flags);
 
+/* ---- Supervision: streams that stall, and bringing a device back ------------------------------
+ * A running device from which no frame has come for the stall time (from startCapture for the
+ * first frame) becomes FENWYR_STATE_STALLED and sends FENWYR_DEVICE_STALLED once, within the stall
+ * time + 150 ms; frames that resume by themselves make it RUNNING again, with
+ * FENWYR_DEVICE_RECOVERED (detail 0). Watching costs the frame path only a time stamp. */
+enum {
+    FENWYR_DEVICE_STALLED = 5,  /* detail: milliseconds since the last frame (or since the start) */
+    FENWYR_DEVICE_RECOVERED = 6 /* frames flow again; detail: recovery attempts it took (0: it resumed by itself) */
+};
+enum { FENWYR_STATE_STALLED = 6 }; /* running, but no frame for the stall time */
+enum { FENWYR_RECOVER_AUTO = 1 };
+
+/* Init thread, any device in the table, open or not; kept until uninit, like the callbacks.
+ * stallMs 0 turns stall detection off (the default), else 100 to 600000. flags 0 or
+ * FENWYR_RECOVER_AUTO: the library then calls recoverDevice itself, on the init thread, from a
+ * window of its own there, so the init thread's message loop (or a wait of it that dispatches
+ * posted messages) runs the attempts: after a stall, when a device lost while running returns,
+ * and after a stream error; at once, then after 1, 2, 4, 8, 16 and every 30 s, until frames
+ * come, the host stops or closes the device, or turns supervision off. S_OK; E_INVALIDARG
+ * outside the table or for other values.
+ *
+ *   A host with a message loop on its init thread:
+ *       setSupervision(d, 2000, FENWYR_RECOVER_AUTO);     (the loop runs the attempts)
+ *   A host without one: signal the init thread from the event callback on FENWYR_DEVICE_STALLED
+ *   or FENWYR_DEVICE_RETURNED, and there call
+ *       setSupervision(d, 2000, 0);  ...  if (FAILED(recoverDevice(d))) retry later; */
+FENWYR_API int32_t setSupervision(int32_t device, int32_t stallMs, int32_t flags);
+
+/* Init thread, never from a callback (VFW_E_WRONG_STATE, as while another call of the device
+ * runs). Rebuilds the device as the host had it: a new graph from its moniker (or, when that no
+ * longer binds, from a new enumeration matching its path), the capability and rate last chosen
+ * with setFormat or setResolution, the output format, every control set with setControl since the
+ * open, both frame callbacks, and running if the host started it and has not stopped it. A
+ * waiting grabFrame goes on waiting and gets the new graph's first frame; sequence numbers go on.
+ * S_OK once the new graph runs (FENWYR_DEVICE_RECOVERED follows with the first frame);
+ * HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) while the device is absent; E_POINTER when it
+ * was never opened; else the failing call's HRESULT. A failed attempt counts in failedAttempts
+ * and leaves the device's state as it was. */
+FENWYR_API int32_t recoverDevice(int32_t device);
+
+/* What the stream has done since openDevice: 40 bytes. */
+typedef struct StreamStats {
+    int64_t frames;         /* frames fenwyr received from the device since openDevice */
+    int64_t missed;         /* frames lost on their way to the host: gaps in FrameInfo.sequence */
+    int64_t lastFrameTime;  /* arrivalTime of the newest frame (100 ns units, FrameInfo's clock); 0: none yet */
+    int32_t stalls;         /* times the stream stalled */
+    int32_t recoveries;     /* recoveries that brought frames back */
+    int32_t failedAttempts; /* recovery attempts that failed */
+    int32_t dropped;        /* the device's own count, as FrameInfo.dropped; -1: not reported */
+} StreamStats;
+
+typedef char fenwyr_check_StreamStats_size[sizeof(StreamStats) == 40 ? 1 : -1];
+
+/* Any thread, cheap; the counters start at 0 with each openDevice and go on across recoveries.
+ * S_OK; E_INVALIDARG outside the table; E_POINTER for a null stats. */
+FENWYR_API int32_t getStreamStats(int32_t device, StreamStats* stats);
+
 #ifdef __cplusplus
 }
 #endif

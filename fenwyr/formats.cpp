@@ -158,7 +158,8 @@ void setResolution(CaptureDevice& device, int32_t capability) {
     if (hr != S_OK || !type)
         return;
     // Not reported: the host sees the outcome through getResolution.
-    config->SetFormat(type.get());
+    if (SUCCEEDED(config->SetFormat(type.get())))
+        device.choices = {capability, 0.0, device.choices.controls};
 }
 
 namespace {
@@ -253,7 +254,12 @@ HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps) {
             return E_INVALIDARG;
         *media_type::averageTimePerFrameOf(*chosen.type) = interval;
     }
-    return device.changeFormat(config.Get(), chosen.type.get());
+    hr = device.changeFormat(config.Get(), chosen.type.get());
+    if (SUCCEEDED(hr)) {
+        device.choices.capability = capability;
+        device.choices.fps = fps;
+    }
+    return hr;
 }
 
 }  // namespace formats

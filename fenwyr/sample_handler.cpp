@@ -3,23 +3,12 @@
 #include <cmath>
 #include <iostream>
 
+#include "arrival_clock.h"
 #include "host_callback_thread.h"
 #include "scoped_count.h"
 #include "sent_message_wait.h"
 
 namespace {
-
-// QueryPerformanceCounter in 100 ns units, split so the product cannot overflow.
-int64_t performanceCounterIn100ns() {
-    static const int64_t frequency = [] {
-        LARGE_INTEGER value;
-        QueryPerformanceFrequency(&value);
-        return value.QuadPart;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart / frequency * 10000000 + counter.QuadPart % frequency * 10000000 / frequency;
-}
 
 // The handler whose frame this thread is delivering.
 thread_local const SampleHandler* deliveringHere = nullptr;
@@ -64,6 +53,9 @@ HRESULT STDMETHODCALLTYPE SampleHandler::BufferCB(double sampleTime, BYTE* buffe
     try {
         const media_type::FrameLayout layout = currentLayout();
         const FrameInfo info = describe(layout, sampleTime, length);
+        // All that watching for stalls costs a frame.
+        lastFrameTime_ = info.arrivalTime;
+        ++framesReceived_;
         if (FrameArrivedCallback callback = frameCallback_.load())
             callHost([&] { callback(buffer, static_cast<int32_t>(length)); });
         // Read once: a frame is converted to one output or none.
@@ -75,6 +67,7 @@ HRESULT STDMETHODCALLTYPE SampleHandler::BufferCB(double sampleTime, BYTE* buffe
             mailbox_.post(buffer, info);
         }
     } catch (...) {
+        ++framesMissed_;
     }
     deliveringHere = outer;
     return S_OK;
@@ -127,7 +120,7 @@ bool SampleHandler::deliveringOnThisThread() const {
 
 FrameInfo SampleHandler::describe(const media_type::FrameLayout& layout, double sampleTime, LONG length) {
     FrameInfo info{};
-    info.arrivalTime = performanceCounterIn100ns();
+    info.arrivalTime = arrivalClock();
     info.width = layout.width;
     info.height = layout.height;
     info.stride = layout.stride;
@@ -154,6 +147,12 @@ void SampleHandler::setLayout(const media_type::FrameLayout& layout) {
 
 void SampleHandler::setDropped(int64_t dropped) {
     dropped_ = dropped;
+}
+
+void SampleHandler::resetCounters() {
+    framesReceived_ = 0;
+    framesMissed_ = 0;
+    lastFrameTime_ = 0;
 }
 
 void SampleHandler::openDelivery() {

@@ -33,6 +33,16 @@ public:
     void setLayout(const media_type::FrameLayout& layout);
     // The device's own count of dropped frames, -1 when it keeps none.
     void setDropped(int64_t dropped);
+    int64_t dropped() const { return dropped_; }
+
+    // What the stream did since resetCounters (each open). Any thread.
+    struct Counters {
+        int64_t frames = 0;
+        int64_t missed = 0;
+        int64_t lastFrameTime = 0;  // arrivalTime of the newest frame; 0: none
+    };
+    Counters counters() const { return Counters{framesReceived_, framesMissed_, lastFrameTime_}; }
+    void resetCounters();
 
     // Frames reach the host again (from the next start on).
     void openDelivery();
@@ -73,6 +83,9 @@ private:
     media_type::FrameLayout layout_;
     std::atomic<uint64_t> nextSequence_{0};
     std::atomic<int64_t> dropped_{-1};
+    std::atomic<int64_t> framesReceived_{0};
+    std::atomic<int64_t> framesMissed_{0};
+    std::atomic<int64_t> lastFrameTime_{0};
     std::atomic<int32_t> output_{FENWYR_OUTPUT_NATIVE};
     // Streaming thread only.
     FrameConverter converter_;

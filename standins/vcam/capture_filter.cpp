@@ -117,6 +117,9 @@ HRESULT CaptureFilter::pauseFromStopped() {
         settings.frameLimit = config_.frameLimit;
         settings.dropEvery = config_.dropEvery;
         settings.truncateEvery = config_.truncateEvery;
+        // Only the first stream of the process hangs: a new graph streams, as after a driver reset.
+        if (config_.stallAfter && admitLoad(L"stall " + config_.name, 1))
+            settings.stallAfter = config_.stallAfter;
         settings.unthrottled = config_.unthrottled;
         settings.notifier = this;
         counters_.reset();
@@ -263,6 +266,8 @@ STDMETHODIMP CaptureFilter::Load(IPropertyBag* bag, IErrorLog*) {
         if (config.failLoadAfter && !admitLoad(config.name, *config.failLoadAfter))
             return E_FAIL;
         const std::wstring key = DevicePresence::findDeviceKey(config.name, config.devicePath);
+        if (DevicePresence::takeFailingBind(key))
+            return E_FAIL;
         std::lock_guard<std::recursive_mutex> guard(lock_);
         if (pin_.isConnected())
             return VFW_E_ALREADY_CONNECTED;

@@ -92,6 +92,8 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.dropEvery = *every;
     if (auto every = readNumber(bag, L"TruncateEvery"))
         config.truncateEvery = *every;
+    if (auto after = readNumber(bag, L"StallAfter"))
+        config.stallAfter = *after;
     return S_OK;
 }
 

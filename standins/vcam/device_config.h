@@ -30,6 +30,7 @@ struct DeviceConfig {
     DWORD frameLimit = 0;
     DWORD dropEvery = 0;
     DWORD truncateEvery = 0;
+    DWORD stallAfter = 0;
     bool unthrottled = false;
 };
 

@@ -36,6 +36,19 @@ bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
+// A REG_DWORD of the key (0 when it has none); nullopt when the key cannot be read.
+std::optional<DWORD> readNumber(const std::wstring& keyPath, const wchar_t* name) {
+    HKEY key = nullptr;
+    if (keyPath.empty() || RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    DWORD value = 0, size = sizeof(value), type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD)
+        value = 0;
+    RegCloseKey(key);
+    return value;
+}
+
 }  // namespace
 
 std::wstring DevicePresence::findDeviceKey(const std::wstring& name, const std::optional<std::wstring>& devicePath) {
@@ -81,21 +94,27 @@ bool DevicePresence::present() const {
 
 std::optional<bool> DevicePresence::poll() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (keyPath_.empty())
-        return std::nullopt;
     // A key that cannot be read (being removed with the device's registration) tells nothing.
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath_.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    const std::optional<DWORD> unplugged = readNumber(keyPath_, L"Unplugged");
+    if (!unplugged)
         return std::nullopt;
-    DWORD unplugged = 0, size = sizeof(unplugged), type = 0;
-    if (RegQueryValueExW(key, L"Unplugged", nullptr, &type, reinterpret_cast<BYTE*>(&unplugged), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_DWORD)
-        unplugged = 0;
-    RegCloseKey(key);
-    const bool present = unplugged == 0;
+    const bool present = *unplugged == 0;
     if (present == present_)
         return std::nullopt;
     present_ = present;
     return present;
+}
+
+bool DevicePresence::frozen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return readNumber(keyPath_, L"Frozen").value_or(0) != 0;
+}
+
+bool DevicePresence::takeFailingBind(const std::wstring& keyPath) {
+    const DWORD left = readNumber(keyPath, L"FailNextBinds").value_or(0);
+    if (left == 0)
+        return false;
+    const DWORD now = left - 1;
+    RegSetKeyValueW(HKEY_CLASSES_ROOT, keyPath.c_str(), L"FailNextBinds", REG_DWORD, &now, sizeof(now));
+    return true;
 }

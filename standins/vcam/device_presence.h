@@ -20,6 +20,10 @@ public:
     bool present() const;
     // Reads the key; returns the new presence when it changed since the last poll.
     std::optional<bool> poll();
+    // Reads the key's `Frozen`: 1 means the device is there but sends nothing (a hung driver).
+    bool frozen() const;
+    // One failing bind: true, and the key's `FailNextBinds` counted down, while that is above 0.
+    static bool takeFailingBind(const std::wstring& keyPath);
 
 private:
     mutable std::mutex mutex_;

@@ -107,6 +107,7 @@ void FramePump::watchPresence(std::unique_lock<std::mutex>& lock) {
     if (!settings_.presence || now - lastPoll_ < kPresencePollMs)
         return;
     lastPoll_ = now;
+    frozen_ = settings_.presence->frozen();
     const auto change = settings_.presence->poll();
     if (!change)
         return;
@@ -142,7 +143,8 @@ void FramePump::stream() {
         watchPresence(lock);
         if (generation != generation_ || exiting_)
             continue;
-        if (silent_) {
+        // Unplugged, or present but hung: nothing is sent, and nothing tells the graph.
+        if (silent_ || frozen_ || hung_) {
             wake_.wait_for(lock, std::chrono::milliseconds(kPresencePollMs));
             continue;
         }
@@ -192,6 +194,7 @@ void FramePump::stream() {
                 if (generation == generation_)
                     nextTime_ += period;
                 reportLoss = settings_.frameLimit && sequence >= settings_.frameLimit;
+                hung_ = settings_.stallAfter && sequence >= settings_.stallAfter;
             }
             if (hr != S_OK)
                 halted_ = true;

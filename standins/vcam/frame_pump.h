@@ -27,6 +27,7 @@ struct PumpSettings {
     uint32_t frameLimit = 0;  // 0: no limit
     uint32_t dropEvery = 0;   // N: every Nth frame is dropped; 0: none
     uint32_t truncateEvery = 0;  // N: every Nth frame is sent with only its first half; 0: none
+    uint32_t stallAfter = 0;     // N: after N frames the stream hangs, silently, for good; 0: never
     bool unthrottled = false;
     Microsoft::WRL::ComPtr<IMemAllocator> allocator;
     Microsoft::WRL::ComPtr<IMemInputPin> receiver;
@@ -82,6 +83,8 @@ private:
     bool halted_ = false;  // downstream refused a frame: wait for the next run
     bool lost_ = false;    // frame limit reached: the device is gone for this stream
     bool silent_ = false;  // unplugged during (or before) this stream
+    bool frozen_ = false;  // the device's `Frozen` switch, as last polled
+    bool hung_ = false;    // StallAfter frames were sent
     ULONGLONG lastPoll_ = 0;
     uint64_t generation_ = 0;
     Microsoft::WRL::ComPtr<IReferenceClock> clock_;
