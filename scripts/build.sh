@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, then configures and builds the mingw preset. Used by every entry point.
+# Sets up what is missing, then configures and builds the mingw preset. Used by every entry point
+# but the release command, which runs the same set-up (scripts/setup.sh) for its own preset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/third-party.sh
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
 scripts/node-host.sh build/mingw

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Release configuration of what ships and writes the archive
 # build/release/camera-libraries-<version>-win64.zip with its SHA-256 checksum file beside it.
+# Sets up what is missing first, with the same set-up as every other entry point.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

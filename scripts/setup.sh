@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks for building and testing.
-# Safe to run again: it installs only what is missing.
+# Everything an entry point needs before it configures: installs what a fresh Debian 12 machine
+# lacks for building and testing, then builds the third-party libraries (scripts/third-party.sh).
+# Safe to run again: it installs and builds only what is missing.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest nasm patch xz-utils)
 # Only for the camcli preview test: an X server without a screen, so its window can be drawn.
@@ -13,10 +15,12 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+fi
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+scripts/third-party.sh

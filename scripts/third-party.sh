@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Downloads Debian's source packages of libjpeg-turbo and libyuv (the versions in
 # third_party/packages.txt, with apt-get source from a deb-src entry this adds when the machine
-# has none) and builds them once, as static libraries for the mingw toolchain, into
-# build/third-party/install. third_party/CMakeLists.txt checks every file's SHA-256.
+# has none, made by scripts/debian-sources.sh from its binary entries) and builds them once, as
+# static libraries for the mingw toolchain, into build/third-party/install.
+# third_party/CMakeLists.txt checks every file's SHA-256.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -20,19 +21,25 @@ while read -r package version; do
     wanted+=("$package=$version")
 done < third_party/packages.txt
 
-if ! (cd "$out/sources" && apt-get source --download-only -q "${wanted[@]}" >/dev/null 2>&1); then
-    # No deb-src entry yet: the release's main sources, as its binary entries name them.
+fetch() { (cd "$out/sources" && apt-get source --download-only -q "${wanted[@]}"); }
+if ! fetch >/dev/null 2>&1; then
+    # No deb-src entry yet: the release's main sources, from where its binary entries get Debian.
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    echo "Adding Debian's source packages of $codename to apt"
-    $sudo tee /etc/apt/sources.list.d/cameralibs-debian-sources.sources >/dev/null <<SOURCES
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: $codename
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
+    entries=$(scripts/debian-sources.sh "$codename")
+    if [ -z "$entries" ]; then
+        $sudo apt-get update -q
+        entries=$(scripts/debian-sources.sh "$codename")
+    fi
+    if [ -z "$entries" ]; then
+        echo "apt has no entry of Debian's $codename (main) to take the source packages from:" \
+             "add a deb-src entry for it and run again" >&2
+        exit 1
+    fi
+    eval "$(apt-config shell parts Dir::Etc::sourceparts/d)"
+    echo "Adding Debian's source packages of $codename to apt, from the machine's own entries"
+    printf '%s\n' "$entries" | $sudo tee "${parts}cameralibs-debian-sources.sources" >/dev/null
     $sudo apt-get update -q
-    (cd "$out/sources" && apt-get source --download-only -q "${wanted[@]}")
+    fetch
 fi
 
 cmake -S third_party -B "$out/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \

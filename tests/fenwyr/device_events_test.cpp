@@ -185,3 +185,42 @@ TEST(DeviceEvents, AReplacedCallbackHasFinishedWhenTheReplacementReturnsAndIsNot
     uninit();
     setDeviceEventCallback(nullptr, nullptr);
 }
+
+namespace {
+
+// Every call takes 400 ms, so what else is reported meanwhile waits in the queue.
+void slowLog(int32_t device, int32_t event, int32_t detail, void* userData) {
+    EventLog::receive(device, event, detail, userData);
+    std::this_thread::sleep_for(milliseconds(400));
+}
+
+}  // namespace
+
+TEST(DeviceEvents, EventsQueuedBehindASlowCallbackReachTheHostOnceEach) {
+    VcamDevices devices({camera(L"a", L"Alpha"), camera(L"b", L"Beta"), camera(L"c", L"Gamma")});
+    EventLog log;
+    setDeviceEventCallback(slowLog, &log);
+    init();
+    for (int32_t d = 0; d < 3; ++d) {
+        ASSERT_EQ(openDevice(d), 1);
+        ASSERT_TRUE(SUCCEEDED(startCapture(d)));
+    }
+    VcamDevices::setDword(L"a", L"Unplugged", 1);
+    Event first{};
+    ASSERT_TRUE(log.waitFor(FENWYR_DEVICE_LOST, first));
+    // Both lost while a's call runs: two events queued at once.
+    VcamDevices::setDword(L"b", L"Unplugged", 1);
+    VcamDevices::setDword(L"c", L"Unplugged", 1);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while ((getDeviceState(1) != FENWYR_STATE_LOST || getDeviceState(2) != FENWYR_STATE_LOST) &&
+           Clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(2));
+    uninit();  // delivers what is queued before it returns
+    setDeviceEventCallback(nullptr, nullptr);
+    int lost[3] = {};
+    for (const Event& e : log.snapshot())
+        if (e.event == FENWYR_DEVICE_LOST && e.device >= 0 && e.device < 3)
+            ++lost[e.device];
+    for (int d = 0; d < 3; ++d)
+        EXPECT_EQ(lost[d], 1) << "LOST events of device " << d;
+}

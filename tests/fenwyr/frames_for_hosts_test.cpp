@@ -264,14 +264,24 @@ TEST(FramesForHosts, GrabFrameRefusesBadArgumentsAndReportsADeviceThatIsNotRunni
 }
 
 TEST(FramesForHosts, GrabFrameWaitsKeepsAFrameTooLargeForTheBufferAndEndsWhenStopped) {
-    // Two frames a second leave time to look at one frame at a time.
-    VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@2 RGB24", 0x77)});
+    // Two frames a second leave time to look at one frame at a time; b's 30 show that a wait
+    // with a buffer too small ends at the next frame, not at its time-out.
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@2 RGB24", 0x77),
+                         vcamDevice(L"b", L"Beta", L"160x120@30 RGB24")});
     init();
-    ASSERT_EQ(openDevice(0), 1);
-    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-
     std::vector<uint8_t> buffer(kSmallFrameBytes);
     FrameInfo info{};
+    ASSERT_EQ(openDevice(1), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(1)));
+    const auto asked = Clock::now();
+    EXPECT_EQ(grabFrame(1, buffer.data(), 100, &info, 3000), kTooSmall);
+    const long long answeredMs = std::chrono::duration_cast<milliseconds>(Clock::now() - asked).count();
+    std::printf("too-small buffer answered after %lld ms\n", answeredMs);
+    EXPECT_LT(answeredMs, 1000) << "the too-small answer waited for the time-out";
+    ASSERT_TRUE(SUCCEEDED(stopCapture(1)));
+
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
     ASSERT_EQ(grabFrame(0, buffer.data(), 100, &info, 3000), kTooSmall);
     EXPECT_EQ(info.length, kSmallFrameBytes) << "the host learns the size it needs";
     const uint64_t kept = info.sequence;
