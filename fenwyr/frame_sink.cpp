@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "com_ref.h"
 #include "media_type.h"
 
 using Microsoft::WRL::ComPtr;
@@ -434,9 +435,7 @@ HRESULT STDMETHODCALLTYPE SinkPin::ReceiveMultiple(IMediaSample** samples, long 
 namespace frame_sink {
 
 ComPtr<IBaseFilter> create() {
-    ComPtr<IBaseFilter> sink;
-    sink.Attach(new (std::nothrow) SinkFilter());
-    return sink;
+    return adoptReference<IBaseFilter>(new (std::nothrow) SinkFilter());
 }
 
 HRESULT setCallback(IBaseFilter* sink, ISampleGrabberCB* callback) {
