@@ -24,6 +24,22 @@ ComPtr<IBaseFilter> frameSink() {
     return graphs.size() == 1 ? findFilterInGraph(graphs[0], L"Frame Sink") : nullptr;
 }
 
+// A fault ends the program with its code: under Wine a crashed test program otherwise exits 0.
+class EndOnFault {
+public:
+    EndOnFault() : previous_(SetUnhandledExceptionFilter(end)) {}
+    ~EndOnFault() { SetUnhandledExceptionFilter(previous_); }
+    EndOnFault(const EndOnFault&) = delete;
+    EndOnFault& operator=(const EndOnFault&) = delete;
+
+private:
+    static LONG WINAPI end(EXCEPTION_POINTERS* fault) {
+        TerminateProcess(GetCurrentProcess(), fault->ExceptionRecord->ExceptionCode);
+        return EXCEPTION_EXECUTE_HANDLER;
+    }
+    LPTOP_LEVEL_EXCEPTION_FILTER previous_;
+};
+
 // The references left once the test lets go of the one it kept: 0 when the object is gone.
 ULONG letGo(ComPtr<IBaseFilter>& kept) {
     return kept ? kept.Detach()->Release() : ~0u;
@@ -34,6 +50,7 @@ ULONG letGo(ComPtr<IBaseFilter>& kept) {
 // Each sink must be destroyed once the device stops using it: at a change to a format the
 // grabber takes, and when the device is opened again or closed.
 TEST(FrameSink, NoSinkOutlivesItsUse) {
+    const EndOnFault endOnFault;
     VcamDevices devices({vcamDevice(L"a", L"Capture Card", kCardFormats)});
     ComApartment com;
     init();
@@ -58,4 +75,40 @@ TEST(FrameSink, NoSinkOutlivesItsUse) {
     uninit();
     left.push_back(letGo(kept));
     EXPECT_EQ(left, std::vector<ULONG>(6, 0));
+}
+
+// Every interface the sink hands out carries its own reference: with one missing, the graph's
+// last release frees the sink while a pin still holds it.
+TEST(FrameSink, QueryInterfaceCountsTheReferenceItGives) {
+    const EndOnFault endOnFault;
+    VcamDevices devices({vcamDevice(L"a", L"Capture Card", kCardFormats)});
+    ComApartment com;
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    const ComPtr<IBaseFilter> sink = frameSink();
+    ASSERT_TRUE(sink);
+    ComPtr<IPin> pin;
+    ASSERT_EQ(sink->FindPin(L"In", &pin), S_OK);
+    const auto references = [](IUnknown* object) {
+        object->AddRef();
+        return object->Release();
+    };
+    const struct {
+        IUnknown* object;
+        const IID& iid;
+        const char* name;
+    } cases[] = {{pin.Get(), IID_IPin, "In: IPin"},
+                 {pin.Get(), IID_IMemInputPin, "In: IMemInputPin"},
+                 {pin.Get(), IID_IUnknown, "In: IUnknown"},
+                 {sink.Get(), IID_IBaseFilter, "sink: IBaseFilter"},
+                 {sink.Get(), IID_IUnknown, "sink: IUnknown"},
+                 {sink.Get(), IID_IAMFilterMiscFlags, "sink: IAMFilterMiscFlags"}};
+    for (const auto& c : cases) {
+        const ULONG before = references(c.object);
+        IUnknown* given = nullptr;
+        ASSERT_EQ(c.object->QueryInterface(c.iid, reinterpret_cast<void**>(&given)), S_OK) << c.name;
+        EXPECT_EQ(references(c.object), before + 1) << c.name;
+        given->Release();
+    }
+    uninit();
 }
