@@ -173,6 +173,32 @@ TEST(Formats, CurrentFormatIsTheConnectedOne) {
     uninit();
 }
 
+// A capture card's chain ends in fenwyr's own sink instead of the grabber: its connection is the
+// current format, and the grabber's is again once a format it takes is chosen.
+TEST(Formats, CurrentFormatIsTheConnectionThatEndsTheChain) {
+    VcamDevices devices({withFormats(L"320x240@15 YUY2 VIH2 16:9;160x120@30 RGB24")});
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    StdoutCapture out;
+    const struct {
+        int32_t capability, width, height, bits, pixelFormat;
+        float fps;
+    } steps[] = {{-1, 320, 240, 16, 8, ratePerSecond(666667)},
+                 {1, 160, 120, 24, 5, ratePerSecond(333333)},
+                 {0, 320, 240, 16, 8, ratePerSecond(666667)}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.capability);
+        if (step.capability >= 0) {
+            ASSERT_EQ(setFormat(0, step.capability, 0.0), S_OK);
+        }
+        Resolutions current(getResolution(0));
+        ASSERT_NE(current.records, nullptr);
+        expectRecord(*current.records, -1, step.width, step.height, step.bits, step.fps, step.pixelFormat);
+    }
+    EXPECT_EQ(out.text(), "");
+    uninit();
+}
+
 TEST(Formats, SelectedCapabilityReachesTheHost) {
     VcamDevices devices({withFormats(L"320x240@30 RGB24;160x120@30 RGB32")});
     init();
