@@ -114,6 +114,15 @@ HRESULT CaptureFilter::pauseFromStopped() {
         settings.frameLimit = config_.frameLimit;
         settings.dropEvery = config_.dropEvery;
         settings.truncateEvery = config_.truncateEvery;
+        settings.endOfStreamAfter = config_.endOfStreamAfter;
+        if (config_.newTypeAfter) {
+            settings.newTypeAfter = config_.newTypeAfter;
+            settings.newType = pin_.followingCapability();
+            settings.typeChanged = [this](const MediaType& type) {
+                std::lock_guard<std::recursive_mutex> guard(lock_);
+                pin_.followStream(type);
+            };
+        }
         settings.unthrottled = config_.unthrottled;
         settings.notifier = this;
         counters_.reset();

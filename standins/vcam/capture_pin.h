@@ -61,6 +61,10 @@ public:
     IMemAllocator* allocator() const { return allocator_.Get(); }
     // The format the pin delivers, or would deliver if connected now.
     HRESULT currentFormat(MediaType& format) const;
+    // The type of the capability after the connected one (NewTypeAfter), empty when there is none.
+    MediaType followingCapability() const;
+    // The stream went on in `type`: the connection now has it.
+    void followStream(const MediaType& type);
 
 private:
     const VideoFormat* matchingCapability(const AM_MEDIA_TYPE& mt) const;

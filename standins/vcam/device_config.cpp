@@ -89,6 +89,10 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.dropEvery = *every;
     if (auto every = readNumber(bag, L"TruncateEvery"))
         config.truncateEvery = *every;
+    if (auto after = readNumber(bag, L"EndOfStreamAfter"))
+        config.endOfStreamAfter = *after;
+    if (auto after = readNumber(bag, L"NewTypeAfter"))
+        config.newTypeAfter = *after;
     return S_OK;
 }
 

@@ -28,6 +28,8 @@ struct DeviceConfig {
     DWORD frameLimit = 0;
     DWORD dropEvery = 0;
     DWORD truncateEvery = 0;
+    DWORD endOfStreamAfter = 0;
+    DWORD newTypeAfter = 0;
     bool unthrottled = false;
 };
 
