@@ -5,6 +5,10 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "fenwyr.h"
@@ -110,5 +114,46 @@ TEST(FrameSink, QueryInterfaceCountsTheReferenceItGives) {
         EXPECT_EQ(references(c.object), before + 1) << c.name;
         given->Release();
     }
+    uninit();
+}
+
+namespace {
+
+// The device events a host's event callback received.
+struct EventLog {
+    std::mutex mutex;
+    std::vector<int32_t> events;
+
+    static void receive(int32_t, int32_t event, int32_t, void* userData) {
+        auto* log = static_cast<EventLog*>(userData);
+        std::lock_guard<std::mutex> lock(log->mutex);
+        log->events.push_back(event);
+    }
+    size_t count(int32_t event) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return static_cast<size_t>(std::count(events.begin(), events.end(), event));
+    }
+    // True once `event` came `times` times; false after `timeout`.
+    bool waitFor(int32_t event, size_t times, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (count(event) < times && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return count(event) >= times;
+    }
+};
+
+}  // namespace
+
+// A capture card whose stream ends with IPin::EndOfStream: the host hears that it ended.
+TEST(FrameSink, EndOfStreamReachesTheHost) {
+    VcamDevices devices({withSwitch(vcamDevice(L"a", L"Capture Card", kCardFormats), L"EndOfStreamAfter", 5)});
+    ComApartment com;
+    init();
+    EventLog events;
+    setDeviceEventCallback(EventLog::receive, &events);
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    EXPECT_TRUE(events.waitFor(FENWYR_STREAM_COMPLETE, 1));
+    setDeviceEventCallback(nullptr, nullptr);
     uninit();
 }
