@@ -142,6 +142,9 @@ struct EventLog {
     }
 };
 
+// Longer than the library's event thread takes to pass an event on (a 250 ms pass).
+constexpr std::chrono::milliseconds kEventPasses{750};
+
 }  // namespace
 
 // A capture card whose stream ends with IPin::EndOfStream: the host hears that it ended.
@@ -155,5 +158,101 @@ TEST(FrameSink, EndOfStreamReachesTheHost) {
     ASSERT_TRUE(SUCCEEDED(startCapture(0)));
     EXPECT_TRUE(events.waitFor(FENWYR_STREAM_COMPLETE, 1));
     setDeviceEventCallback(nullptr, nullptr);
+    uninit();
+}
+
+// The end of the stream as upstream signals it to the sink's pin: one that comes while paused is
+// told when the graph runs, one inside a flush is dropped with the flushed data.
+TEST(FrameSink, EndOfStreamCountsOnceRunningAndNotInsideAFlush) {
+    VcamDevices devices({vcamDevice(L"a", L"Capture Card", kCardFormats)});
+    ComApartment com;
+    init();
+    EventLog events;
+    setDeviceEventCallback(EventLog::receive, &events);
+    for (const bool flushed : {false, true}) {
+        SCOPED_TRACE(flushed ? "inside a flush" : "while paused");
+        ASSERT_EQ(openDevice(0), 1);
+        const ComPtr<IBaseFilter> sink = frameSink();
+        ASSERT_TRUE(sink);
+        ComPtr<IPin> pin;
+        ASSERT_EQ(sink->FindPin(L"In", &pin), S_OK);
+        const size_t before = events.count(FENWYR_STREAM_COMPLETE);
+        if (flushed) {
+            ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+            pin->BeginFlush();
+            pin->EndOfStream();
+            pin->EndFlush();
+            EXPECT_FALSE(events.waitFor(FENWYR_STREAM_COMPLETE, before + 1, kEventPasses));
+            pin->EndOfStream();  // one outside the flush still counts
+        } else {
+            FILTER_INFO info{};
+            ASSERT_EQ(sink->QueryFilterInfo(&info), S_OK);
+            ComPtr<IMediaControl> control;
+            const HRESULT asked = info.pGraph->QueryInterface(IID_PPV_ARGS(&control));
+            info.pGraph->Release();
+            ASSERT_EQ(asked, S_OK);
+            ASSERT_TRUE(SUCCEEDED(control->Pause()));
+            pin->EndOfStream();
+            ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        }
+        EXPECT_TRUE(events.waitFor(FENWYR_STREAM_COMPLETE, before + 1));
+        EXPECT_TRUE(SUCCEEDED(stopCapture(0)));
+    }
+    setDeviceEventCallback(nullptr, nullptr);
+    uninit();
+}
+
+// The sink's input as a renderer's: no preferred types (an empty list, not a failure), and a
+// Receive that may block, since it runs the host's callbacks.
+TEST(FrameSink, InputPinListsNoTypesAndMayBlock) {
+    VcamDevices devices({vcamDevice(L"a", L"Capture Card", kCardFormats)});
+    ComApartment com;
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    const ComPtr<IBaseFilter> sink = frameSink();
+    ASSERT_TRUE(sink);
+    ComPtr<IPin> pin;
+    ASSERT_EQ(sink->FindPin(L"In", &pin), S_OK);
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(pin->EnumMediaTypes(&types), S_OK);
+    AM_MEDIA_TYPE* type = nullptr;
+    ULONG fetched = 1;
+    EXPECT_EQ(types->Next(1, &type, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    ComPtr<IMemInputPin> input;
+    ASSERT_EQ(pin.As(&input), S_OK);
+    EXPECT_EQ(input->ReceiveCanBlock(), S_OK);
+    uninit();
+}
+
+// A card that follows its input's resolution: the sample that brings the new type and every
+// frame after it are described in it, and it is the current format from then on.
+TEST(FrameSink, FramesAfterANewTypeAreDescribedInIt) {
+    VcamDevices devices({withSwitch(
+        vcamDevice(L"a", L"Capture Card", L"320x240@30 YUY2 VIH2;160x120@30 YUY2 VIH2"), L"NewTypeAfter", 3)});
+    ComApartment com;
+    init();
+    InfoLog log;
+    ASSERT_EQ(setFrameCallbackEx(0, InfoLog::receive, &log), S_OK);
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    ASSERT_TRUE(log.waitFor(6));
+    ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+    {
+        std::lock_guard<std::mutex> lock(log.mutex);
+        for (size_t i = 0; i < log.infos.size(); ++i) {
+            const bool followed = log.deviceSequences[i] >= 3;
+            SCOPED_TRACE(testing::Message() << "frame " << log.deviceSequences[i]);
+            EXPECT_EQ(log.infos[i].width, followed ? 160 : 320);
+            EXPECT_EQ(log.infos[i].height, followed ? 120 : 240);
+            EXPECT_EQ(log.infos[i].stride, followed ? 320 : 640);
+            EXPECT_EQ(log.infos[i].length, log.infos[i].stride * log.infos[i].height);
+        }
+    }
+    ResolutionInfo* current = getResolution(0);
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->width, 160);
+    CoTaskMemFree(current);
+    ASSERT_EQ(setFrameCallbackEx(0, nullptr, nullptr), S_OK);
     uninit();
 }
