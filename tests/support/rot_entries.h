@@ -16,6 +16,5 @@ std::vector<std::wstring> filterGraphsOfThisProcess();
 std::vector<std::wstring> filtersInGraph(const std::wstring& displayName);
 
 struct IBaseFilter;
-// The filter named `filterName` in the graph registered under `displayName` by this process,
-// or null.
+// The filter named `filterName` in that graph, or null.
 Microsoft::WRL::ComPtr<IBaseFilter> findFilterInGraph(const std::wstring& displayName, const wchar_t* filterName);
