@@ -3,6 +3,7 @@
 #include <iostream>
 #include <utility>
 
+#include "com_ref.h"
 #include "device_events.h"
 #include "device_table.h"
 #include "frame_sink.h"
@@ -343,10 +344,7 @@ namespace {
 // The filter a pin belongs to, or null.
 ComPtr<IBaseFilter> filterOf(IPin* pin) {
     PIN_INFO info{};
-    ComPtr<IBaseFilter> filter;
-    if (SUCCEEDED(pin->QueryPinInfo(&info)))
-        filter.Attach(info.pFilter);
-    return filter;
+    return SUCCEEDED(pin->QueryPinInfo(&info)) ? adoptReference(info.pFilter) : nullptr;
 }
 
 }  // namespace

@@ -299,8 +299,8 @@ FENWYR_API int32_t getFormats(int32_t device, FormatInfo* formats, int32_t capac
  * the new size and rate, and their sequence goes on. A format the device takes but cannot stream
  * leaves the previous one streaming and returns the device's error. The sample grabber never
  * connects with a VIDEOINFOHEADER2 format: for those, frames reach the callbacks and grabFrame
- * through fenwyr's own sink filter instead, and getResolution (which reads the grabber) reports the
- * grabber unconnected; FrameInfo describes every frame. S_OK; E_INVALIDARG outside the table, for
+ * through fenwyr's own sink filter instead, and getResolution reports that sink's connection;
+ * FrameInfo describes every frame. S_OK; E_INVALIDARG outside the table, for
  * a capability outside the list or an fps outside its range (the device is not touched);
  * E_POINTER when the device is not open; else the failing platform call's result. */
 FENWYR_API int32_t setFormat(int32_t device, int32_t capability, double fps);

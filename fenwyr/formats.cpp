@@ -23,15 +23,17 @@ void printLine(const char* text) {
     std::cout << text << std::endl;
 }
 
-// Everything but the index.
-void describe(const AM_MEDIA_TYPE& type, ResolutionInfo& record) {
-    VIDEOINFOHEADER info;
-    std::memcpy(&info, type.pbFormat, sizeof info);
-    record.width = info.bmiHeader.biWidth;
-    record.height = info.bmiHeader.biHeight;
-    record.bitCount = info.bmiHeader.biBitCount;
+// Everything but the index, from a VIDEOINFOHEADER or VIDEOINFOHEADER2 type.
+void describe(AM_MEDIA_TYPE& type, ResolutionInfo& record) {
+    BITMAPINFOHEADER header;
+    REFERENCE_TIME interval;
+    std::memcpy(&header, media_type::bitmapHeaderOf(type), sizeof header);
+    std::memcpy(&interval, media_type::averageTimePerFrameOf(type), sizeof interval);
+    record.width = header.biWidth;
+    record.height = header.biHeight;
+    record.bitCount = header.biBitCount;
     // A frame time of 0 gives infinity, as the division says.
-    record.framesPerSecond = static_cast<float>(1.0 / (static_cast<double>(info.AvgTimePerFrame) / 10000000.0));
+    record.framesPerSecond = static_cast<float>(1.0 / (static_cast<double>(interval) / 10000000.0));
     record.pixelFormat = media_type::pixelFormatCode(type.subtype);
 }
 
@@ -130,15 +132,17 @@ ResolutionInfo* getResolution(CaptureDevice* device) {
     if (!device || !device->outputPin)
         return record;
 
-    // The format in which frames leave the grabber, which is the one they reach the host in.
+    // The format of the connection that ends the chain, which is the one frames reach the host
+    // in: the grabber's output, or the input of fenwyr's own sink for VIDEOINFOHEADER2 formats.
+    const ComPtr<IPin> end = device->frameSink ? findInputPin(device->frameSink.Get()) : device->outputPin;
     AM_MEDIA_TYPE type{};
-    const HRESULT hr = device->outputPin->ConnectionMediaType(&type);
+    const HRESULT hr = end ? end->ConnectionMediaType(&type) : E_POINTER;
     if (FAILED(hr)) {
         printFailureName(hr);
         printLine("Error getting current media format: ");
         return record;
     }
-    if (media_type::hasVideoInfo(type))
+    if (media_type::bitmapHeaderOf(type))
         describe(type, *record);
     media_type::freeContents(type);
     return record;

@@ -10,7 +10,8 @@ namespace formats {
 // A new block of 1024 records, record i for capability i; all at their defaults for a null
 // device or one that was never opened. Null when out of memory.
 ResolutionInfo* getResolutions(CaptureDevice* device);
-// A new record of the grabber's connected format; the defaults for a null or unopened device.
+// A new record of the format of the connection that ends the chain (the grabber's output or the
+// frame sink's input); the defaults for a null or unopened device.
 ResolutionInfo* getResolution(CaptureDevice* device);
 // Makes capability `capability` the device's stream format.
 void setResolution(CaptureDevice& device, int32_t capability);

@@ -6,7 +6,9 @@
 #include <new>
 #include <string>
 
+#include "com_ref.h"
 #include "media_type.h"
+#include "sample_handler.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -46,8 +48,7 @@ public:
     HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* direction) override;
     HRESULT STDMETHODCALLTYPE QueryId(LPWSTR* id) override;
     HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE* type) override;
-    // It prefers no type: the upstream pin offers its own.
-    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes** types) override;
     HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE EndOfStream() override;
     HRESULT STDMETHODCALLTYPE BeginFlush() override;
@@ -60,10 +61,13 @@ public:
     HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
     HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample** samples, long count, long* processed) override;
-    HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override { return S_FALSE; }
+    // Receive runs the host's callbacks, which may wait.
+    HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override { return S_OK; }
 
 private:
     void clearConnection();
+    // A sample brought `type`: the connection has it from now on.
+    void takeType(const AM_MEDIA_TYPE& type);
 
     SinkFilter& filter_;
     std::mutex mutex_;
@@ -109,15 +113,26 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Stop() override {
+        std::lock_guard<std::mutex> lock(mutex_);
         state_ = State_Stopped;
+        endPending_ = false;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Pause() override {
+        std::lock_guard<std::mutex> lock(mutex_);
         state_ = State_Paused;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override {
-        state_ = State_Running;
+        bool ended = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            state_ = State_Running;
+            ended = endPending_;
+            endPending_ = false;
+        }
+        if (ended)
+            notifyComplete();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetState(DWORD, FILTER_STATE* state) override {
@@ -178,8 +193,26 @@ public:
     ULONG STDMETHODCALLTYPE GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_RENDERER; }
 
     FILTER_STATE state() const { return state_; }
-    ISampleGrabberCB* callback() const { return callback_; }
-    void setCallback(ISampleGrabberCB* callback) { callback_ = callback; }
+    SampleHandler* callback() const { return callback_; }
+    void setCallback(SampleHandler* callback) { callback_ = callback; }
+    // The stream ended here: told to the graph while running, at Run when paused, not when stopped.
+    void endOfStream() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (state_ == State_Paused)
+                endPending_ = true;
+            if (state_ != State_Running)
+                return;
+        }
+        notifyComplete();
+    }
+    // A flush takes back an end not yet told.
+    void discardEndOfStream() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        endPending_ = false;
+    }
+
+private:
     // Tells the graph the stream ended here (only while running, as a renderer does).
     void notifyComplete() {
         ComPtr<IMediaEventSink> events;
@@ -191,13 +224,13 @@ public:
         events->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
     }
 
-private:
     ~SinkFilter() = default;
 
     LONG references_ = 1;
     std::atomic<FILTER_STATE> state_{State_Stopped};
-    std::atomic<ISampleGrabberCB*> callback_{nullptr};
+    std::atomic<SampleHandler*> callback_{nullptr};
     std::mutex mutex_;
+    bool endPending_ = false;
     IFilterGraph* graph_ = nullptr;
     std::wstring name_;
     ComPtr<IReferenceClock> clock_;
@@ -265,6 +298,49 @@ private:
     ULONG position_;
 };
 
+// The input pin prefers no type (the upstream pin offers its own): an empty list.
+class NoMediaTypes final : public IEnumMediaTypes {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object)
+            return E_POINTER;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumMediaTypes)) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<IEnumMediaTypes*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&references_);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
+        if (!types || (count != 1 && !fetched))
+            return E_POINTER;
+        if (fetched)
+            *fetched = 0;
+        return count == 0 ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override { return count == 0 ? S_OK : S_FALSE; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes** copy) override {
+        if (!copy)
+            return E_POINTER;
+        *copy = new (std::nothrow) NoMediaTypes();
+        return *copy ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    ~NoMediaTypes() = default;
+
+    LONG references_ = 1;
+};
+
 HRESULT STDMETHODCALLTYPE SinkFilter::EnumPins(IEnumPins** pins) {
     if (!pins)
         return E_POINTER;
@@ -309,6 +385,26 @@ HRESULT STDMETHODCALLTYPE SinkPin::ReceiveConnection(IPin* connector, const AM_M
         return E_OUTOFMEMORY;
     peer_ = connector;
     return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE SinkPin::EnumMediaTypes(IEnumMediaTypes** types) {
+    if (!types)
+        return E_POINTER;
+    *types = new (std::nothrow) NoMediaTypes();
+    return *types ? S_OK : E_OUTOFMEMORY;
+}
+
+void SinkPin::takeType(const AM_MEDIA_TYPE& type) {
+    AM_MEDIA_TYPE copy{};
+    if (!media_type::copyContents(type, copy))
+        return;  // the frames are still described in it; only the connection reports the old one
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!peer_) {
+        media_type::freeContents(copy);
+        return;
+    }
+    media_type::freeContents(type_);
+    type_ = copy;
 }
 
 void SinkPin::clearConnection() {
@@ -383,12 +479,16 @@ HRESULT STDMETHODCALLTYPE SinkPin::QueryAccept(const AM_MEDIA_TYPE* type) {
 }
 
 HRESULT STDMETHODCALLTYPE SinkPin::EndOfStream() {
-    filter_.notifyComplete();
+    // Flushed with the data before it.
+    if (flushing_)
+        return S_FALSE;
+    filter_.endOfStream();
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE SinkPin::BeginFlush() {
     flushing_ = true;
+    filter_.discardEndOfStream();
     return S_OK;
 }
 
@@ -404,6 +504,18 @@ HRESULT STDMETHODCALLTYPE SinkPin::Receive(IMediaSample* sample) {
         return VFW_E_WRONG_STATE;
     if (flushing_)
         return S_FALSE;
+    SampleHandler* handler = filter_.callback();
+    // A card that follows its input's resolution marks the first sample of the new size with
+    // its type: this frame and those after it are laid out that way.
+    AM_MEDIA_TYPE* brought = nullptr;
+    if (sample->GetMediaType(&brought) == S_OK && brought) {
+        const media_type::Ptr type(brought);
+        if (!acceptable(*type))
+            return VFW_E_INVALIDMEDIATYPE;
+        if (handler)
+            handler->setLayout(media_type::layoutOf(*type));
+        takeType(*type);
+    }
     BYTE* data = nullptr;
     const long length = sample->GetActualDataLength();
     if (length <= 0 || FAILED(sample->GetPointer(&data)) || !data)
@@ -412,8 +524,8 @@ HRESULT STDMETHODCALLTYPE SinkPin::Receive(IMediaSample* sample) {
     REFERENCE_TIME start = 0;
     REFERENCE_TIME stop = 0;
     const double seconds = SUCCEEDED(sample->GetTime(&start, &stop)) ? 1e-7 * static_cast<double>(start) : 0.0;
-    if (ISampleGrabberCB* callback = filter_.callback())
-        callback->BufferCB(seconds, data, length);
+    if (handler)
+        handler->BufferCB(seconds, data, length);
     return S_OK;
 }
 
@@ -434,12 +546,10 @@ HRESULT STDMETHODCALLTYPE SinkPin::ReceiveMultiple(IMediaSample** samples, long 
 namespace frame_sink {
 
 ComPtr<IBaseFilter> create() {
-    ComPtr<IBaseFilter> sink;
-    sink.Attach(new (std::nothrow) SinkFilter());
-    return sink;
+    return adoptReference<IBaseFilter>(new (std::nothrow) SinkFilter());
 }
 
-HRESULT setCallback(IBaseFilter* sink, ISampleGrabberCB* callback) {
+HRESULT setCallback(IBaseFilter* sink, SampleHandler* callback) {
     SinkFilter* filter = nullptr;
     if (!sink || FAILED(sink->QueryInterface(kIidFrameSink, reinterpret_cast<void**>(&filter))))
         return E_INVALIDARG;

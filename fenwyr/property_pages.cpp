@@ -2,6 +2,8 @@
 
 #include <olectl.h>
 
+#include "com_ref.h"
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -32,8 +34,7 @@ HRESULT showFilterProperties(CaptureDevice& device) {
     FILTER_INFO info{};
     hr = device.captureFilter->QueryFilterInfo(&info);
     // The information holds a reference to the filter's graph.
-    ComPtr<IFilterGraph> graph;
-    graph.Attach(info.pGraph);
+    const ComPtr<IFilterGraph> graph = adoptReference(info.pGraph);
     if (FAILED(hr))
         return hr;
     return showPages(device.captureFilter.Get(), pages.Get(), info.achName);
@@ -49,8 +50,7 @@ HRESULT showCapturePinProperties(CaptureDevice& device) {
     PIN_INFO info{};
     hr = device.outputPin->QueryPinInfo(&info);
     // The information holds a reference to the pin's filter.
-    ComPtr<IBaseFilter> owner;
-    owner.Attach(info.pFilter);
+    const ComPtr<IBaseFilter> owner = adoptReference(info.pFilter);
     if (FAILED(hr))
         return hr;
     return showPages(device.outputPin.Get(), pages.Get(), info.achName);

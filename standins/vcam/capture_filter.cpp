@@ -120,6 +120,15 @@ HRESULT CaptureFilter::pauseFromStopped() {
         // Only the first stream of the process hangs: a new graph streams, as after a driver reset.
         if (config_.stallAfter && admitLoad(L"stall " + config_.name, 1))
             settings.stallAfter = config_.stallAfter;
+        settings.endOfStreamAfter = config_.endOfStreamAfter;
+        if (config_.newTypeAfter) {
+            settings.newTypeAfter = config_.newTypeAfter;
+            settings.newType = pin_.followingCapability();
+            settings.typeChanged = [this](const MediaType& type) {
+                std::lock_guard<std::recursive_mutex> guard(lock_);
+                pin_.followStream(type);
+            };
+        }
         settings.unthrottled = config_.unthrottled;
         settings.notifier = this;
         counters_.reset();

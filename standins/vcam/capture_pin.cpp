@@ -490,6 +490,21 @@ STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps
 
 // --- streaming ------------------------------------------------------------------------------
 
+MediaType CapturePin::followingCapability() const {
+    const auto& formats = filter_.config().formats;
+    const VideoFormat* connected = peer_ ? matchingCapability(connectedType_.get()) : nullptr;
+    if (!connected || formats.size() < 2)
+        return MediaType();
+    return makeMediaType(formats[static_cast<size_t>(connected - formats.data() + 1) % formats.size()]);
+}
+
+void CapturePin::followStream(const MediaType& type) {
+    if (!peer_)
+        return;
+    connectedType_ = type;
+    chosenFormat_ = type;
+}
+
 HRESULT CapturePin::prepareStreaming(PumpSettings& settings) {
     if (!peer_ || !allocator_ || !peerInput_)
         return VFW_E_NOT_CONNECTED;

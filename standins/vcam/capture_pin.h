@@ -63,6 +63,10 @@ public:
     HRESULT currentFormat(MediaType& format) const;
     // The index of the connected type's capability, or -1.
     int connectedCapability() const;
+    // The type of the capability after the connected one (NewTypeAfter), empty when there is none.
+    MediaType followingCapability() const;
+    // The stream went on in `type`: the connection now has it.
+    void followStream(const MediaType& type);
 
 private:
     const VideoFormat* matchingCapability(const AM_MEDIA_TYPE& mt) const;

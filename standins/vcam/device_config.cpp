@@ -94,6 +94,10 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.truncateEvery = *every;
     if (auto after = readNumber(bag, L"StallAfter"))
         config.stallAfter = *after;
+    if (auto after = readNumber(bag, L"EndOfStreamAfter"))
+        config.endOfStreamAfter = *after;
+    if (auto after = readNumber(bag, L"NewTypeAfter"))
+        config.newTypeAfter = *after;
     return S_OK;
 }
 

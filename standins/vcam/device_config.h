@@ -31,6 +31,8 @@ struct DeviceConfig {
     DWORD dropEvery = 0;
     DWORD truncateEvery = 0;
     DWORD stallAfter = 0;
+    DWORD endOfStreamAfter = 0;
+    DWORD newTypeAfter = 0;
     bool unthrottled = false;
 };
 

@@ -119,8 +119,8 @@ void FramePump::watchPresence(std::unique_lock<std::mutex>& lock) {
 }
 
 void FramePump::stream() {
-    FrameSource source(settings_.geometry, settings_.tag);
-    if (FAILED(source.initialize())) {
+    auto source = std::make_unique<FrameSource>(settings_.geometry, settings_.tag);
+    if (FAILED(source->initialize())) {
         std::lock_guard<std::mutex> lock(mutex_);
         lost_ = true;
     }
@@ -183,9 +183,10 @@ void FramePump::stream() {
         } else {
             lock.unlock();
             long size = -1;
+            const bool newType = followNewType(sequence, source);
             // Unthrottled frames carry no time, so renderers do not hold them back.
-            const HRESULT hr =
-                deliver(source, sequence, settings_.unthrottled ? nullptr : &streamTime, period, &size);
+            const HRESULT hr = deliver(*source, sequence, settings_.unthrottled ? nullptr : &streamTime, period,
+                                       newType ? &settings_.newType.get() : nullptr, &size);
             if (size >= 0)
                 settings_.counters->delivered(size);
             lock.lock();
@@ -199,6 +200,12 @@ void FramePump::stream() {
             if (hr != S_OK)
                 halted_ = true;
         }
+        if (settings_.endOfStreamAfter && sequence >= settings_.endOfStreamAfter && !lost_) {
+            lost_ = true;
+            lock.unlock();
+            endStream();
+            lock.lock();
+        }
         if (reportLoss) {
             lost_ = true;
             lock.unlock();
@@ -208,8 +215,33 @@ void FramePump::stream() {
     }
 }
 
+bool FramePump::followNewType(uint32_t sequence, std::unique_ptr<FrameSource>& source) {
+    if (!settings_.newTypeAfter || sequence != settings_.newTypeAfter || settings_.newType.empty())
+        return false;
+    // A card following its input asks downstream first, as a dynamic format change must.
+    ComPtr<IPin> downstream;
+    const auto geometry = geometryOf(settings_.newType.get());
+    if (!geometry || FAILED(settings_.receiver.As(&downstream)) ||
+        downstream->QueryAccept(&settings_.newType.get()) != S_OK)
+        return false;
+    auto followed = std::make_unique<FrameSource>(*geometry, settings_.tag);
+    if (FAILED(followed->initialize()))
+        return false;
+    source = std::move(followed);
+    pacing_ = geometry->interval > 0 ? geometry->interval : kDefaultInterval;
+    if (settings_.typeChanged)
+        settings_.typeChanged(settings_.newType);
+    return true;
+}
+
+void FramePump::endStream() {
+    ComPtr<IPin> downstream;
+    if (SUCCEEDED(settings_.receiver.As(&downstream)))
+        downstream->EndOfStream();
+}
+
 HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime,
-                           REFERENCE_TIME period, long* size) {
+                           REFERENCE_TIME period, const AM_MEDIA_TYPE* newType, long* size) {
     ComPtr<IMediaSample> sample;
     HRESULT hr = settings_.allocator->GetBuffer(&sample, nullptr, nullptr, 0);
     if (FAILED(hr))
@@ -235,6 +267,8 @@ HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFEREN
     sample->SetSyncPoint(TRUE);
     sample->SetDiscontinuity(sequence == 0);
     sample->SetPreroll(FALSE);
+    if (newType)
+        sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(newType));
     *size = static_cast<long>(used);
     return settings_.receiver->Receive(sample.Get());
 }

@@ -5,11 +5,14 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 
 #include "device_controls.h"
 #include "device_presence.h"
 #include "frame_counters.h"
+#include "media_type.h"
 #include "video_format.h"
 
 // Where the streaming thread reports what the graph must hear (a device gone or back).
@@ -28,6 +31,10 @@ struct PumpSettings {
     uint32_t dropEvery = 0;   // N: every Nth frame is dropped; 0: none
     uint32_t truncateEvery = 0;  // N: every Nth frame is sent with only its first half; 0: none
     uint32_t stallAfter = 0;     // N: after N frames the stream hangs, silently, for good; 0: never
+    uint32_t endOfStreamAfter = 0;  // N: after N frames the stream ends with IPin::EndOfStream; 0: never
+    uint32_t newTypeAfter = 0;      // N: frames N on have newType, and frame N carries it; 0: never
+    MediaType newType;
+    std::function<void(const MediaType&)> typeChanged;  // the pin's connection follows the stream
     bool unthrottled = false;
     Microsoft::WRL::ComPtr<IMemAllocator> allocator;
     Microsoft::WRL::ComPtr<IMemInputPin> receiver;
@@ -64,7 +71,11 @@ private:
     void stream();
     // Hands one frame downstream; `size` gets its length once Receive was called.
     HRESULT deliver(class FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime,
-                    REFERENCE_TIME period, long* size);
+                    REFERENCE_TIME period, const AM_MEDIA_TYPE* newType, long* size);
+    // Frame `sequence` is the first of newType when downstream accepts it: a new source for it.
+    bool followNewType(uint32_t sequence, std::unique_ptr<class FrameSource>& source);
+    // Ends the stream downstream with IPin::EndOfStream once its last frame went.
+    void endStream();
     // The time one frame takes: the frame interval, or a manual exposure that is longer.
     REFERENCE_TIME framePeriod() const;
     // Whether the device drops this frame on purpose (DropEvery).
@@ -81,7 +92,7 @@ private:
     bool exiting_ = false;
     bool running_ = false;
     bool halted_ = false;  // downstream refused a frame: wait for the next run
-    bool lost_ = false;    // frame limit reached: the device is gone for this stream
+    bool lost_ = false;    // frame limit reached or stream ended: nothing more this stream
     bool silent_ = false;  // unplugged during (or before) this stream
     bool frozen_ = false;  // the device's `Frozen` switch, as last polled
     bool hung_ = false;    // StallAfter frames were sent

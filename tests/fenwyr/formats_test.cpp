@@ -173,6 +173,27 @@ TEST(Formats, CurrentFormatIsTheConnectedOne) {
     uninit();
 }
 
+// A capture card's chain ends in fenwyr's own sink instead of the grabber: its connection is the
+// current format, and the grabber's is again once a format it takes is chosen.
+TEST(Formats, CurrentFormatIsTheConnectionThatEndsTheChain) {
+    VcamDevices devices({withFormats(L"320x240@15 YUY2 VIH2 16:9;160x120@30 RGB24")});
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    StdoutCapture out;
+    const auto expectCurrent = [](int width, int height, int bits, float fps, int format) {
+        Resolutions current(getResolution(0));
+        ASSERT_NE(current.records, nullptr);
+        expectRecord(*current.records, -1, width, height, bits, fps, format);
+    };
+    expectCurrent(320, 240, 16, ratePerSecond(666667), 8);
+    ASSERT_EQ(setFormat(0, 1, 0.0), S_OK);
+    expectCurrent(160, 120, 24, ratePerSecond(333333), 5);
+    ASSERT_EQ(setFormat(0, 0, 0.0), S_OK);
+    expectCurrent(320, 240, 16, ratePerSecond(666667), 8);
+    EXPECT_EQ(out.text(), "");
+    uninit();
+}
+
 TEST(Formats, SelectedCapabilityReachesTheHost) {
     VcamDevices devices({withFormats(L"320x240@30 RGB24;160x120@30 RGB32")});
     init();

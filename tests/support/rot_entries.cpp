@@ -72,3 +72,15 @@ std::vector<std::wstring> filtersInGraph(const std::wstring& displayName) {
     });
     return filters;
 }
+
+ComPtr<IBaseFilter> findFilterInGraph(const std::wstring& displayName, const wchar_t* filterName) {
+    ComPtr<IBaseFilter> found;
+    forEachRunningObject([&](IRunningObjectTable* table, IMoniker* moniker, const std::wstring& name) {
+        ComPtr<IUnknown> object;
+        ComPtr<IFilterGraph> graph;
+        if (!found && name == displayName && SUCCEEDED(table->GetObject(moniker, &object)) &&
+            SUCCEEDED(object.As(&graph)))
+            graph->FindFilterByName(filterName, &found);
+    });
+    return found;
+}
