@@ -30,7 +30,8 @@ bool isPackedYuv(uint32_t code) {
 bool isPlanarYuv(uint32_t code) {
     return code == fourcc('N', 'V', '1', '2') || code == fourcc('Y', 'V', '1', '2') ||
            code == fourcc('I', '4', '2', '0') || code == fourcc('I', 'Y', 'U', 'V') ||
-           code == fourcc('N', 'V', '2', '1') || code == fourcc('Y', '8', '0', '0');
+           code == fourcc('N', 'V', '2', '1') || code == fourcc('Y', '8', '0', '0') ||
+           code == fourcc('Y', '8', ' ', ' ') || code == fourcc('G', 'R', 'E', 'Y');
 }
 
 bool isRgb(const GUID& subtype) {

@@ -234,6 +234,8 @@ void writePictureRows(const FrameGeometry& g, const Bgr* rows, int first, int co
         return;
     }
     case PixelLayout::Y800:
+    case PixelLayout::Grey:
+    case PixelLayout::Y8:
         for (int i = 0; i < count; ++i) {
             const Bgr* in = rows + static_cast<size_t>(i) * width;
             BYTE* out = frame + static_cast<size_t>(width) * (first + i);

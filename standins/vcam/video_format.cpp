@@ -38,6 +38,8 @@ const LayoutInfo kLayouts[] = {
     {PixelLayout::I420, L"I420", &kSubtypeI420, 12},
     {PixelLayout::Yv12, L"YV12", &kSubtypeYv12, 12},
     {PixelLayout::Y800, L"Y800", &kSubtypeY800, 8},
+    {PixelLayout::Grey, L"GREY", &kSubtypeGrey, 8},
+    {PixelLayout::Y8, L"Y8", &kSubtypeY8, 8},
 };
 
 const LayoutInfo& infoOf(PixelLayout layout) {
@@ -210,7 +212,9 @@ bool isRgb(PixelLayout layout) {
     case PixelLayout::Yuy2:
     case PixelLayout::Uyvy:
     case PixelLayout::Mjpg:
-    case PixelLayout::Y800: return false;
+    case PixelLayout::Y800:
+    case PixelLayout::Grey:
+    case PixelLayout::Y8: return false;
     default: return !isPlanar420(layout);
     }
 }
@@ -250,6 +254,8 @@ DWORD imageSizeOf(PixelLayout layout, LONG width, LONG height) {
     case PixelLayout::Yv12:
         return evenWidth * rows + evenWidth * ((rows + 1) / 2);
     case PixelLayout::Y800:
+    case PixelLayout::Grey:
+    case PixelLayout::Y8:
         return static_cast<DWORD>(width) * rows;
     case PixelLayout::Mjpg:
         // A generous bound: our pictures compress far below raw RGB.
@@ -307,7 +313,9 @@ MediaType makeMediaType(const VideoFormat& format) {
     case PixelLayout::Uyvy: header->biCompression = MAKEFOURCC('U', 'Y', 'V', 'Y'); break;
     case PixelLayout::I420: header->biCompression = MAKEFOURCC('I', '4', '2', '0'); break;
     case PixelLayout::Yv12: header->biCompression = MAKEFOURCC('Y', 'V', '1', '2'); break;
-    case PixelLayout::Y800: header->biCompression = MAKEFOURCC('Y', '8', '0', '0'); break;
+    case PixelLayout::Y800:
+    case PixelLayout::Grey:
+    case PixelLayout::Y8: header->biCompression = subtypeOf(format.layout).Data1; break;
     case PixelLayout::Rgb565: header->biCompression = BI_BITFIELDS; break;
     default: header->biCompression = BI_RGB; break;
     }

@@ -10,7 +10,7 @@
 #include "media_type.h"
 
 // The pixel layouts the device can produce, one per media subtype.
-enum class PixelLayout { Rgb1, Rgb4, Rgb8, Rgb555, Rgb565, Rgb24, Rgb32, Yuy2, Mjpg, Nv12, Uyvy, I420, Yv12, Y800 };
+enum class PixelLayout { Rgb1, Rgb4, Rgb8, Rgb555, Rgb565, Rgb24, Rgb32, Yuy2, Mjpg, Nv12, Uyvy, I420, Yv12, Y800, Grey, Y8 };
 
 // One capability as configured: "WIDTHxHEIGHT@FPS SUBTYPE [VIH2 [INTERLACED] [16:9]]" or, for a
 // range of rates, "WIDTHxHEIGHT@MINFPS-MAXFPS SUBTYPE [VIH2 [INTERLACED] [16:9]]".

@@ -69,7 +69,8 @@ const Source kSources[] = {
     {L"160x120@30 UYVY", 160, Kind::yuv, 3},            {L"160x120@30 NV12", 160, Kind::yuv, 3},
     {L"160x120@30 I420", 160, Kind::yuv, 3},            {L"160x120@30 YV12", 160, Kind::yuv, 3},
     {L"160x120@30 Y800", 160, Kind::mono, 3},           {L"160x120@30 MJPG", 160, Kind::jpeg, 8},
-    {L"160x120@30 YUY2 VIH2", 160, Kind::yuv, 3},
+    {L"160x120@30 YUY2 VIH2", 160, Kind::yuv, 3},       {L"160x120@30 GREY", 160, Kind::mono, 3},
+    {L"160x120@30 Y8", 160, Kind::mono, 3},
 };
 
 struct Output {
@@ -321,5 +322,28 @@ TEST(Pictures, EveryBgrPictureMatchesTheReferenceDecodingOfTheSameFramePixelForP
     }
     CoTaskMemFree(resolutions);
     ASSERT_EQ(setFrameCallbackEx(0, nullptr, nullptr), S_OK);
+    uninit();
+}
+
+TEST(Pictures, EveryNativeFrameCarriesItsRowPitch) {
+    const struct {
+        const wchar_t* format;
+        int32_t stride;
+    } sources[] = {{L"161x120@30 RGB24", 484}, {L"160x120@30 RGB32", 640}, {L"160x120@30 YUY2", 320},
+                   {L"160x120@30 NV12", 160},  {L"160x120@30 Y800", 160},  {L"160x120@30 GREY", 160},
+                   {L"160x120@30 Y8", 160},    {L"160x120@30 MJPG", 0}};
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", formatList(sources))});
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    std::vector<uint8_t> frame(256 * 1024);
+    for (int32_t k = 0; k < int32_t(std::size(sources)); ++k) {
+        SCOPED_TRACE(std::string(sources[k].format, sources[k].format + wcslen(sources[k].format)));
+        ASSERT_EQ(setFormat(0, k, 0.0), S_OK);
+        ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        FrameInfo info{};
+        EXPECT_EQ(grabFrame(0, frame.data(), int32_t(frame.size()), &info, 5000), S_OK);
+        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+        EXPECT_EQ(info.stride, sources[k].stride);
+    }
     uninit();
 }
