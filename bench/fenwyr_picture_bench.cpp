@@ -66,11 +66,13 @@ Frame makeFrame(const std::string& source, int width, int height) {
     if (source == "YUY2") {
         l.fourcc = fourcc('Y', 'U', 'Y', '2');
         l.stride = width * 2;
+        l.bitCount = 16;
         frame.bytes.resize(size_t(width) * height * 2);
         libyuv::ARGBToYUY2(argb.data(), width * 4, frame.bytes.data(), l.stride, width, height);
     } else if (source == "NV12") {
         l.fourcc = fourcc('N', 'V', '1', '2');
         l.stride = width;
+        l.bitCount = 12;
         frame.bytes.resize(size_t(width) * height * 3 / 2);
         libyuv::ARGBToNV12(argb.data(), width * 4, frame.bytes.data(), width, frame.bytes.data() + size_t(width) * height,
                            width, width, height);
@@ -78,6 +80,7 @@ Frame makeFrame(const std::string& source, int width, int height) {
         // Bottom-up, as DirectShow's RGB24 comes.
         l.subtype = MEDIASUBTYPE_RGB24;
         l.stride = (width * 3 + 3) & ~3;
+        l.bitCount = 24;
         l.bottomUp = 1;
         frame.bytes.resize(size_t(l.stride) * height);
         for (int y = 0; y < height; ++y)

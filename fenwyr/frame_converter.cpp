@@ -56,25 +56,46 @@ int bytesPerPixel(int32_t output) {
     }
 }
 
+// Bits per pixel a source's subtype means, as its biBitCount must say (0: any, for MJPG).
+int bitsOf(Source source) {
+    switch (source) {
+    case Source::yuy2:
+    case Source::uyvy:
+    case Source::rgb555:
+    case Source::rgb565: return 16;
+    case Source::nv12:
+    case Source::i420:
+    case Source::yv12: return 12;
+    case Source::y800:
+    case Source::rgb8: return 8;
+    case Source::rgb1: return 1;
+    case Source::rgb4: return 4;
+    case Source::rgb24: return 24;
+    case Source::rgb32: return 32;
+    default: return 0;
+    }
+}
+
 // Bytes of a 4:2:0 frame: the luma plane and two chroma planes of half width and height.
-size_t planar420Bytes(size_t width, size_t height) {
+uint64_t planar420Bytes(uint64_t width, uint64_t height) {
     return width * height + 2 * ((width + 1) / 2) * ((height + 1) / 2);
 }
 
-// Bytes a frame of this source must have at least.
-size_t neededBytes(Source source, const media_type::FrameLayout& layout) {
-    const size_t width = static_cast<size_t>(layout.width);
-    const size_t height = static_cast<size_t>(layout.height);
+// Bytes the converter reads of a frame: every row up to the last one's pixels (whose padding
+// need not be there), and the chroma planes of 4:2:0 sources. Sides are below 2^31: no overflow.
+uint64_t neededBytes(Source source, const media_type::FrameLayout& layout) {
+    const uint64_t width = static_cast<uint64_t>(layout.width);
+    const uint64_t height = static_cast<uint64_t>(layout.height);
+    const uint64_t stride = static_cast<uint64_t>(layout.stride);
     switch (source) {
-    case Source::yuy2:
-    case Source::uyvy: return (width + 1) / 2 * 4 * height;
     case Source::nv12:
     case Source::i420:
     case Source::yv12: return planar420Bytes(width, height);
-    case Source::y800: return width * height;
+    case Source::yuy2:
+    case Source::uyvy: return (height - 1) * stride + (width + 1) / 2 * 4;
     case Source::mjpg:
     case Source::unknown: return 0;
-    default: return static_cast<size_t>(layout.stride) * height;
+    default: return (height - 1) * stride + (width * static_cast<uint64_t>(bitsOf(source)) + 7) / 8;
     }
 }
 
@@ -151,7 +172,8 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
         return false;
     if (source == Source::mjpg)
         return decodeJpeg(layout, frame, length, output, picture);
-    if (length < neededBytes(source, layout))
+    // The stride comes from biBitCount and the reading from the subtype: they must agree.
+    if (layout.bitCount != bitsOf(source) || length < neededBytes(source, layout))
         return false;
 
     const int stride = width * bytesPerPixel(output);

@@ -149,6 +149,7 @@ FrameLayout layoutOf(const AM_MEDIA_TYPE& type) {
     }
     layout.pixelFormat = pixelFormatCode(type.subtype);
     layout.fourcc = fourccOf(type.subtype);
+    layout.bitCount = header->biBitCount;
     const int64_t bits = static_cast<int64_t>(header->biWidth) * header->biBitCount;
     if (isRgb(type.subtype)) {
         // DIB rows are padded to 4 bytes; a positive height stores the bottom row first.

@@ -68,6 +68,10 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
     config.devicePath = readString(bag, L"DevicePath");
     if (auto formats = readString(bag, L"Formats"))
         config.formats = parseVideoFormatList(*formats);
+    // Frames stay as the subtype makes them; only the format block says otherwise.
+    if (auto bits = readNumber(bag, L"BitCount"))
+        for (VideoFormat& format : config.formats)
+            format.declaredBitCount = static_cast<WORD>(*bits);
     if (auto tag = readNumber(bag, L"Tag"))
         config.tag = *tag;
     if (auto controls = readString(bag, L"Controls"))

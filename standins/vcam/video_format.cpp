@@ -304,7 +304,7 @@ MediaType makeMediaType(const VideoFormat& format) {
     header->biWidth = format.width;
     header->biHeight = format.height;
     header->biPlanes = 1;
-    header->biBitCount = bitCountOf(format.layout);
+    header->biBitCount = format.declaredBitCount ? *format.declaredBitCount : bitCountOf(format.layout);
     header->biSizeImage = imageSize;
     switch (format.layout) {
     case PixelLayout::Yuy2: header->biCompression = MAKEFOURCC('Y', 'U', 'Y', '2'); break;

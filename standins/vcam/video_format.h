@@ -24,6 +24,7 @@ struct VideoFormat {
     bool videoInfo2 = false;
     bool interlaced = false;  // VIH2 only: dwInterlaceFlags says both fields are in each frame
     bool wide = false;        // VIH2 only: a 16:9 picture aspect ratio, whatever the pixel size
+    std::optional<WORD> declaredBitCount;  // BitCount: what biBitCount says instead of the subtype's
 };
 
 // One entry, e.g. "640x480@29.97 YUY2", "1280x720@5-60 MJPG" or "320x-240@15 RGB24 VIH2";

@@ -347,3 +347,46 @@ TEST(Pictures, EveryNativeFrameCarriesItsRowPitch) {
     }
     uninit();
 }
+
+namespace {
+
+std::atomic<int> nativeFrames{0};
+void countNative(uint8_t*, int32_t) {
+    ++nativeFrames;
+}
+
+// Streams the open device 0 until the plain callback saw `frames` frames (the device's own bytes).
+void streamNativeFrames(int frames) {
+    nativeFrames = 0;
+    setFrameArrivedCallback(0, countNative);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (nativeFrames < frames && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+    setFrameArrivedCallback(0, nullptr);
+    EXPECT_GE(nativeFrames.load(), frames);
+}
+
+}  // namespace
+
+TEST(Pictures, AFormatWhoseBitCountDisagreesWithItsSubtypeIsNotConverted) {
+    const struct {
+        const wchar_t* format;
+        DWORD bitCount;
+    } cases[] = {{L"160x120@30 RGB24", 16}, {L"160x120@30 RGB32", 24}, {L"160x120@30 YUY2", 32},
+                 {L"160x120@30 YUY2", 24},  {L"160x120@30 RGB8", 1},   {L"160x120@30 RGB24", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::string(c.format, c.format + wcslen(c.format)) << " biBitCount "
+                                        << c.bitCount);
+        VcamDevices devices({withSwitch(vcamDevice(L"a", L"Alpha", c.format), L"BitCount", c.bitCount)});
+        init();
+        Seen seen;
+        ASSERT_EQ(openDevice(0), 1);
+        ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGR24), S_OK);
+        ASSERT_EQ(setFrameCallbackEx(0, Seen::receive, &seen), S_OK);
+        streamNativeFrames(5);
+        uninit();
+        EXPECT_EQ(seen.count(), 0u);
+    }
+}
