@@ -76,6 +76,30 @@ int bitsOf(Source source) {
     }
 }
 
+// Bytes per row of the first plane a source of this width has, as layoutOf computes it.
+int64_t strideOf(Source source, int64_t width) {
+    switch (source) {
+    case Source::nv12:
+    case Source::i420:
+    case Source::yv12:
+    case Source::y800: return width;
+    case Source::yuy2:
+    case Source::uyvy: return width * 2;
+    case Source::mjpg:
+    case Source::unknown: return 0;
+    default: return (width * bitsOf(source) + 31) / 32 * 4;
+    }
+}
+
+// Bytes of a picture, or -1 when it, or a row of the BGRA it may be made by way of, would not
+// fit in int32_t (the host sees its size as FrameInfo.length).
+int64_t pictureLength(int64_t width, int64_t height, int32_t output) {
+    const int64_t stride = width * bytesPerPixel(output);
+    if (width <= 0 || height <= 0 || stride <= 0 || width * 4 > INT32_MAX || stride * height > INT32_MAX)
+        return -1;
+    return stride * height;
+}
+
 // Bytes of a 4:2:0 frame: the luma plane and two chroma planes of half width and height.
 uint64_t planar420Bytes(uint64_t width, uint64_t height) {
     return width * height + 2 * ((width + 1) / 2) * ((height + 1) / 2);
@@ -147,10 +171,13 @@ bool FrameConverter::isPicture(int32_t output) {
     return bytesPerPixel(output) > 0;
 }
 
-FrameInfo FrameConverter::describe(const FrameInfo& native, int32_t output) {
-    FrameInfo picture = native;
+bool FrameConverter::describe(const FrameInfo& native, int32_t output, FrameInfo& picture) {
+    const int64_t length = pictureLength(native.width, native.height, output);
+    if (length < 0)
+        return false;
+    picture = native;
     picture.stride = native.width * bytesPerPixel(output);
-    picture.length = picture.stride * native.height;
+    picture.length = static_cast<int32_t>(length);
     picture.bottomUp = 0;
     picture.fourcc = 0;
     switch (output) {
@@ -160,7 +187,7 @@ FrameInfo FrameConverter::describe(const FrameInfo& native, int32_t output) {
     case FENWYR_OUTPUT_RGBA32: picture.pixelFormat = FENWYR_PIXEL_RGBA; break;
     default: picture.pixelFormat = FENWYR_PIXEL_GRAY8; break;
     }
-    return picture;
+    return true;
 }
 
 bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_t* frame, size_t length,
@@ -168,12 +195,13 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
     const int width = layout.width;
     const int height = layout.height;
     const Source source = sourceOf(layout);
-    if (width <= 0 || height <= 0 || !isPicture(output) || source == Source::unknown || !frame)
+    if (!isPicture(output) || source == Source::unknown || !frame || pictureLength(width, height, output) < 0)
         return false;
     if (source == Source::mjpg)
         return decodeJpeg(layout, frame, length, output, picture);
     // The stride comes from biBitCount and the reading from the subtype: they must agree.
-    if (layout.bitCount != bitsOf(source) || length < neededBytes(source, layout))
+    if (layout.bitCount != bitsOf(source) || layout.stride != strideOf(source, width) ||
+        length < neededBytes(source, layout))
         return false;
 
     const int stride = width * bytesPerPixel(output);

@@ -19,8 +19,9 @@ public:
 
     // True for FENWYR_OUTPUT_BGR24 to FENWYR_OUTPUT_GRAY8 (not NATIVE).
     static bool isPicture(int32_t output);
-    // How a frame described by `native` looks once converted to `output` (a picture output).
-    static FrameInfo describe(const FrameInfo& native, int32_t output);
+    // How a frame described by `native` looks once converted to `output` (a picture output);
+    // false for a picture whose size FrameInfo cannot hold (int32_t), which is never converted.
+    static bool describe(const FrameInfo& native, int32_t output, FrameInfo& picture);
 
     // Writes the picture of one frame (`length` bytes laid out as `layout`) into `picture`, which
     // holds describe(...).length bytes. False, with `picture` in an unspecified state, for a frame

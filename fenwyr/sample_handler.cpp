@@ -100,7 +100,10 @@ bool writePicture(void* context, uint8_t* picture) {
 
 void SampleHandler::deliverPicture(const media_type::FrameLayout& layout, const FrameInfo& native, const BYTE* frame,
                                    int32_t output) {
-    const FrameInfo info = FrameConverter::describe(native, output);
+    FrameInfo info;
+    // A picture too large for its description is not made: its number is the gap.
+    if (!FrameConverter::describe(native, output, info))
+        return;
     const size_t length = static_cast<size_t>(native.length);
     if (callbackEx_.isSet()) {
         // Converted once into the device's own buffer; a polling host gets a copy of it.

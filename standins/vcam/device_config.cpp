@@ -2,6 +2,7 @@
 
 #include <dshow.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 
@@ -72,6 +73,10 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
     if (auto bits = readNumber(bag, L"BitCount"))
         for (VideoFormat& format : config.formats)
             format.declaredBitCount = static_cast<WORD>(*bits);
+    if (auto side = readNumber(bag, L"HugeJpegSide"))
+        for (VideoFormat& format : config.formats)
+            if (format.layout == PixelLayout::Mjpg)
+                format.declaredSide = static_cast<LONG>(std::min<DWORD>(*side, 65535));
     if (auto tag = readNumber(bag, L"Tag"))
         config.tag = *tag;
     if (auto controls = readString(bag, L"Controls"))

@@ -4,6 +4,25 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+// Writes side x side into the JPEG's frame header (SOF0 to SOF2); the scan stays the small picture's.
+void declareSize(std::vector<BYTE>& jpeg, LONG side) {
+    size_t at = 2;
+    while (at + 9 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+        if (jpeg[at + 1] >= 0xC0 && jpeg[at + 1] <= 0xC2) {
+            for (size_t k : {at + 5, at + 7}) {
+                jpeg[k] = static_cast<BYTE>(side >> 8);
+                jpeg[k + 1] = static_cast<BYTE>(side);
+            }
+            return;
+        }
+        at += 2 + (static_cast<size_t>(jpeg[at + 2]) << 8 | jpeg[at + 3]);
+    }
+}
+
+}  // namespace
+
 FrameSource::FrameSource(const FrameGeometry& geometry, DWORD tag)
     : geometry_(geometry), tag_(tag), picture_(geometry.width, std::abs(geometry.height)) {}
 
@@ -83,6 +102,8 @@ size_t FrameSource::fillJpeg(uint32_t sequence, BYTE* buffer, size_t capacity) {
         return 0;
     if (jpegBytes_.size() < 2 || jpegBytes_[0] != 0xFF || jpegBytes_[1] != 0xD8)
         return 0;
+    if (geometry_.declaredSide)
+        declareSize(jpegBytes_, geometry_.declaredSide);
 
     // SOI, then a comment segment carrying the stamp, then the rest of the encoder's output.
     const size_t commentSize = 4 + kFrameStampSize;

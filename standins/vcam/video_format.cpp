@@ -272,6 +272,8 @@ MediaType makeMediaType(const VideoFormat& format) {
     const REFERENCE_TIME interval = frameInterval(format.fps);
     const unsigned colors = paletteSizeOf(format.layout);
     const bool masks = format.layout == PixelLayout::Rgb565;
+    const LONG width = format.declaredSide ? format.declaredSide : format.width;
+    const LONG height = format.declaredSide ? format.declaredSide : format.height;
     const ULONG extra = colors * sizeof(RGBQUAD) + (masks ? 3 * sizeof(DWORD) : 0);
 
     mt.majortype = MEDIATYPE_Video;
@@ -285,8 +287,8 @@ MediaType makeMediaType(const VideoFormat& format) {
         mt.formattype = FORMAT_VideoInfo2;
         auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(type.allocateFormat(sizeof(VIDEOINFOHEADER2) + extra));
         vih->AvgTimePerFrame = interval;
-        vih->dwPictAspectRatioX = format.wide ? 16 : static_cast<DWORD>(format.width);
-        vih->dwPictAspectRatioY = format.wide ? 9 : static_cast<DWORD>(std::labs(format.height));
+        vih->dwPictAspectRatioX = format.wide ? 16 : static_cast<DWORD>(width);
+        vih->dwPictAspectRatioY = format.wide ? 9 : static_cast<DWORD>(std::labs(height));
         // Both fields in each frame, shown by bob or weave as the renderer likes.
         if (format.interlaced)
             vih->dwInterlaceFlags = AMINTERLACE_IsInterlaced | AMINTERLACE_DisplayModeBobOrWeave;
@@ -301,8 +303,8 @@ MediaType makeMediaType(const VideoFormat& format) {
     }
 
     header->biSize = sizeof(BITMAPINFOHEADER);
-    header->biWidth = format.width;
-    header->biHeight = format.height;
+    header->biWidth = width;
+    header->biHeight = height;
     header->biPlanes = 1;
     header->biBitCount = format.declaredBitCount ? *format.declaredBitCount : bitCountOf(format.layout);
     header->biSizeImage = imageSize;
@@ -338,6 +340,12 @@ bool describesCapability(const AM_MEDIA_TYPE& mt, const VideoFormat& format) {
         return false;
     if (mt.formattype != (format.videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo))
         return false;
+    if (format.declaredSide) {
+        REFERENCE_TIME interval = 0;
+        const BITMAPINFOHEADER* header = headerOf(mt, &interval);
+        return header && header->biWidth == format.declaredSide && header->biHeight == format.declaredSide &&
+               interval >= minFrameInterval(format) && interval <= maxFrameInterval(format);
+    }
     auto geometry = geometryOf(mt);
     return geometry && geometry->width == format.width && geometry->height == format.height &&
            geometry->interval >= minFrameInterval(format) && geometry->interval <= maxFrameInterval(format);
@@ -365,6 +373,19 @@ std::optional<FrameGeometry> geometryOf(const AM_MEDIA_TYPE& mt) {
         return std::nullopt;
     if (*layout == PixelLayout::Mjpg)
         geometry.imageSize = std::max(geometry.imageSize, needed);
+    return geometry;
+}
+
+std::optional<FrameGeometry> frameGeometryOf(const AM_MEDIA_TYPE& mt, const VideoFormat* capability) {
+    if (!capability || !capability->declaredSide)
+        return geometryOf(mt);
+    VideoFormat painted = *capability;
+    painted.declaredSide = 0;
+    auto geometry = geometryOf(makeMediaType(painted).get());
+    if (geometry) {
+        headerOf(mt, &geometry->interval);
+        geometry->declaredSide = capability->declaredSide;
+    }
     return geometry;
 }
 

@@ -390,3 +390,39 @@ TEST(Pictures, AFormatWhoseBitCountDisagreesWithItsSubtypeIsNotConverted) {
         EXPECT_EQ(seen.count(), 0u);
     }
 }
+
+TEST(Pictures, APictureTooLargeForItsDescriptionIsNotConvertedAndNeverReachesTheHost) {
+    // A JPEG of a few hundred bytes that declares S x S: as BGRA, 4S x S bytes, past 2^31 for
+    // 23171, exactly 2^32 for 32768, 2^33 + 18532 for 46341.
+    for (DWORD side : {23171u, 32768u, 46341u}) {
+        SCOPED_TRACE(testing::Message() << "declared " << side << " x " << side);
+        VcamDevices devices({withSwitch(vcamDevice(L"a", L"Alpha", L"16x16@30 MJPG"), L"HugeJpegSide", side)});
+        init();
+        ASSERT_EQ(openDevice(0), 1);
+        ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGRA32), S_OK);
+        // Straight into a waiting host's buffer...
+        std::atomic<bool> done{false};
+        std::atomic<int> grabbed{0};
+        std::thread host([&] {
+            std::vector<uint8_t> buffer(64 * 1024);
+            FrameInfo info{};
+            while (!done) {
+                const HRESULT hr = grabFrame(0, buffer.data(), int32_t(buffer.size()), &info, 20);
+                if (hr == S_OK || hr == HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER))
+                    ++grabbed;
+                else if (hr != HRESULT_FROM_WIN32(ERROR_TIMEOUT))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // not running yet
+            }
+        });
+        streamNativeFrames(5);
+        done = true;
+        host.join();
+        EXPECT_EQ(grabbed.load(), 0);
+        // ... or into the device's own, for a described callback.
+        Seen seen;
+        ASSERT_EQ(setFrameCallbackEx(0, Seen::receive, &seen), S_OK);
+        streamNativeFrames(5);
+        uninit();
+        EXPECT_EQ(seen.count(), 0u);
+    }
+}
