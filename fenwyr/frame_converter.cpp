@@ -165,6 +165,58 @@ bool fromBgra(const uint8_t* bgra, int32_t output, uint8_t* picture, int stride,
     }
 }
 
+// Rows of BGRA converted at a time on the way to another output; even, as 4:2:0 chroma rows pair
+// up, and as many as a JPEG's band has at most (4 x 8).
+constexpr int kBandRows = 32;
+
+// Where a JPEG's bands go.
+struct JpegPicture {
+    int32_t output;
+    uint8_t* picture;
+    int stride;
+    int width;
+    uint8_t* bgra;  // kBandRows rows, for grey JPEGs in 24-bit outputs
+};
+
+bool writeJpegBand(void* context, JpegSampling sampling, const JpegBand& band) {
+    const auto& to = *static_cast<const JpegPicture*>(context);
+    uint8_t* out = to.picture + static_cast<size_t>(band.first) * to.stride;
+    const uint8_t* y = band.planes[0];
+    const int yStride = band.strides[0];
+    const bool alpha = to.output == FENWYR_OUTPUT_BGRA32 || to.output == FENWYR_OUTPUT_RGBA32;
+    if (to.output == FENWYR_OUTPUT_GRAY8) {
+        // The JPEG's own luma.
+        libyuv::CopyPlane(y, yStride, out, to.stride, to.width, band.rows);
+        return true;
+    }
+    if (sampling == JpegSampling::grey) {
+        // Grey is the same in either byte order.
+        if (alpha)
+            return libyuv::J400ToARGB(y, yStride, out, to.stride, to.width, band.rows) == 0;
+        return libyuv::J400ToARGB(y, yStride, to.bgra, to.width * 4, to.width, band.rows) == 0 &&
+               fromBgra(to.bgra, to.output, out, to.stride, to.width, band.rows);
+    }
+    // The JPEG's own full-range matrix; red first by swapping the chroma planes and the matrix.
+    const bool redFirst = to.output == FENWYR_OUTPUT_RGB24 || to.output == FENWYR_OUTPUT_RGBA32;
+    const libyuv::YuvConstants* matrix = redFirst ? &libyuv::kYvuJPEGConstants : &libyuv::kYuvJPEGConstants;
+    const uint8_t* u = band.planes[redFirst ? 2 : 1];
+    const uint8_t* v = band.planes[redFirst ? 1 : 2];
+    const int uStride = band.strides[redFirst ? 2 : 1];
+    const int vStride = band.strides[redFirst ? 1 : 2];
+    const int w = to.width, rows = band.rows;
+    switch (sampling) {
+    case JpegSampling::yuv420:
+        return (alpha ? libyuv::I420ToARGBMatrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)
+                      : libyuv::I420ToRGB24Matrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)) == 0;
+    case JpegSampling::yuv422:
+        return (alpha ? libyuv::I422ToARGBMatrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)
+                      : libyuv::I422ToRGB24Matrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)) == 0;
+    default:
+        return (alpha ? libyuv::I444ToARGBMatrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)
+                      : libyuv::I444ToRGB24Matrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)) == 0;
+    }
+}
+
 }  // namespace
 
 bool FrameConverter::isPicture(int32_t output) {
@@ -270,7 +322,6 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
     // else a band of rows at a time, so the BGRA in between stays in the cache.
     if (output == FENWYR_OUTPUT_BGRA32)
         return toBgra(layout, frame, 0, height, picture);
-    constexpr int kBandRows = 32;  // even, as 4:2:0 chroma rows pair up
     bgra_.resize(static_cast<size_t>(width) * 4 * kBandRows);
     for (int first = 0; first < height; first += kBandRows) {
         const int rows = std::min(kBandRows, height - first);
@@ -338,20 +389,8 @@ bool FrameConverter::decodeJpeg(const media_type::FrameLayout& layout, const uin
         --end;
     if (end < 4 || frame[0] != 0xFF || frame[1] != 0xD8 || frame[end - 2] != 0xFF || frame[end - 1] != 0xD9)
         return false;
-    int width = 0, height = 0;
-    // A frame of another size than the connection's would not fit the picture.
-    if (libyuv::MJPGSize(frame, end, &width, &height) != 0 || width != layout.width || height != layout.height)
-        return false;
-    const int stride = width * bytesPerPixel(output);
-    if (output == FENWYR_OUTPUT_BGRA32)
-        return libyuv::MJPGToARGB(frame, end, picture, stride, width, height, width, height) == 0;
-    if (output == FENWYR_OUTPUT_GRAY8) {
-        // The JPEG's own luma, with the chroma decoded aside.
-        chroma_.resize(static_cast<size_t>((width + 1) / 2) * 2 * ((height + 1) / 2));
-        return libyuv::MJPGToNV12(frame, end, picture, stride, chroma_.data(), (width + 1) / 2 * 2, width, height,
-                                  width, height) == 0;
-    }
-    bgra_.resize(static_cast<size_t>(width) * height * 4);
-    return libyuv::MJPGToARGB(frame, end, bgra_.data(), width * 4, width, height, width, height) == 0 &&
-           fromBgra(bgra_.data(), output, picture, stride, width, height);
+    const int width = layout.width;
+    bgra_.resize(static_cast<size_t>(width) * 4 * kBandRows);
+    JpegPicture to{output, picture, width * bytesPerPixel(output), width, bgra_.data()};
+    return jpeg_.decode(frame, end, width, layout.height, writeJpegBand, &to);
 }

@@ -4,12 +4,13 @@
 #include <vector>
 
 #include "fenwyr.h"
+#include "jpeg_decoder.h"
 #include "media_type.h"
 
 // Turns a device's frames into pictures: BGR24, BGRA32, RGB24, RGBA32 or GRAY8, top-down and
 // packed. Pixel conversions by libyuv (BT.601 limited range for YUV sources); MJPG decoded by
-// libyuv's MJPG path over libjpeg-turbo (the JPEG's own full range), measured here faster than
-// TurboJPEG's own colour conversion. One converter per device, used on its streaming thread only;
+// libjpeg-turbo into the JPEG's own planes and converted by libyuv with the JPEG's full-range
+// matrix, a band at a time. One converter per device, used on its streaming thread only;
 // it keeps its buffers from frame to frame, so converting allocates only when frames grow.
 class FrameConverter {
 public:
@@ -37,5 +38,5 @@ private:
     static bool toBgra(const media_type::FrameLayout& layout, const uint8_t* frame, int first, int rows, uint8_t* bgra);
 
     std::vector<uint8_t> bgra_;
-    std::vector<uint8_t> chroma_;
+    JpegDecoder jpeg_;
 };

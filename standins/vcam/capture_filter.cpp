@@ -115,6 +115,7 @@ HRESULT CaptureFilter::pauseFromStopped() {
         settings.dropEvery = config_.dropEvery;
         settings.truncateEvery = config_.truncateEvery;
         settings.unthrottled = config_.unthrottled;
+        settings.paint.greyRamp = config_.greyRamp;
         settings.notifier = this;
         counters_.reset();
         settings.counters = &counters_;

@@ -85,6 +85,7 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
     config.noPropertyPages = readSwitch(bag, L"NoPropertyPages");
     config.failJoin = readSwitch(bag, L"FailJoin");
     config.unthrottled = readSwitch(bag, L"Unthrottled");
+    config.greyRamp = readSwitch(bag, L"GreyRamp");
     config.failLoadAfter = readNumber(bag, L"FailLoadAfter");
     if (auto failing = readString(bag, L"FailStreamCaps"))
         config.failStreamCaps = parseIndexList(*failing);

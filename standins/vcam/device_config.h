@@ -29,6 +29,7 @@ struct DeviceConfig {
     DWORD dropEvery = 0;
     DWORD truncateEvery = 0;
     bool unthrottled = false;
+    bool greyRamp = false;
 };
 
 // Reads every value the device understands; absent values keep their defaults.

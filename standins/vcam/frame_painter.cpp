@@ -167,10 +167,10 @@ void writePlanar420Rows(const FrameGeometry& g, const Bgr* rows, int first, int 
 
 }  // namespace
 
-TestPicture::TestPicture(int width, int rows)
-    : width_(std::max(width, 1)), rows_(std::max(rows, 1)),
+TestPicture::TestPicture(int width, int rows, const PaintOptions& options)
+    : width_(std::max(width, 1)), rows_(std::max(rows, 1)), boxed_(!options.greyRamp),
       background_(static_cast<size_t>(width_) * rows_) {
-    const int rampTop = rows_ - rows_ / 6;
+    const int rampTop = options.greyRamp ? 0 : rows_ - rows_ / 6;
     for (int y = 0; y < rows_; ++y) {
         Bgr* row = &background_[static_cast<size_t>(y) * width_];
         for (int x = 0; x < width_; ++x) {
@@ -200,6 +200,8 @@ void TestPicture::boxRows(uint32_t frame, int* top, int* bottom) const {
 
 void TestPicture::paintRows(uint32_t frame, int first, int count, Bgr* out) const {
     std::memcpy(out, &background_[static_cast<size_t>(first) * width_], static_cast<size_t>(count) * width_ * sizeof(Bgr));
+    if (!boxed_)
+        return;
     Box box = boxAt(frame);
     const int edge = std::max(1, box.size / 16);
     for (int y = std::max(first, box.top); y < std::min(first + count, box.top + box.size); ++y) {

@@ -6,6 +6,11 @@
 
 #include "video_format.h"
 
+// What a device's switches change in its picture (see the README).
+struct PaintOptions {
+    bool greyRamp = false;  // GreyRamp: only a grey ramp, 0 at the left edge to 255 at the right
+};
+
 // One pixel of the picture, in the byte order of a 24-bit DIB (and of WIC's 24bppBGR).
 struct Bgr {
     uint8_t b, g, r;
@@ -15,7 +20,7 @@ struct Bgr {
 // pixels each frame, so a person sees at once that frames are live.
 class TestPicture {
 public:
-    TestPicture(int width, int rows);
+    TestPicture(int width, int rows, const PaintOptions& options = {});
 
     int width() const { return width_; }
     int rows() const { return rows_; }
@@ -34,6 +39,7 @@ private:
 
     int width_;
     int rows_;
+    bool boxed_;
     std::vector<Bgr> background_;
 };
 

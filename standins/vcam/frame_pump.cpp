@@ -118,7 +118,7 @@ void FramePump::watchPresence(std::unique_lock<std::mutex>& lock) {
 }
 
 void FramePump::stream() {
-    FrameSource source(settings_.geometry, settings_.tag);
+    FrameSource source(settings_.geometry, settings_.tag, settings_.paint);
     if (FAILED(source.initialize())) {
         std::lock_guard<std::mutex> lock(mutex_);
         lost_ = true;

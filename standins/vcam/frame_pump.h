@@ -10,6 +10,7 @@
 #include "device_controls.h"
 #include "device_presence.h"
 #include "frame_counters.h"
+#include "frame_painter.h"
 #include "video_format.h"
 
 // Where the streaming thread reports what the graph must hear (a device gone or back).
@@ -28,6 +29,7 @@ struct PumpSettings {
     uint32_t dropEvery = 0;   // N: every Nth frame is dropped; 0: none
     uint32_t truncateEvery = 0;  // N: every Nth frame is sent with only its first half; 0: none
     bool unthrottled = false;
+    PaintOptions paint;
     Microsoft::WRL::ComPtr<IMemAllocator> allocator;
     Microsoft::WRL::ComPtr<IMemInputPin> receiver;
     GraphNotifier* notifier = nullptr;  // outlives the pump

@@ -23,8 +23,8 @@ void declareSize(std::vector<BYTE>& jpeg, LONG side) {
 
 }  // namespace
 
-FrameSource::FrameSource(const FrameGeometry& geometry, DWORD tag)
-    : geometry_(geometry), tag_(tag), picture_(geometry.width, std::abs(geometry.height)) {}
+FrameSource::FrameSource(const FrameGeometry& geometry, DWORD tag, const PaintOptions& paint)
+    : geometry_(geometry), tag_(tag), picture_(geometry.width, std::abs(geometry.height), paint) {}
 
 HRESULT FrameSource::initialize() {
     background_ = picture_.background();

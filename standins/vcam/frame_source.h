@@ -19,7 +19,7 @@ constexpr size_t kFrameStampSize = 16;
 // Lives on the streaming thread (MJPG needs COM there).
 class FrameSource {
 public:
-    FrameSource(const FrameGeometry& geometry, DWORD tag);
+    FrameSource(const FrameGeometry& geometry, DWORD tag, const PaintOptions& paint = {});
     HRESULT initialize();
 
     // Writes frame `sequence` into `buffer`; returns the bytes used (0 when it does not fit).
