@@ -20,10 +20,19 @@ void fail(j_common_ptr info) {
     std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->failed, 1);
 }
 
-// Warnings are counted, not shown: the picture libjpeg makes of what it could read is kept.
+// Warnings that mean the picture is not what the camera sent: bytes lost or garbled in the scan.
+// Others (stray bytes before a marker, an unknown JFIF revision) leave the picture whole.
 void judge(j_common_ptr info, int level) {
-    if (level < 0)
-        ++info->err->num_warnings;
+    if (level >= 0)
+        return;  // trace messages
+    switch (info->err->msg_code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_JPEG_EOF:
+    case JWRN_MUST_RESYNC:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE: fail(info); break;
+    default: ++info->err->num_warnings; break;
+    }
 }
 
 void silent(j_common_ptr) {}

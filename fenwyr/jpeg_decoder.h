@@ -18,8 +18,10 @@ struct JpegBand {
 };
 
 // Decodes MJPG frames with libjpeg, an iMCU row at a time, into the JPEG's own planes (no
-// upsampling, no colour conversion), and hands each band on. Bytes after the end-of-image marker
-// are never read. One decoder per streaming thread; it keeps its buffers between frames.
+// upsampling, no colour conversion), and hands each band on. A frame whose scan lost or garbled
+// data fails as a whole: libjpeg's warnings for it (a marker or the end of the data inside the
+// scan, data to resynchronise, a bad entropy code) count as errors. Bytes after the end-of-image
+// marker are never read. One decoder per streaming thread; it keeps its buffers between frames.
 class JpegDecoder {
 public:
     JpegDecoder();
@@ -28,8 +30,8 @@ public:
     JpegDecoder& operator=(const JpegDecoder&) = delete;
 
     using BandSink = bool (*)(void* context, JpegSampling sampling, const JpegBand& band);
-    // False for a frame that is not a JPEG of exactly width x height in a sampling above, one
-    // libjpeg fails on, or when `sink` returned false.
+    // False for a frame that is not a baseline or progressive JPEG of exactly width x height in a
+    // sampling above, a damaged one, or when `sink` returned false.
     bool decode(const uint8_t* jpeg, size_t length, int width, int height, BandSink sink, void* context);
 
 private:

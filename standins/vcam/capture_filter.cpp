@@ -114,6 +114,7 @@ HRESULT CaptureFilter::pauseFromStopped() {
         settings.frameLimit = config_.frameLimit;
         settings.dropEvery = config_.dropEvery;
         settings.truncateEvery = config_.truncateEvery;
+        settings.cutScanEvery = config_.cutScanEvery;
         settings.unthrottled = config_.unthrottled;
         settings.paint.greyRamp = config_.greyRamp;
         settings.notifier = this;

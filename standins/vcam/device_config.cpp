@@ -99,6 +99,8 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.dropEvery = *every;
     if (auto every = readNumber(bag, L"TruncateEvery"))
         config.truncateEvery = *every;
+    if (auto every = readNumber(bag, L"CutScanEvery"))
+        config.cutScanEvery = *every;
     return S_OK;
 }
 

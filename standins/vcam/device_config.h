@@ -28,6 +28,7 @@ struct DeviceConfig {
     DWORD frameLimit = 0;
     DWORD dropEvery = 0;
     DWORD truncateEvery = 0;
+    DWORD cutScanEvery = 0;
     bool unthrottled = false;
     bool greyRamp = false;
 };

@@ -222,7 +222,11 @@ HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFEREN
     // Cut short, as a frame a busy bus lost the end of.
     const bool truncated =
         settings_.truncateEvery && (static_cast<uint64_t>(sequence) + 1) % settings_.truncateEvery == 0;
-    sample->SetActualDataLength(static_cast<long>(truncated ? used / 2 : used));
+    size_t sent = truncated ? used / 2 : used;
+    // Packets lost mid-frame: the middle of the scan is gone, the end marker still comes.
+    if (settings_.cutScanEvery && (static_cast<uint64_t>(sequence) + 1) % settings_.cutScanEvery == 0)
+        sent = cutScan(data, sent);
+    sample->SetActualDataLength(static_cast<long>(sent));
     if (streamTime) {
         REFERENCE_TIME start = *streamTime, stop = *streamTime + period;
         sample->SetTime(&start, &stop);

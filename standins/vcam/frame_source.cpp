@@ -23,6 +23,24 @@ void declareSize(std::vector<BYTE>& jpeg, LONG side) {
 
 }  // namespace
 
+size_t cutScan(BYTE* jpeg, size_t size) {
+    size_t at = 2;
+    while (at + 4 <= size && jpeg[at] == 0xFF) {
+        const size_t segment = 2 + (static_cast<size_t>(jpeg[at + 2]) << 8 | jpeg[at + 3]);
+        if (jpeg[at + 1] == 0xDA) {
+            const size_t scan = at + segment;
+            if (size < 2 || scan >= size - 2)
+                return size;
+            const size_t length = size - 2 - scan;
+            const size_t from = scan + length / 4, to = scan + 3 * length / 4;
+            std::memmove(jpeg + from, jpeg + to, size - to);
+            return size - (to - from);
+        }
+        at += segment;
+    }
+    return size;
+}
+
 FrameSource::FrameSource(const FrameGeometry& geometry, DWORD tag, const PaintOptions& paint)
     : geometry_(geometry), tag_(tag), picture_(geometry.width, std::abs(geometry.height), paint) {}
 

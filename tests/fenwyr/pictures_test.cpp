@@ -215,25 +215,36 @@ struct Seen {
 
 }  // namespace
 
-TEST(Pictures, ATruncatedJpegIsSkippedAndTheNextFrameDelivered) {
-    VcamDevices devices({withSwitch(vcamDevice(L"a", L"Alpha", L"160x120@30 MJPG"), L"TruncateEvery", 3)});
-    init();
-    Seen seen;
-    ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGR24), S_OK);
-    ASSERT_EQ(setFrameCallbackEx(0, Seen::receive, &seen), S_OK);
-    ASSERT_EQ(openDevice(0), 1);
-    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (seen.count() < 8 && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
-    uninit();
-    std::lock_guard<std::mutex> lock(seen.mutex);
-    ASSERT_GE(seen.infos.size(), 8u);
-    // Every third frame (2, 5, 8, ...) came cut short: its number is the gap.
-    for (std::size_t i = 0; i < seen.infos.size(); ++i)
-        EXPECT_EQ(seen.infos[i].sequence, i + i / 2) << "frame " << i;
-    EXPECT_EQ(seen.inconsistent.load(), 0);
+TEST(Pictures, ADamagedFrameIsSkippedAndTheNextFrameDelivered) {
+    const struct {
+        const wchar_t* format;
+        const wchar_t* damage;
+    } cases[] = {
+        {L"160x120@30 MJPG", L"TruncateEvery"},  // its second half lost
+        {L"160x120@30 MJPG", L"CutScanEvery"},   // the middle of its scan lost, the end marker kept
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::string(c.format, c.format + wcslen(c.format)) << " "
+                                        << std::string(c.damage, c.damage + wcslen(c.damage)));
+        VcamDevices devices({withSwitch(vcamDevice(L"a", L"Alpha", c.format), c.damage, 3)});
+        init();
+        Seen seen;
+        ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGR24), S_OK);
+        ASSERT_EQ(setFrameCallbackEx(0, Seen::receive, &seen), S_OK);
+        ASSERT_EQ(openDevice(0), 1);
+        ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (seen.count() < 8 && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+        uninit();
+        std::lock_guard<std::mutex> lock(seen.mutex);
+        ASSERT_GE(seen.infos.size(), 8u);
+        // Every third frame (2, 5, 8, ...) came damaged: its number is the gap.
+        for (std::size_t i = 0; i < seen.infos.size(); ++i)
+            EXPECT_EQ(seen.infos[i].sequence, i + i / 2) << "frame " << i;
+        EXPECT_EQ(seen.inconsistent.load(), 0);
+    }
 }
 
 TEST(Pictures, TheOutputChangesWhileFramesFlowFromAnotherThreadAndEveryFrameMatchesItsDescription) {
