@@ -117,6 +117,7 @@ HRESULT CaptureFilter::pauseFromStopped() {
         settings.cutScanEvery = config_.cutScanEvery;
         settings.unthrottled = config_.unthrottled;
         settings.paint.greyRamp = config_.greyRamp;
+        settings.paint.xByteZero = config_.xByteZero;
         settings.notifier = this;
         counters_.reset();
         settings.counters = &counters_;

@@ -86,6 +86,7 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
     config.failJoin = readSwitch(bag, L"FailJoin");
     config.unthrottled = readSwitch(bag, L"Unthrottled");
     config.greyRamp = readSwitch(bag, L"GreyRamp");
+    config.xByteZero = readSwitch(bag, L"XByteZero");
     config.failLoadAfter = readNumber(bag, L"FailLoadAfter");
     if (auto failing = readString(bag, L"FailStreamCaps"))
         config.failStreamCaps = parseIndexList(*failing);

@@ -31,6 +31,7 @@ struct DeviceConfig {
     DWORD cutScanEvery = 0;
     bool unthrottled = false;
     bool greyRamp = false;
+    bool xByteZero = false;
 };
 
 // Reads every value the device understands; absent values keep their defaults.

@@ -53,14 +53,14 @@ DWORD rgbStrideOf(const FrameGeometry& g) {
     return ((static_cast<DWORD>(g.width) * bitCountOf(g.layout) + 31) / 32) * 4;
 }
 
-void writeRgbRow(PixelLayout layout, const Bgr* in, int width, BYTE* out) {
+void writeRgbRow(PixelLayout layout, const Bgr* in, int width, BYTE* out, BYTE xByte) {
     switch (layout) {
     case PixelLayout::Rgb32:
         for (int x = 0; x < width; ++x) {
             out[4 * x] = in[x].b;
             out[4 * x + 1] = in[x].g;
             out[4 * x + 2] = in[x].r;
-            out[4 * x + 3] = 0xFF;
+            out[4 * x + 3] = xByte;
         }
         break;
     case PixelLayout::Rgb24:
@@ -214,7 +214,7 @@ void TestPicture::paintRows(uint32_t frame, int first, int count, Bgr* out) cons
     }
 }
 
-void writePictureRows(const FrameGeometry& g, const Bgr* rows, int first, int count, BYTE* frame) {
+void writePictureRows(const FrameGeometry& g, const Bgr* rows, int first, int count, BYTE* frame, BYTE xByte) {
     const int width = g.width;
     const int height = std::abs(g.height);
     switch (g.layout) {
@@ -253,7 +253,7 @@ void writePictureRows(const FrameGeometry& g, const Bgr* rows, int first, int co
         for (int i = 0; i < count; ++i) {
             int y = first + i;
             int line = bottomUp ? height - 1 - y : y;
-            writeRgbRow(g.layout, rows + static_cast<size_t>(i) * width, width, frame + stride * line);
+            writeRgbRow(g.layout, rows + static_cast<size_t>(i) * width, width, frame + stride * line, xByte);
         }
         return;
     }

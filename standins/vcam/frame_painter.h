@@ -9,6 +9,7 @@
 // What a device's switches change in its picture (see the README).
 struct PaintOptions {
     bool greyRamp = false;  // GreyRamp: only a grey ramp, 0 at the left edge to 255 at the right
+    bool xByteZero = false;  // XByteZero: RGB32's fourth byte is 0, not 0xFF
 };
 
 // One pixel of the picture, in the byte order of a 24-bit DIB (and of WIC's 24bppBGR).
@@ -46,4 +47,6 @@ private:
 // Writes picture rows [first, first + count) into a frame of the given uncompressed layout,
 // honouring its row order (bottom-up RGB unless the height is negative), padding and palette.
 // For NV12, `first` is even and count is even unless the band reaches the last row.
-void writePictureRows(const FrameGeometry& geometry, const Bgr* rows, int first, int count, BYTE* frame);
+// RGB32's fourth byte is `xByte`.
+void writePictureRows(const FrameGeometry& geometry, const Bgr* rows, int first, int count, BYTE* frame,
+                      BYTE xByte = 0xFF);

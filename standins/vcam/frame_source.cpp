@@ -42,7 +42,8 @@ size_t cutScan(BYTE* jpeg, size_t size) {
 }
 
 FrameSource::FrameSource(const FrameGeometry& geometry, DWORD tag, const PaintOptions& paint)
-    : geometry_(geometry), tag_(tag), picture_(geometry.width, std::abs(geometry.height), paint) {}
+    : geometry_(geometry), tag_(tag), xByte_(paint.xByteZero ? 0 : 0xFF),
+      picture_(geometry.width, std::abs(geometry.height), paint) {}
 
 HRESULT FrameSource::initialize() {
     background_ = picture_.background();
@@ -51,7 +52,7 @@ HRESULT FrameSource::initialize() {
         return jpeg_.initialize();
     }
     backgroundFrame_.assign(geometry_.imageSize, 0);
-    writePictureRows(geometry_, background_.data(), 0, picture_.rows(), backgroundFrame_.data());
+    writePictureRows(geometry_, background_.data(), 0, picture_.rows(), backgroundFrame_.data(), xByte_);
     return S_OK;
 }
 
@@ -66,7 +67,7 @@ void FrameSource::useTone(const PictureTone& tone) {
         canvas_ = background_;
         canvasBoxTop_ = canvasBoxBottom_ = 0;
     } else {
-        writePictureRows(geometry_, background_.data(), 0, picture_.rows(), backgroundFrame_.data());
+        writePictureRows(geometry_, background_.data(), 0, picture_.rows(), backgroundFrame_.data(), xByte_);
     }
 }
 
@@ -96,7 +97,7 @@ size_t FrameSource::fillUncompressed(uint32_t sequence, BYTE* buffer, size_t cap
     picture_.paintRows(sequence, top, bottom - top, band_.data());
     if (tone_ != PictureTone())
         toneTable_.apply(band_.data(), band_.size());
-    writePictureRows(geometry_, band_.data(), top, bottom - top, buffer);
+    writePictureRows(geometry_, band_.data(), top, bottom - top, buffer, xByte_);
     stamp(sequence, buffer);
     return size;
 }

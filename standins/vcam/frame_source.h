@@ -40,6 +40,7 @@ private:
 
     FrameGeometry geometry_;
     DWORD tag_;
+    BYTE xByte_;  // RGB32's fourth byte
     TestPicture picture_;
     PictureTone tone_;
     ToneTable toneTable_;

@@ -471,3 +471,26 @@ TEST(Pictures, MjpgGreysAreDecodedInTheJpegsOwnFullRange) {
     ASSERT_EQ(setFrameCallbackEx(0, nullptr, nullptr), S_OK);
     uninit();
 }
+
+TEST(Pictures, RgbxFramesBecomeOpaquePicturesWhateverTheirFourthByte) {
+    VcamDevices devices({withSwitch(vcamDevice(L"a", L"Alpha", L"160x120@30 RGB32"), L"XByteZero")});
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    for (int32_t output : {FENWYR_OUTPUT_BGRA32, FENWYR_OUTPUT_RGBA32}) {
+        SCOPED_TRACE(testing::Message() << "output " << output);
+        ASSERT_EQ(setOutputFormat(0, output), S_OK);
+        ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        const bool taken = FramePair::take(0, std::chrono::seconds(10));
+        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+        ASSERT_TRUE(taken);
+        EXPECT_EQ(FramePair::native()[100 * 4 + 3], 0);  // the device's own X byte, past the stamp
+        const std::vector<uint8_t>& picture = FramePair::picture();
+        ASSERT_EQ(picture.size(), size_t(160) * 120 * 4);
+        size_t notOpaque = 0;
+        for (size_t i = 3; i < picture.size(); i += 4)
+            notOpaque += picture[i] != 255;
+        EXPECT_EQ(notOpaque, 0u);
+    }
+    ASSERT_EQ(setFrameCallbackEx(0, nullptr, nullptr), S_OK);
+    uninit();
+}
