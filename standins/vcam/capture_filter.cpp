@@ -115,6 +115,7 @@ HRESULT CaptureFilter::pauseFromStopped() {
         settings.dropEvery = config_.dropEvery;
         settings.truncateEvery = config_.truncateEvery;
         settings.cutScanEvery = config_.cutScanEvery;
+        settings.truncateBytes = config_.truncateBytes;
         settings.unthrottled = config_.unthrottled;
         settings.paint.greyRamp = config_.greyRamp;
         settings.paint.xByteZero = config_.xByteZero;

@@ -102,6 +102,8 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.truncateEvery = *every;
     if (auto every = readNumber(bag, L"CutScanEvery"))
         config.cutScanEvery = *every;
+    if (auto bytes = readNumber(bag, L"TruncateBytes"))
+        config.truncateBytes = *bytes;
     return S_OK;
 }
 

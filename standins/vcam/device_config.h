@@ -29,6 +29,7 @@ struct DeviceConfig {
     DWORD dropEvery = 0;
     DWORD truncateEvery = 0;
     DWORD cutScanEvery = 0;
+    DWORD truncateBytes = 0;
     bool unthrottled = false;
     bool greyRamp = false;
     bool xByteZero = false;

@@ -222,7 +222,9 @@ HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFEREN
     // Cut short, as a frame a busy bus lost the end of.
     const bool truncated =
         settings_.truncateEvery && (static_cast<uint64_t>(sequence) + 1) % settings_.truncateEvery == 0;
-    size_t sent = truncated ? used / 2 : used;
+    size_t sent = used;
+    if (truncated)
+        sent = settings_.truncateBytes ? used - std::min<size_t>(used, settings_.truncateBytes) : used / 2;
     // Packets lost mid-frame: the middle of the scan is gone, the end marker still comes.
     if (settings_.cutScanEvery && (static_cast<uint64_t>(sequence) + 1) % settings_.cutScanEvery == 0)
         sent = cutScan(data, sent);

@@ -29,6 +29,7 @@ struct PumpSettings {
     uint32_t dropEvery = 0;   // N: every Nth frame is dropped; 0: none
     uint32_t truncateEvery = 0;  // N: every Nth frame is sent with only its first half; 0: none
     uint32_t cutScanEvery = 0;   // N: every Nth JPEG loses the middle of its scan; 0: none
+    uint32_t truncateBytes = 0;  // a truncated frame loses this many bytes at its end; 0: half
     bool unthrottled = false;
     PaintOptions paint;
     Microsoft::WRL::ComPtr<IMemAllocator> allocator;

@@ -219,14 +219,17 @@ TEST(Pictures, ADamagedFrameIsSkippedAndTheNextFrameDelivered) {
     const struct {
         const wchar_t* format;
         const wchar_t* damage;
+        DWORD bytesLost;  // at the end (TruncateBytes); 0: half
     } cases[] = {
-        {L"160x120@30 MJPG", L"TruncateEvery"},  // its second half lost
-        {L"160x120@30 MJPG", L"CutScanEvery"},   // the middle of its scan lost, the end marker kept
+        {L"160x120@30 MJPG", L"TruncateEvery", 0},   // its second half lost
+        {L"160x120@30 MJPG", L"CutScanEvery", 0},    // the middle of its scan lost, the end marker kept
+        {L"160x120@30 RGB24", L"TruncateEvery", 480},  // one row short
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::string(c.format, c.format + wcslen(c.format)) << " "
-                                        << std::string(c.damage, c.damage + wcslen(c.damage)));
-        VcamDevices devices({withSwitch(vcamDevice(L"a", L"Alpha", c.format), c.damage, 3)});
+                                        << std::string(c.damage, c.damage + wcslen(c.damage)) << " " << c.bytesLost);
+        VcamDevices devices({withSwitch(withSwitch(vcamDevice(L"a", L"Alpha", c.format), c.damage, 3), L"TruncateBytes",
+                                        c.bytesLost)});
         init();
         Seen seen;
         ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGR24), S_OK);
