@@ -224,12 +224,15 @@ TEST(Pictures, ADamagedFrameIsSkippedAndTheNextFrameDelivered) {
         {L"160x120@30 MJPG", L"TruncateEvery", 0},   // its second half lost
         {L"160x120@30 MJPG", L"CutScanEvery", 0},    // the middle of its scan lost, the end marker kept
         {L"160x120@30 RGB24", L"TruncateEvery", 480},  // one row short
+        {L"160x120@30 MJPG", L"TruncateEvery", 2},     // only its end marker lost; the tag puts FF D9 before it
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::string(c.format, c.format + wcslen(c.format)) << " "
                                         << std::string(c.damage, c.damage + wcslen(c.damage)) << " " << c.bytesLost);
-        VcamDevices devices({withSwitch(withSwitch(vcamDevice(L"a", L"Alpha", c.format), c.damage, 3), L"TruncateBytes",
-                                        c.bytesLost)});
+        VcamDevice device =
+            withSwitch(withSwitch(vcamDevice(L"a", L"Alpha", c.format), c.damage, 3), L"TruncateBytes", c.bytesLost);
+        device.tag = 0xD9FF;  // FF D9 in every frame's stamp
+        VcamDevices devices({device});
         init();
         Seen seen;
         ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGR24), S_OK);
