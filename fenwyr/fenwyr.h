@@ -185,8 +185,10 @@ FENWYR_API int32_t grabFrame(int32_t device, uint8_t* buffer, int32_t capacity, 
  * as BT.601 limited range (what capture devices send); MJPG frames are decoded in the JPEG's own
  * full range; GRAY8 from a YUV source is its luma plane unchanged, from RGB the full-range
  * BT.601 luma. Sources: RGB1, RGB4, RGB8 (with their colour tables), RGB555, RGB565, RGB24,
- * RGB32, YUY2, UYVY, NV12, I420, YV12, Y800 and MJPG. A frame that cannot be converted (another
- * subtype, a corrupt or truncated JPEG) is not delivered: its sequence number is the gap. */
+ * RGB32, YUY2, UYVY, NV12, I420, YV12, Y800 (also as GREY or 'Y8  ') and MJPG. A frame that
+ * cannot be converted (another subtype, a biBitCount that disagrees with the subtype, fewer bytes
+ * than its rows, a corrupt, truncated or damaged JPEG, a picture of more than 2^31 - 1 bytes) is not
+ * delivered: its sequence number is the gap. */
 enum {
     FENWYR_OUTPUT_NATIVE = 0, /* the device's own bytes */
     FENWYR_OUTPUT_BGR24 = 1,  /* B,G,R per pixel; pixelFormat 5 (the platform's RGB24 byte order) */

@@ -56,25 +56,70 @@ int bytesPerPixel(int32_t output) {
     }
 }
 
+// Bits per pixel a source's subtype means, as its biBitCount must say (0: any, for MJPG).
+int bitsOf(Source source) {
+    switch (source) {
+    case Source::yuy2:
+    case Source::uyvy:
+    case Source::rgb555:
+    case Source::rgb565: return 16;
+    case Source::nv12:
+    case Source::i420:
+    case Source::yv12: return 12;
+    case Source::y800:
+    case Source::rgb8: return 8;
+    case Source::rgb1: return 1;
+    case Source::rgb4: return 4;
+    case Source::rgb24: return 24;
+    case Source::rgb32: return 32;
+    default: return 0;
+    }
+}
+
+// Bytes per row of the first plane a source of this width has, as layoutOf computes it.
+int64_t strideOf(Source source, int64_t width) {
+    switch (source) {
+    case Source::nv12:
+    case Source::i420:
+    case Source::yv12:
+    case Source::y800: return width;
+    case Source::yuy2:
+    case Source::uyvy: return width * 2;
+    case Source::mjpg:
+    case Source::unknown: return 0;
+    default: return (width * bitsOf(source) + 31) / 32 * 4;
+    }
+}
+
+// Bytes of a picture, or -1 when it, or a row of the BGRA it may be made by way of, would not
+// fit in int32_t (the host sees its size as FrameInfo.length).
+int64_t pictureLength(int64_t width, int64_t height, int32_t output) {
+    const int64_t stride = width * bytesPerPixel(output);
+    if (width <= 0 || height <= 0 || stride <= 0 || width * 4 > INT32_MAX || stride * height > INT32_MAX)
+        return -1;
+    return stride * height;
+}
+
 // Bytes of a 4:2:0 frame: the luma plane and two chroma planes of half width and height.
-size_t planar420Bytes(size_t width, size_t height) {
+uint64_t planar420Bytes(uint64_t width, uint64_t height) {
     return width * height + 2 * ((width + 1) / 2) * ((height + 1) / 2);
 }
 
-// Bytes a frame of this source must have at least.
-size_t neededBytes(Source source, const media_type::FrameLayout& layout) {
-    const size_t width = static_cast<size_t>(layout.width);
-    const size_t height = static_cast<size_t>(layout.height);
+// Bytes the converter reads of a frame: every row up to the last one's pixels (whose padding
+// need not be there), and the chroma planes of 4:2:0 sources. Sides are below 2^31: no overflow.
+uint64_t neededBytes(Source source, const media_type::FrameLayout& layout) {
+    const uint64_t width = static_cast<uint64_t>(layout.width);
+    const uint64_t height = static_cast<uint64_t>(layout.height);
+    const uint64_t stride = static_cast<uint64_t>(layout.stride);
     switch (source) {
-    case Source::yuy2:
-    case Source::uyvy: return (width + 1) / 2 * 4 * height;
     case Source::nv12:
     case Source::i420:
     case Source::yv12: return planar420Bytes(width, height);
-    case Source::y800: return width * height;
+    case Source::yuy2:
+    case Source::uyvy: return (height - 1) * stride + (width + 1) / 2 * 4;
     case Source::mjpg:
     case Source::unknown: return 0;
-    default: return static_cast<size_t>(layout.stride) * height;
+    default: return (height - 1) * stride + (width * static_cast<uint64_t>(bitsOf(source)) + 7) / 8;
     }
 }
 
@@ -120,16 +165,71 @@ bool fromBgra(const uint8_t* bgra, int32_t output, uint8_t* picture, int stride,
     }
 }
 
+// Rows of BGRA converted at a time on the way to another output; even, as 4:2:0 chroma rows pair
+// up, and as many as a JPEG's band has at most (4 x 8).
+constexpr int kBandRows = 32;
+
+// Where a JPEG's bands go.
+struct JpegPicture {
+    int32_t output;
+    uint8_t* picture;
+    int stride;
+    int width;
+    uint8_t* bgra;  // kBandRows rows, for grey JPEGs in 24-bit outputs
+};
+
+bool writeJpegBand(void* context, JpegSampling sampling, const JpegBand& band) {
+    const auto& to = *static_cast<const JpegPicture*>(context);
+    uint8_t* out = to.picture + static_cast<size_t>(band.first) * to.stride;
+    const uint8_t* y = band.planes[0];
+    const int yStride = band.strides[0];
+    const bool alpha = to.output == FENWYR_OUTPUT_BGRA32 || to.output == FENWYR_OUTPUT_RGBA32;
+    if (to.output == FENWYR_OUTPUT_GRAY8) {
+        // The JPEG's own luma.
+        libyuv::CopyPlane(y, yStride, out, to.stride, to.width, band.rows);
+        return true;
+    }
+    if (sampling == JpegSampling::grey) {
+        // Grey is the same in either byte order.
+        if (alpha)
+            return libyuv::J400ToARGB(y, yStride, out, to.stride, to.width, band.rows) == 0;
+        return libyuv::J400ToARGB(y, yStride, to.bgra, to.width * 4, to.width, band.rows) == 0 &&
+               fromBgra(to.bgra, to.output, out, to.stride, to.width, band.rows);
+    }
+    // The JPEG's own full-range matrix; red first by swapping the chroma planes and the matrix.
+    const bool redFirst = to.output == FENWYR_OUTPUT_RGB24 || to.output == FENWYR_OUTPUT_RGBA32;
+    const libyuv::YuvConstants* matrix = redFirst ? &libyuv::kYvuJPEGConstants : &libyuv::kYuvJPEGConstants;
+    const uint8_t* u = band.planes[redFirst ? 2 : 1];
+    const uint8_t* v = band.planes[redFirst ? 1 : 2];
+    const int uStride = band.strides[redFirst ? 2 : 1];
+    const int vStride = band.strides[redFirst ? 1 : 2];
+    const int w = to.width, rows = band.rows;
+    switch (sampling) {
+    case JpegSampling::yuv420:
+        return (alpha ? libyuv::I420ToARGBMatrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)
+                      : libyuv::I420ToRGB24Matrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)) == 0;
+    case JpegSampling::yuv422:
+        return (alpha ? libyuv::I422ToARGBMatrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)
+                      : libyuv::I422ToRGB24Matrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)) == 0;
+    default:
+        return (alpha ? libyuv::I444ToARGBMatrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)
+                      : libyuv::I444ToRGB24Matrix(y, yStride, u, uStride, v, vStride, out, to.stride, matrix, w, rows)) == 0;
+    }
+}
+
 }  // namespace
 
 bool FrameConverter::isPicture(int32_t output) {
     return bytesPerPixel(output) > 0;
 }
 
-FrameInfo FrameConverter::describe(const FrameInfo& native, int32_t output) {
-    FrameInfo picture = native;
+bool FrameConverter::describe(const FrameInfo& native, int32_t output, FrameInfo& picture) {
+    const int64_t length = pictureLength(native.width, native.height, output);
+    if (length < 0)
+        return false;
+    picture = native;
     picture.stride = native.width * bytesPerPixel(output);
-    picture.length = picture.stride * native.height;
+    picture.length = static_cast<int32_t>(length);
     picture.bottomUp = 0;
     picture.fourcc = 0;
     switch (output) {
@@ -139,7 +239,7 @@ FrameInfo FrameConverter::describe(const FrameInfo& native, int32_t output) {
     case FENWYR_OUTPUT_RGBA32: picture.pixelFormat = FENWYR_PIXEL_RGBA; break;
     default: picture.pixelFormat = FENWYR_PIXEL_GRAY8; break;
     }
-    return picture;
+    return true;
 }
 
 bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_t* frame, size_t length,
@@ -147,11 +247,13 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
     const int width = layout.width;
     const int height = layout.height;
     const Source source = sourceOf(layout);
-    if (width <= 0 || height <= 0 || !isPicture(output) || source == Source::unknown || !frame)
+    if (!isPicture(output) || source == Source::unknown || !frame || pictureLength(width, height, output) < 0)
         return false;
     if (source == Source::mjpg)
         return decodeJpeg(layout, frame, length, output, picture);
-    if (length < neededBytes(source, layout))
+    // The stride comes from biBitCount and the reading from the subtype: they must agree.
+    if (layout.bitCount != bitsOf(source) || layout.stride != strideOf(source, width) ||
+        length < neededBytes(source, layout))
         return false;
 
     const int stride = width * bytesPerPixel(output);
@@ -220,7 +322,6 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
     // else a band of rows at a time, so the BGRA in between stays in the cache.
     if (output == FENWYR_OUTPUT_BGRA32)
         return toBgra(layout, frame, 0, height, picture);
-    constexpr int kBandRows = 32;  // even, as 4:2:0 chroma rows pair up
     bgra_.resize(static_cast<size_t>(width) * 4 * kBandRows);
     for (int first = 0; first < height; first += kBandRows) {
         const int rows = std::min(kBandRows, height - first);
@@ -288,20 +389,8 @@ bool FrameConverter::decodeJpeg(const media_type::FrameLayout& layout, const uin
         --end;
     if (end < 4 || frame[0] != 0xFF || frame[1] != 0xD8 || frame[end - 2] != 0xFF || frame[end - 1] != 0xD9)
         return false;
-    int width = 0, height = 0;
-    // A frame of another size than the connection's would not fit the picture.
-    if (libyuv::MJPGSize(frame, end, &width, &height) != 0 || width != layout.width || height != layout.height)
-        return false;
-    const int stride = width * bytesPerPixel(output);
-    if (output == FENWYR_OUTPUT_BGRA32)
-        return libyuv::MJPGToARGB(frame, end, picture, stride, width, height, width, height) == 0;
-    if (output == FENWYR_OUTPUT_GRAY8) {
-        // The JPEG's own luma, with the chroma decoded aside.
-        chroma_.resize(static_cast<size_t>((width + 1) / 2) * 2 * ((height + 1) / 2));
-        return libyuv::MJPGToNV12(frame, end, picture, stride, chroma_.data(), (width + 1) / 2 * 2, width, height,
-                                  width, height) == 0;
-    }
-    bgra_.resize(static_cast<size_t>(width) * height * 4);
-    return libyuv::MJPGToARGB(frame, end, bgra_.data(), width * 4, width, height, width, height) == 0 &&
-           fromBgra(bgra_.data(), output, picture, stride, width, height);
+    const int width = layout.width;
+    bgra_.resize(static_cast<size_t>(width) * 4 * kBandRows);
+    JpegPicture to{output, picture, width * bytesPerPixel(output), width, bgra_.data()};
+    return jpeg_.decode(frame, end, width, layout.height, writeJpegBand, &to);
 }

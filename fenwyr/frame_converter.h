@@ -4,12 +4,13 @@
 #include <vector>
 
 #include "fenwyr.h"
+#include "jpeg_decoder.h"
 #include "media_type.h"
 
 // Turns a device's frames into pictures: BGR24, BGRA32, RGB24, RGBA32 or GRAY8, top-down and
 // packed. Pixel conversions by libyuv (BT.601 limited range for YUV sources); MJPG decoded by
-// libyuv's MJPG path over libjpeg-turbo (the JPEG's own full range), measured here faster than
-// TurboJPEG's own colour conversion. One converter per device, used on its streaming thread only;
+// libjpeg-turbo into the JPEG's own planes and converted by libyuv with the JPEG's full-range
+// matrix, a band at a time. One converter per device, used on its streaming thread only;
 // it keeps its buffers from frame to frame, so converting allocates only when frames grow.
 class FrameConverter {
 public:
@@ -19,8 +20,9 @@ public:
 
     // True for FENWYR_OUTPUT_BGR24 to FENWYR_OUTPUT_GRAY8 (not NATIVE).
     static bool isPicture(int32_t output);
-    // How a frame described by `native` looks once converted to `output` (a picture output).
-    static FrameInfo describe(const FrameInfo& native, int32_t output);
+    // How a frame described by `native` looks once converted to `output` (a picture output);
+    // false for a picture whose size FrameInfo cannot hold (int32_t), which is never converted.
+    static bool describe(const FrameInfo& native, int32_t output, FrameInfo& picture);
 
     // Writes the picture of one frame (`length` bytes laid out as `layout`) into `picture`, which
     // holds describe(...).length bytes. False, with `picture` in an unspecified state, for a frame
@@ -36,5 +38,5 @@ private:
     static bool toBgra(const media_type::FrameLayout& layout, const uint8_t* frame, int first, int rows, uint8_t* bgra);
 
     std::vector<uint8_t> bgra_;
-    std::vector<uint8_t> chroma_;
+    JpegDecoder jpeg_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,7 +32,8 @@ bool isPackedYuv(uint32_t code) {
 bool isPlanarYuv(uint32_t code) {
     return code == fourcc('N', 'V', '1', '2') || code == fourcc('Y', 'V', '1', '2') ||
            code == fourcc('I', '4', '2', '0') || code == fourcc('I', 'Y', 'U', 'V') ||
-           code == fourcc('N', 'V', '2', '1') || code == fourcc('Y', '8', '0', '0');
+           code == fourcc('N', 'V', '2', '1') || code == fourcc('Y', '8', '0', '0') ||
+           code == fourcc('Y', '8', ' ', ' ') || code == fourcc('G', 'R', 'E', 'Y');
 }
 
 bool isRgb(const GUID& subtype) {
@@ -151,7 +153,9 @@ FrameLayout layoutOf(const AM_MEDIA_TYPE& type) {
     if (!header)
         return layout;
     layout.width = header->biWidth;
-    layout.height = std::abs(header->biHeight);
+    // A height of -2^31 has no positive int32: such a layout has no rows to convert.
+    const int64_t height = std::llabs(static_cast<int64_t>(header->biHeight));
+    layout.height = height <= INT32_MAX ? static_cast<int32_t>(height) : 0;
     layout.subtype = type.subtype;
     if (header->biBitCount <= 8 && header->biBitCount > 0 && header->biSize >= sizeof(BITMAPINFOHEADER)) {
         // The colour table follows the bitmap header inside the format block, if the block holds it.
@@ -165,16 +169,20 @@ FrameLayout layoutOf(const AM_MEDIA_TYPE& type) {
     }
     layout.pixelFormat = pixelFormatCode(type.subtype);
     layout.fourcc = fourccOf(type.subtype);
+    layout.bitCount = header->biBitCount;
     const int64_t bits = static_cast<int64_t>(header->biWidth) * header->biBitCount;
+    int64_t stride = 0;
     if (isRgb(type.subtype)) {
         // DIB rows are padded to 4 bytes; a positive height stores the bottom row first.
-        layout.stride = static_cast<int32_t>((bits + 31) / 32 * 4);
+        stride = (bits + 31) / 32 * 4;
         layout.bottomUp = header->biHeight > 0 ? 1 : 0;
     } else if (isPackedYuv(layout.fourcc)) {
-        layout.stride = static_cast<int32_t>(bits / 8);
+        stride = bits / 8;
     } else if (isPlanarYuv(layout.fourcc)) {
-        layout.stride = header->biWidth;
+        stride = header->biWidth;
     }
+    // A row that FrameInfo.stride cannot hold is described as 0, and never converted.
+    layout.stride = stride > 0 && stride <= INT32_MAX ? static_cast<int32_t>(stride) : 0;
     return layout;
 }
 

@@ -42,6 +42,7 @@ struct FrameLayout {
     int32_t width = 0;
     int32_t height = 0;  // always positive
     int32_t stride = 0;  // bytes per row of the first plane; 0 for compressed data
+    int32_t bitCount = 0;  // biBitCount, as the format block says
     int32_t bottomUp = 0;
     int32_t pixelFormat = 0;
     uint32_t fourcc = 0;

@@ -82,31 +82,44 @@ struct PictureSource {
     const uint8_t* frame;
     size_t length;
     int32_t output;
+    bool failed;  // the frame could not be converted: a gap
 };
 
 bool writePicture(void* context, uint8_t* picture) {
-    const auto* source = static_cast<const PictureSource*>(context);
-    return source->converter.convert(source->layout, source->frame, source->length, source->output, picture);
+    auto* source = static_cast<PictureSource*>(context);
+    const bool written =
+        source->converter.convert(source->layout, source->frame, source->length, source->output, picture);
+    source->failed = source->failed || !written;
+    return written;
 }
 
 }  // namespace
 
 void SampleHandler::deliverPicture(const media_type::FrameLayout& layout, const FrameInfo& native, const BYTE* frame,
                                    int32_t output) {
-    const FrameInfo info = FrameConverter::describe(native, output);
+    FrameInfo info;
+    // A picture too large for its description is not made: its number is the gap.
+    if (!FrameConverter::describe(native, output, info)) {
+        ++framesMissed_;
+        return;
+    }
     const size_t length = static_cast<size_t>(native.length);
     if (callbackEx_.isSet()) {
         // Converted once into the device's own buffer; a polling host gets a copy of it.
         picture_.resize(static_cast<size_t>(info.length));
-        if (!converter_.convert(layout, frame, length, output, picture_.data()))
+        if (!converter_.convert(layout, frame, length, output, picture_.data())) {
+            ++framesMissed_;
             return;
+        }
         callbackEx_.call(static_cast<const uint8_t*>(picture_.data()), &info);
         mailbox_.post(picture_.data(), info);
         return;
     }
     // Converted straight into the waiting host's buffer, or into the kept frame.
-    PictureSource source{converter_, layout, frame, length, output};
+    PictureSource source{converter_, layout, frame, length, output, false};
     mailbox_.post(info, writePicture, &source);
+    if (source.failed)
+        ++framesMissed_;
 }
 
 media_type::FrameLayout SampleHandler::currentLayout() {

@@ -129,7 +129,11 @@ HRESULT CaptureFilter::pauseFromStopped() {
                 pin_.followStream(type);
             };
         }
+        settings.cutScanEvery = config_.cutScanEvery;
+        settings.truncateBytes = config_.truncateBytes;
         settings.unthrottled = config_.unthrottled;
+        settings.paint.greyRamp = config_.greyRamp;
+        settings.paint.xByteZero = config_.xByteZero;
         settings.notifier = this;
         counters_.reset();
         settings.counters = &counters_;

@@ -142,7 +142,7 @@ STDMETHODIMP CapturePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mt) {
 }
 
 HRESULT CapturePin::attemptConnection(IPin* peer, const AM_MEDIA_TYPE& mt) {
-    auto geometry = geometryOf(mt);
+    auto geometry = frameGeometryOf(mt, matchingCapability(mt));
     if (!geometry)
         return VFW_E_TYPE_NOT_ACCEPTED;
     // A device that takes the format but cannot stream it (not enough bus bandwidth).
@@ -508,7 +508,7 @@ void CapturePin::followStream(const MediaType& type) {
 HRESULT CapturePin::prepareStreaming(PumpSettings& settings) {
     if (!peer_ || !allocator_ || !peerInput_)
         return VFW_E_NOT_CONNECTED;
-    auto geometry = geometryOf(connectedType_.get());
+    auto geometry = frameGeometryOf(connectedType_.get(), matchingCapability(connectedType_.get()));
     if (!geometry)
         return VFW_E_INVALIDMEDIATYPE;
     HRESULT hr = allocator_->Commit();

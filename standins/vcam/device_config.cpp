@@ -2,6 +2,7 @@
 
 #include <dshow.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 
@@ -68,6 +69,14 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
     config.devicePath = readString(bag, L"DevicePath");
     if (auto formats = readString(bag, L"Formats"))
         config.formats = parseVideoFormatList(*formats);
+    // Frames stay as the subtype makes them; only the format block says otherwise.
+    if (auto bits = readNumber(bag, L"BitCount"))
+        for (VideoFormat& format : config.formats)
+            format.declaredBitCount = static_cast<WORD>(*bits);
+    if (auto side = readNumber(bag, L"HugeJpegSide"))
+        for (VideoFormat& format : config.formats)
+            if (format.layout == PixelLayout::Mjpg)
+                format.declaredSide = static_cast<LONG>(std::min<DWORD>(*side, 65535));
     if (auto tag = readNumber(bag, L"Tag"))
         config.tag = *tag;
     if (auto controls = readString(bag, L"Controls"))
@@ -76,6 +85,8 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
     config.noPropertyPages = readSwitch(bag, L"NoPropertyPages");
     config.failJoin = readSwitch(bag, L"FailJoin");
     config.unthrottled = readSwitch(bag, L"Unthrottled");
+    config.greyRamp = readSwitch(bag, L"GreyRamp");
+    config.xByteZero = readSwitch(bag, L"XByteZero");
     config.failLoadAfter = readNumber(bag, L"FailLoadAfter");
     if (auto failing = readString(bag, L"FailStreamCaps"))
         config.failStreamCaps = parseIndexList(*failing);
@@ -98,6 +109,10 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.endOfStreamAfter = *after;
     if (auto after = readNumber(bag, L"NewTypeAfter"))
         config.newTypeAfter = *after;
+    if (auto every = readNumber(bag, L"CutScanEvery"))
+        config.cutScanEvery = *every;
+    if (auto bytes = readNumber(bag, L"TruncateBytes"))
+        config.truncateBytes = *bytes;
     return S_OK;
 }
 

@@ -33,7 +33,11 @@ struct DeviceConfig {
     DWORD stallAfter = 0;
     DWORD endOfStreamAfter = 0;
     DWORD newTypeAfter = 0;
+    DWORD cutScanEvery = 0;
+    DWORD truncateBytes = 0;
     bool unthrottled = false;
+    bool greyRamp = false;
+    bool xByteZero = false;
 };
 
 // Reads every value the device understands; absent values keep their defaults.

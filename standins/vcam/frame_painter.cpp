@@ -53,14 +53,14 @@ DWORD rgbStrideOf(const FrameGeometry& g) {
     return ((static_cast<DWORD>(g.width) * bitCountOf(g.layout) + 31) / 32) * 4;
 }
 
-void writeRgbRow(PixelLayout layout, const Bgr* in, int width, BYTE* out) {
+void writeRgbRow(PixelLayout layout, const Bgr* in, int width, BYTE* out, BYTE xByte) {
     switch (layout) {
     case PixelLayout::Rgb32:
         for (int x = 0; x < width; ++x) {
             out[4 * x] = in[x].b;
             out[4 * x + 1] = in[x].g;
             out[4 * x + 2] = in[x].r;
-            out[4 * x + 3] = 0xFF;
+            out[4 * x + 3] = xByte;
         }
         break;
     case PixelLayout::Rgb24:
@@ -167,10 +167,10 @@ void writePlanar420Rows(const FrameGeometry& g, const Bgr* rows, int first, int 
 
 }  // namespace
 
-TestPicture::TestPicture(int width, int rows)
-    : width_(std::max(width, 1)), rows_(std::max(rows, 1)),
+TestPicture::TestPicture(int width, int rows, const PaintOptions& options)
+    : width_(std::max(width, 1)), rows_(std::max(rows, 1)), boxed_(!options.greyRamp),
       background_(static_cast<size_t>(width_) * rows_) {
-    const int rampTop = rows_ - rows_ / 6;
+    const int rampTop = options.greyRamp ? 0 : rows_ - rows_ / 6;
     for (int y = 0; y < rows_; ++y) {
         Bgr* row = &background_[static_cast<size_t>(y) * width_];
         for (int x = 0; x < width_; ++x) {
@@ -200,6 +200,8 @@ void TestPicture::boxRows(uint32_t frame, int* top, int* bottom) const {
 
 void TestPicture::paintRows(uint32_t frame, int first, int count, Bgr* out) const {
     std::memcpy(out, &background_[static_cast<size_t>(first) * width_], static_cast<size_t>(count) * width_ * sizeof(Bgr));
+    if (!boxed_)
+        return;
     Box box = boxAt(frame);
     const int edge = std::max(1, box.size / 16);
     for (int y = std::max(first, box.top); y < std::min(first + count, box.top + box.size); ++y) {
@@ -212,7 +214,7 @@ void TestPicture::paintRows(uint32_t frame, int first, int count, Bgr* out) cons
     }
 }
 
-void writePictureRows(const FrameGeometry& g, const Bgr* rows, int first, int count, BYTE* frame) {
+void writePictureRows(const FrameGeometry& g, const Bgr* rows, int first, int count, BYTE* frame, BYTE xByte) {
     const int width = g.width;
     const int height = std::abs(g.height);
     switch (g.layout) {
@@ -234,6 +236,8 @@ void writePictureRows(const FrameGeometry& g, const Bgr* rows, int first, int co
         return;
     }
     case PixelLayout::Y800:
+    case PixelLayout::Grey:
+    case PixelLayout::Y8:
         for (int i = 0; i < count; ++i) {
             const Bgr* in = rows + static_cast<size_t>(i) * width;
             BYTE* out = frame + static_cast<size_t>(width) * (first + i);
@@ -249,7 +253,7 @@ void writePictureRows(const FrameGeometry& g, const Bgr* rows, int first, int co
         for (int i = 0; i < count; ++i) {
             int y = first + i;
             int line = bottomUp ? height - 1 - y : y;
-            writeRgbRow(g.layout, rows + static_cast<size_t>(i) * width, width, frame + stride * line);
+            writeRgbRow(g.layout, rows + static_cast<size_t>(i) * width, width, frame + stride * line, xByte);
         }
         return;
     }

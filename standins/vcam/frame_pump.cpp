@@ -119,7 +119,7 @@ void FramePump::watchPresence(std::unique_lock<std::mutex>& lock) {
 }
 
 void FramePump::stream() {
-    auto source = std::make_unique<FrameSource>(settings_.geometry, settings_.tag);
+    auto source = std::make_unique<FrameSource>(settings_.geometry, settings_.tag, settings_.paint);
     if (FAILED(source->initialize())) {
         std::lock_guard<std::mutex> lock(mutex_);
         lost_ = true;
@@ -224,7 +224,7 @@ bool FramePump::followNewType(uint32_t sequence, std::unique_ptr<FrameSource>& s
     if (!geometry || FAILED(settings_.receiver.As(&downstream)) ||
         downstream->QueryAccept(&settings_.newType.get()) != S_OK)
         return false;
-    auto followed = std::make_unique<FrameSource>(*geometry, settings_.tag);
+    auto followed = std::make_unique<FrameSource>(*geometry, settings_.tag, settings_.paint);
     if (FAILED(followed->initialize()))
         return false;
     source = std::move(followed);
@@ -257,7 +257,13 @@ HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFEREN
     // Cut short, as a frame a busy bus lost the end of.
     const bool truncated =
         settings_.truncateEvery && (static_cast<uint64_t>(sequence) + 1) % settings_.truncateEvery == 0;
-    sample->SetActualDataLength(static_cast<long>(truncated ? used / 2 : used));
+    size_t sent = used;
+    if (truncated)
+        sent = settings_.truncateBytes ? used - std::min<size_t>(used, settings_.truncateBytes) : used / 2;
+    // Packets lost mid-frame: the middle of the scan is gone, the end marker still comes.
+    if (settings_.cutScanEvery && (static_cast<uint64_t>(sequence) + 1) % settings_.cutScanEvery == 0)
+        sent = cutScan(data, sent);
+    sample->SetActualDataLength(static_cast<long>(sent));
     if (streamTime) {
         REFERENCE_TIME start = *streamTime, stop = *streamTime + period;
         sample->SetTime(&start, &stop);

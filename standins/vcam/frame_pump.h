@@ -13,6 +13,7 @@
 #include "device_presence.h"
 #include "frame_counters.h"
 #include "media_type.h"
+#include "frame_painter.h"
 #include "video_format.h"
 
 // Where the streaming thread reports what the graph must hear (a device gone or back).
@@ -35,7 +36,10 @@ struct PumpSettings {
     uint32_t newTypeAfter = 0;      // N: frames N on have newType, and frame N carries it; 0: never
     MediaType newType;
     std::function<void(const MediaType&)> typeChanged;  // the pin's connection follows the stream
+    uint32_t cutScanEvery = 0;   // N: every Nth JPEG loses the middle of its scan; 0: none
+    uint32_t truncateBytes = 0;  // a truncated frame loses this many bytes at its end; 0: half
     bool unthrottled = false;
+    PaintOptions paint;
     Microsoft::WRL::ComPtr<IMemAllocator> allocator;
     Microsoft::WRL::ComPtr<IMemInputPin> receiver;
     GraphNotifier* notifier = nullptr;  // outlives the pump

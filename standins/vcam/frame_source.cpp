@@ -4,8 +4,46 @@
 #include <cstdlib>
 #include <cstring>
 
-FrameSource::FrameSource(const FrameGeometry& geometry, DWORD tag)
-    : geometry_(geometry), tag_(tag), picture_(geometry.width, std::abs(geometry.height)) {}
+namespace {
+
+// Writes side x side into the JPEG's frame header (SOF0 to SOF2); the scan stays the small picture's.
+void declareSize(std::vector<BYTE>& jpeg, LONG side) {
+    size_t at = 2;
+    while (at + 9 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+        if (jpeg[at + 1] >= 0xC0 && jpeg[at + 1] <= 0xC2) {
+            for (size_t k : {at + 5, at + 7}) {
+                jpeg[k] = static_cast<BYTE>(side >> 8);
+                jpeg[k + 1] = static_cast<BYTE>(side);
+            }
+            return;
+        }
+        at += 2 + (static_cast<size_t>(jpeg[at + 2]) << 8 | jpeg[at + 3]);
+    }
+}
+
+}  // namespace
+
+size_t cutScan(BYTE* jpeg, size_t size) {
+    size_t at = 2;
+    while (at + 4 <= size && jpeg[at] == 0xFF) {
+        const size_t segment = 2 + (static_cast<size_t>(jpeg[at + 2]) << 8 | jpeg[at + 3]);
+        if (jpeg[at + 1] == 0xDA) {
+            const size_t scan = at + segment;
+            if (size < 2 || scan >= size - 2)
+                return size;
+            const size_t length = size - 2 - scan;
+            const size_t from = scan + length / 4, to = scan + 3 * length / 4;
+            std::memmove(jpeg + from, jpeg + to, size - to);
+            return size - (to - from);
+        }
+        at += segment;
+    }
+    return size;
+}
+
+FrameSource::FrameSource(const FrameGeometry& geometry, DWORD tag, const PaintOptions& paint)
+    : geometry_(geometry), tag_(tag), xByte_(paint.xByteZero ? 0 : 0xFF),
+      picture_(geometry.width, std::abs(geometry.height), paint) {}
 
 HRESULT FrameSource::initialize() {
     background_ = picture_.background();
@@ -14,7 +52,7 @@ HRESULT FrameSource::initialize() {
         return jpeg_.initialize();
     }
     backgroundFrame_.assign(geometry_.imageSize, 0);
-    writePictureRows(geometry_, background_.data(), 0, picture_.rows(), backgroundFrame_.data());
+    writePictureRows(geometry_, background_.data(), 0, picture_.rows(), backgroundFrame_.data(), xByte_);
     return S_OK;
 }
 
@@ -29,7 +67,7 @@ void FrameSource::useTone(const PictureTone& tone) {
         canvas_ = background_;
         canvasBoxTop_ = canvasBoxBottom_ = 0;
     } else {
-        writePictureRows(geometry_, background_.data(), 0, picture_.rows(), backgroundFrame_.data());
+        writePictureRows(geometry_, background_.data(), 0, picture_.rows(), backgroundFrame_.data(), xByte_);
     }
 }
 
@@ -59,7 +97,7 @@ size_t FrameSource::fillUncompressed(uint32_t sequence, BYTE* buffer, size_t cap
     picture_.paintRows(sequence, top, bottom - top, band_.data());
     if (tone_ != PictureTone())
         toneTable_.apply(band_.data(), band_.size());
-    writePictureRows(geometry_, band_.data(), top, bottom - top, buffer);
+    writePictureRows(geometry_, band_.data(), top, bottom - top, buffer, xByte_);
     stamp(sequence, buffer);
     return size;
 }
@@ -83,6 +121,8 @@ size_t FrameSource::fillJpeg(uint32_t sequence, BYTE* buffer, size_t capacity) {
         return 0;
     if (jpegBytes_.size() < 2 || jpegBytes_[0] != 0xFF || jpegBytes_[1] != 0xD8)
         return 0;
+    if (geometry_.declaredSide)
+        declareSize(jpegBytes_, geometry_.declaredSide);
 
     // SOI, then a comment segment carrying the stamp, then the rest of the encoder's output.
     const size_t commentSize = 4 + kFrameStampSize;

@@ -13,13 +13,17 @@
 // Size of the stamp at the start of every frame: sequence (uint32), tag (uint32), QPC (int64).
 constexpr size_t kFrameStampSize = 16;
 
+// Removes the middle half of a JPEG's scan (the entropy-coded bytes after its SOS segment),
+// keeping the end-of-image marker; returns the new length. Other bytes are left as they are.
+size_t cutScan(BYTE* jpeg, size_t size);
+
 // Produces the frames of one stream in one format: the test picture in the format's own layout,
 // in the tone the device's settings give it, stamped with the frame's sequence number, the
 // device's tag and the performance counter.
 // Lives on the streaming thread (MJPG needs COM there).
 class FrameSource {
 public:
-    FrameSource(const FrameGeometry& geometry, DWORD tag);
+    FrameSource(const FrameGeometry& geometry, DWORD tag, const PaintOptions& paint = {});
     HRESULT initialize();
 
     // Writes frame `sequence` into `buffer`; returns the bytes used (0 when it does not fit).
@@ -36,6 +40,7 @@ private:
 
     FrameGeometry geometry_;
     DWORD tag_;
+    BYTE xByte_;  // RGB32's fourth byte
     TestPicture picture_;
     PictureTone tone_;
     ToneTable toneTable_;

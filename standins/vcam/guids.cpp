@@ -15,6 +15,8 @@ const GUID kSubtypeUyvy = VCAM_FOURCC_SUBTYPE('U', 'Y', 'V', 'Y');
 const GUID kSubtypeI420 = VCAM_FOURCC_SUBTYPE('I', '4', '2', '0');
 const GUID kSubtypeYv12 = VCAM_FOURCC_SUBTYPE('Y', 'V', '1', '2');
 const GUID kSubtypeY800 = VCAM_FOURCC_SUBTYPE('Y', '8', '0', '0');
+const GUID kSubtypeGrey = VCAM_FOURCC_SUBTYPE('G', 'R', 'E', 'Y');
+const GUID kSubtypeY8 = VCAM_FOURCC_SUBTYPE('Y', '8', ' ', ' ');
 
 #include "device_info.h"
 

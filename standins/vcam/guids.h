@@ -14,3 +14,5 @@ extern const GUID kSubtypeUyvy;
 extern const GUID kSubtypeI420;
 extern const GUID kSubtypeYv12;
 extern const GUID kSubtypeY800;
+extern const GUID kSubtypeGrey;
+extern const GUID kSubtypeY8;

@@ -38,6 +38,8 @@ const LayoutInfo kLayouts[] = {
     {PixelLayout::I420, L"I420", &kSubtypeI420, 12},
     {PixelLayout::Yv12, L"YV12", &kSubtypeYv12, 12},
     {PixelLayout::Y800, L"Y800", &kSubtypeY800, 8},
+    {PixelLayout::Grey, L"GREY", &kSubtypeGrey, 8},
+    {PixelLayout::Y8, L"Y8", &kSubtypeY8, 8},
 };
 
 const LayoutInfo& infoOf(PixelLayout layout) {
@@ -210,7 +212,9 @@ bool isRgb(PixelLayout layout) {
     case PixelLayout::Yuy2:
     case PixelLayout::Uyvy:
     case PixelLayout::Mjpg:
-    case PixelLayout::Y800: return false;
+    case PixelLayout::Y800:
+    case PixelLayout::Grey:
+    case PixelLayout::Y8: return false;
     default: return !isPlanar420(layout);
     }
 }
@@ -250,6 +254,8 @@ DWORD imageSizeOf(PixelLayout layout, LONG width, LONG height) {
     case PixelLayout::Yv12:
         return evenWidth * rows + evenWidth * ((rows + 1) / 2);
     case PixelLayout::Y800:
+    case PixelLayout::Grey:
+    case PixelLayout::Y8:
         return static_cast<DWORD>(width) * rows;
     case PixelLayout::Mjpg:
         // A generous bound: our pictures compress far below raw RGB.
@@ -269,6 +275,8 @@ MediaType makeMediaType(const VideoFormat& format, REFERENCE_TIME interval) {
     const DWORD imageSize = imageSizeOf(format.layout, format.width, format.height);
     const unsigned colors = paletteSizeOf(format.layout);
     const bool masks = format.layout == PixelLayout::Rgb565;
+    const LONG width = format.declaredSide ? format.declaredSide : format.width;
+    const LONG height = format.declaredSide ? format.declaredSide : format.height;
     const ULONG extra = colors * sizeof(RGBQUAD) + (masks ? 3 * sizeof(DWORD) : 0);
 
     mt.majortype = MEDIATYPE_Video;
@@ -282,8 +290,8 @@ MediaType makeMediaType(const VideoFormat& format, REFERENCE_TIME interval) {
         mt.formattype = FORMAT_VideoInfo2;
         auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(type.allocateFormat(sizeof(VIDEOINFOHEADER2) + extra));
         vih->AvgTimePerFrame = interval;
-        vih->dwPictAspectRatioX = format.wide ? 16 : static_cast<DWORD>(format.width);
-        vih->dwPictAspectRatioY = format.wide ? 9 : static_cast<DWORD>(std::labs(format.height));
+        vih->dwPictAspectRatioX = format.wide ? 16 : static_cast<DWORD>(width);
+        vih->dwPictAspectRatioY = format.wide ? 9 : static_cast<DWORD>(std::labs(height));
         // Both fields in each frame, shown by bob or weave as the renderer likes.
         if (format.interlaced)
             vih->dwInterlaceFlags = AMINTERLACE_IsInterlaced | AMINTERLACE_DisplayModeBobOrWeave;
@@ -298,10 +306,10 @@ MediaType makeMediaType(const VideoFormat& format, REFERENCE_TIME interval) {
     }
 
     header->biSize = sizeof(BITMAPINFOHEADER);
-    header->biWidth = format.width;
-    header->biHeight = format.height;
+    header->biWidth = width;
+    header->biHeight = height;
     header->biPlanes = 1;
-    header->biBitCount = bitCountOf(format.layout);
+    header->biBitCount = format.declaredBitCount ? *format.declaredBitCount : bitCountOf(format.layout);
     header->biSizeImage = imageSize;
     switch (format.layout) {
     case PixelLayout::Yuy2: header->biCompression = MAKEFOURCC('Y', 'U', 'Y', '2'); break;
@@ -310,7 +318,9 @@ MediaType makeMediaType(const VideoFormat& format, REFERENCE_TIME interval) {
     case PixelLayout::Uyvy: header->biCompression = MAKEFOURCC('U', 'Y', 'V', 'Y'); break;
     case PixelLayout::I420: header->biCompression = MAKEFOURCC('I', '4', '2', '0'); break;
     case PixelLayout::Yv12: header->biCompression = MAKEFOURCC('Y', 'V', '1', '2'); break;
-    case PixelLayout::Y800: header->biCompression = MAKEFOURCC('Y', '8', '0', '0'); break;
+    case PixelLayout::Y800:
+    case PixelLayout::Grey:
+    case PixelLayout::Y8: header->biCompression = subtypeOf(format.layout).Data1; break;
     case PixelLayout::Rgb565: header->biCompression = BI_BITFIELDS; break;
     default: header->biCompression = BI_RGB; break;
     }
@@ -333,6 +343,12 @@ bool describesCapability(const AM_MEDIA_TYPE& mt, const VideoFormat& format) {
         return false;
     if (mt.formattype != (format.videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo))
         return false;
+    if (format.declaredSide) {
+        REFERENCE_TIME interval = 0;
+        const BITMAPINFOHEADER* header = headerOf(mt, &interval);
+        return header && header->biWidth == format.declaredSide && header->biHeight == format.declaredSide &&
+               interval >= minFrameInterval(format) && interval <= maxFrameInterval(format);
+    }
     auto geometry = geometryOf(mt);
     return geometry && geometry->width == format.width && geometry->height == format.height &&
            geometry->interval >= minFrameInterval(format) && geometry->interval <= maxFrameInterval(format);
@@ -360,6 +376,19 @@ std::optional<FrameGeometry> geometryOf(const AM_MEDIA_TYPE& mt) {
         return std::nullopt;
     if (*layout == PixelLayout::Mjpg)
         geometry.imageSize = std::max(geometry.imageSize, needed);
+    return geometry;
+}
+
+std::optional<FrameGeometry> frameGeometryOf(const AM_MEDIA_TYPE& mt, const VideoFormat* capability) {
+    if (!capability || !capability->declaredSide)
+        return geometryOf(mt);
+    VideoFormat painted = *capability;
+    painted.declaredSide = 0;
+    auto geometry = geometryOf(makeMediaType(painted).get());
+    if (geometry) {
+        headerOf(mt, &geometry->interval);
+        geometry->declaredSide = capability->declaredSide;
+    }
     return geometry;
 }
 

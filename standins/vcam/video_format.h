@@ -10,7 +10,7 @@
 #include "media_type.h"
 
 // The pixel layouts the device can produce, one per media subtype.
-enum class PixelLayout { Rgb1, Rgb4, Rgb8, Rgb555, Rgb565, Rgb24, Rgb32, Yuy2, Mjpg, Nv12, Uyvy, I420, Yv12, Y800 };
+enum class PixelLayout { Rgb1, Rgb4, Rgb8, Rgb555, Rgb565, Rgb24, Rgb32, Yuy2, Mjpg, Nv12, Uyvy, I420, Yv12, Y800, Grey, Y8 };
 
 // One capability as configured: "WIDTHxHEIGHT@FPS SUBTYPE [VIH2 [INTERLACED] [16:9]]" or, for a
 // range of rates, "WIDTHxHEIGHT@MINFPS-MAXFPS SUBTYPE [VIH2 [INTERLACED] [16:9]]".
@@ -24,6 +24,8 @@ struct VideoFormat {
     bool videoInfo2 = false;
     bool interlaced = false;  // VIH2 only: dwInterlaceFlags says both fields are in each frame
     bool wide = false;        // VIH2 only: a 16:9 picture aspect ratio, whatever the pixel size
+    std::optional<WORD> declaredBitCount;  // BitCount: what biBitCount says instead of the subtype's
+    LONG declaredSide = 0;  // HugeJpegSide (MJPG): the media type and every JPEG say S x S; painted at width x height
 };
 
 // One entry, e.g. "640x480@29.97 YUY2", "1280x720@5-60 MJPG" or "320x-240@15 RGB24 VIH2";
@@ -68,8 +70,12 @@ struct FrameGeometry {
     LONG height = 0;  // as in the header: negative is top-down
     DWORD imageSize = 0;
     REFERENCE_TIME interval = 0;
+    LONG declaredSide = 0;  // HugeJpegSide: the side each JPEG's frame header declares
 };
 std::optional<FrameGeometry> geometryOf(const AM_MEDIA_TYPE& mt);
+// How frames of a connection type of `capability` (null: none matched) are made: as the type says,
+// or for a capability that declares a size it does not paint, at its own size.
+std::optional<FrameGeometry> frameGeometryOf(const AM_MEDIA_TYPE& mt, const VideoFormat* capability);
 
 // "640 x 480, YUY2, 30.00 fps" for people.
 std::wstring describeMediaType(const AM_MEDIA_TYPE& mt);

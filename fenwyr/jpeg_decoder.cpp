@@ -1,0 +1,142 @@
+#include "jpeg_decoder.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace {
+
+// libjpeg's error manager, with the jump back out of the library: libjpeg is C, so an error
+// leaves it by longjmp (only libjpeg's frames and decode's, which holds no objects, are skipped).
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf failed;
+};
+
+void fail(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->failed, 1);
+}
+
+// Warnings that mean the picture is not what the camera sent: bytes lost or garbled in the scan.
+// Others (stray bytes before a marker, an unknown JFIF revision) leave the picture whole.
+void judge(j_common_ptr info, int level) {
+    if (level >= 0)
+        return;  // trace messages
+    switch (info->err->msg_code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_JPEG_EOF:
+    case JWRN_MUST_RESYNC:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE: fail(info); break;
+    default: ++info->err->num_warnings; break;
+    }
+}
+
+void silent(j_common_ptr) {}
+
+bool samplingOf(const jpeg_decompress_struct& info, JpegSampling& sampling) {
+    if (info.num_components == 1 && info.jpeg_color_space == JCS_GRAYSCALE) {
+        sampling = JpegSampling::grey;
+        return true;
+    }
+    if (info.num_components != 3 || info.jpeg_color_space != JCS_YCbCr)
+        return false;
+    const jpeg_component_info* c = info.comp_info;
+    if (c[1].h_samp_factor != 1 || c[1].v_samp_factor != 1 || c[2].h_samp_factor != 1 || c[2].v_samp_factor != 1)
+        return false;
+    if (c[0].h_samp_factor == 2 && c[0].v_samp_factor == 2)
+        sampling = JpegSampling::yuv420;
+    else if (c[0].h_samp_factor == 2 && c[0].v_samp_factor == 1)
+        sampling = JpegSampling::yuv422;
+    else if (c[0].h_samp_factor == 1 && c[0].v_samp_factor == 1)
+        sampling = JpegSampling::yuv444;
+    else
+        return false;
+    return true;
+}
+
+}  // namespace
+
+struct JpegDecoder::State {
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    // One iMCU row of each component, and libjpeg's row pointers into it.
+    std::vector<uint8_t> planes[3];
+    std::vector<JSAMPROW> rows[3];
+};
+
+JpegDecoder::JpegDecoder() : state_(new State) {
+    State& s = *state_;
+    s.info.err = jpeg_std_error(&s.errors.base);
+    s.errors.base.error_exit = fail;
+    s.errors.base.emit_message = judge;
+    s.errors.base.output_message = silent;
+    jpeg_create_decompress(&s.info);
+}
+
+JpegDecoder::~JpegDecoder() {
+    jpeg_destroy_decompress(&state_->info);
+}
+
+bool JpegDecoder::decode(const uint8_t* jpeg, size_t length, int width, int height, BandSink sink, void* context) {
+    State& s = *state_;
+    jpeg_decompress_struct* info = &s.info;
+    if (!jpeg || length == 0 || length > 0x7FFFFFFF || width <= 0 || height <= 0)
+        return false;
+    // Nothing below holds an object that needs destroying: longjmp may skip these frames.
+    if (setjmp(s.errors.failed)) {
+        jpeg_abort_decompress(info);
+        return false;
+    }
+    s.errors.base.num_warnings = 0;
+    jpeg_mem_src(info, jpeg, static_cast<unsigned long>(length));
+    jpeg_read_header(info, TRUE);
+    JpegSampling sampling = JpegSampling::grey;
+    // A frame of another size than the connection's would not fit the picture.
+    if (info->image_width != static_cast<JDIMENSION>(width) || info->image_height != static_cast<JDIMENSION>(height) ||
+        !samplingOf(*info, sampling)) {
+        jpeg_abort_decompress(info);
+        return false;
+    }
+    // The JPEG's own planes; the fast integer transform (within a level or two of the exact one
+    // at webcam qualities) keeps 1080p decoding as fast as libyuv's MJPG path was.
+    info->raw_data_out = TRUE;
+    info->dct_method = JDCT_IFAST;
+    info->do_fancy_upsampling = FALSE;
+    info->do_block_smoothing = FALSE;
+    jpeg_start_decompress(info);
+
+    const int bandRows = info->max_v_samp_factor * DCTSIZE;
+    JSAMPARRAY image[3] = {nullptr, nullptr, nullptr};
+    JpegBand band{};
+    for (int k = 0; k < info->num_components; ++k) {
+        const jpeg_component_info& component = info->comp_info[k];
+        const int stride = static_cast<int>(component.width_in_blocks) * DCTSIZE;
+        const int rows = component.v_samp_factor * DCTSIZE;
+        s.planes[k].resize(static_cast<size_t>(stride) * rows);
+        s.rows[k].resize(static_cast<size_t>(rows));
+        for (int r = 0; r < rows; ++r)
+            s.rows[k][static_cast<size_t>(r)] = s.planes[k].data() + static_cast<size_t>(r) * stride;
+        image[k] = s.rows[k].data();
+        band.planes[k] = s.planes[k].data();
+        band.strides[k] = stride;
+    }
+    for (int first = 0; first < height; first += bandRows) {
+        if (jpeg_read_raw_data(info, image, static_cast<JDIMENSION>(bandRows)) != static_cast<JDIMENSION>(bandRows)) {
+            jpeg_abort_decompress(info);
+            return false;
+        }
+        band.first = first;
+        band.rows = height - first < bandRows ? height - first : bandRows;
+        if (!sink(context, sampling, band)) {
+            jpeg_abort_decompress(info);
+            return false;
+        }
+    }
+    // Reads on to the end-of-image marker: a scan cut short fails here too.
+    jpeg_finish_decompress(info);
+    return true;
+}
