@@ -243,9 +243,12 @@ TEST(Pictures, ADamagedFrameIsSkippedAndTheNextFrameDelivered) {
         while (seen.count() < 8 && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+        StreamStats stats{};
+        ASSERT_EQ(getStreamStats(0, &stats), S_OK);
         uninit();
         std::lock_guard<std::mutex> lock(seen.mutex);
         ASSERT_GE(seen.infos.size(), 8u);
+        EXPECT_EQ(stats.missed, stats.frames / 3) << "the gaps, counted";
         // Every third frame (2, 5, 8, ...) came damaged: its number is the gap.
         for (std::size_t i = 0; i < seen.infos.size(); ++i)
             EXPECT_EQ(seen.infos[i].sequence, i + i / 2) << "frame " << i;
