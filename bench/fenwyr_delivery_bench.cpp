@@ -250,6 +250,52 @@ int firstOfLastEight() {
     return count - 8;
 }
 
+// Runs this thread's message loop, where automatic recoveries run, until `done` or the time-out.
+bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done() && Clock::now() < deadline) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    }
+    return done();
+}
+
+// A supervised device hangs and its graph is rebuilt at once (still hung); then it is healthy
+// again: the time from then to the first frame the host gets.
+std::vector<double> recoveredFrameMs(int repetitions) {
+    init();
+    const int device = firstOfLastEight() + 2;  // "Bench idle 6"
+    setSupervision(device, 200, FENWYR_RECOVER_AUTO);
+    openDevice(device);
+    startCapture(device);
+    auto stats = [device] {
+        StreamStats s{};
+        getStreamStats(device, &s);
+        return s;
+    };
+    std::vector<double> times;
+    for (int r = 0; r < repetitions; ++r) {
+        const int64_t before = stats().frames;
+        if (!pumpUntil([&] { return stats().frames > before + 3; }))
+            throw std::runtime_error("no frames before the stall");
+        const int32_t stalls = stats().stalls;
+        VcamDevices::setDword(L"Bench6", L"Frozen", 1);
+        if (!pumpUntil([&] { return stats().stalls > stalls; }))
+            throw std::runtime_error("no stall seen");
+        pumpUntil([] { return false; }, std::chrono::milliseconds(50));
+        const int64_t stalledAt = stats().frames;
+        const auto healthy = Clock::now();
+        VcamDevices::setDword(L"Bench6", L"Frozen", 0);
+        if (!pumpUntil([&] { return stats().frames > stalledAt; }))
+            throw std::runtime_error("no frame after the stall");
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - healthy).count());
+    }
+    uninit();
+    return times;
+}
+
 void lifeCycleTable(int repetitions, std::vector<Figure>& figures) {
     std::vector<double> initMs, openMs, firstFrameMs, stopMs, uninitOneMs, uninitEightMs;
     for (int r = 0; r < repetitions; ++r) {
@@ -274,6 +320,7 @@ void lifeCycleTable(int repetitions, std::vector<Figure>& figures) {
             openDevice(d);
         uninitEightMs.push_back(millisecondsOf([] { uninit(); }));
     }
+    figures.push_back({"stall's end to first frame, recovering", "fenwyr", "ms", recoveredFrameMs(repetitions), ""});
     figures.push_back({"init, 10 devices", "fenwyr", "ms", initMs, ""});
     figures.push_back({"openDevice", "fenwyr", "ms", openMs, ""});
     figures.push_back({"startCapture to first frame", "fenwyr", "ms", firstFrameMs, ""});
