@@ -300,6 +300,8 @@ HRESULT CaptureDevice::stopCapture() {
     // A device whose recovery failed has no graph, but the host may still end its attempts.
     const bool wanted = wantsRunning.exchange(false);
     supervision::cancel(index);
+    // A recovery's first frame is no longer awaited: a later start is no recovery.
+    watch.awaitingFrame = false;
     if (!built) {
         if (!wanted)
             return E_POINTER;
