@@ -7,6 +7,7 @@
 #include <string>
 
 #include "com_ref.h"
+#include "com_object.h"
 #include "media_type.h"
 #include "sample_handler.h"
 
@@ -238,28 +239,11 @@ private:
 };
 
 // Lists the filter's one pin.
-class PinEnumerator final : public IEnumPins {
+class PinEnumerator final : public SingleInterfaceObject<IEnumPins> {
 public:
-    PinEnumerator(SinkFilter& filter, IPin* pin, ULONG position) : filter_(&filter), pin_(pin), position_(position) {}
+    PinEnumerator(SinkFilter& filter, IPin* pin, ULONG position)
+        : SingleInterfaceObject(IID_IEnumPins), filter_(&filter), pin_(pin), position_(position) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumPins)) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IEnumPins*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
         if (!pins || (count != 1 && !fetched))
             return E_POINTER;
@@ -290,35 +274,15 @@ public:
     }
 
 private:
-    ~PinEnumerator() = default;
-
-    LONG references_ = 1;
     ComPtr<SinkFilter> filter_;
     IPin* pin_;
     ULONG position_;
 };
 
 // The input pin prefers no type (the upstream pin offers its own): an empty list.
-class NoMediaTypes final : public IEnumMediaTypes {
+class NoMediaTypes final : public SingleInterfaceObject<IEnumMediaTypes> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object)
-            return E_POINTER;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumMediaTypes)) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IEnumMediaTypes*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
+    NoMediaTypes() : SingleInterfaceObject(IID_IEnumMediaTypes) {}
     HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
         if (!types || (count != 1 && !fetched))
             return E_POINTER;
@@ -335,10 +299,6 @@ public:
         return *copy ? S_OK : E_OUTOFMEMORY;
     }
 
-private:
-    ~NoMediaTypes() = default;
-
-    LONG references_ = 1;
 };
 
 HRESULT STDMETHODCALLTYPE SinkFilter::EnumPins(IEnumPins** pins) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fenwyr.h"
+#include "message_pump.h"
 #include "test_devices.h"
 
 namespace {
@@ -108,16 +109,7 @@ HWND makeUiWindow() {
 
 // Runs the UI thread's message loop until `counter` reaches `count`.
 bool runUiThreadUntil(const std::atomic<int>& counter, int count) {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (counter < count) {
-        if (Clock::now() > deadline)
-            return false;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
+    return pumpMessagesUntil([&] { return counter >= count; }, std::chrono::seconds(10));
 }
 
 // Host callbacks that hand one frame or one error event to the UI thread with SendMessage.

@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "fenwyr.h"
 #include "frame_log.h"
+#include "message_pump.h"
 #include "test_devices.h"
 
 namespace {
@@ -63,19 +65,8 @@ struct Events {
     }
 };
 
-// Runs this thread's message loop, where automatic recoveries run, until `done` or the time-out.
-template <typename Done>
-bool pumpUntil(Done done, milliseconds limit = milliseconds(10000)) {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
+bool pumpUntil(const std::function<bool()>& done, milliseconds limit = milliseconds(10000)) {
+    return pumpMessagesUntil(done, limit);
 }
 
 void pumpFor(milliseconds time) {

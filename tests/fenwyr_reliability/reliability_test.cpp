@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fenwyr.h"
+#include "message_pump.h"
 #include "module_threads.h"
 #include "process_counters.h"
 #include "rot_entries.h"
@@ -321,20 +322,6 @@ TEST(Reliability, UninitWhileCapturingEndsEverything) {
 
 namespace {
 
-// Runs this thread's message loop, where automatic recoveries run, until `done` or the time-out.
-bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
-    return true;
-}
-
 StreamStats streamStats() {
     StreamStats stats{};
     getStreamStats(0, &stats);
@@ -348,17 +335,18 @@ TEST(Reliability, StallAndRecoveryCyclesGiveBackThreadsHandlesAndMemory) {
     CoInitialize(nullptr);
     const GraphCost platform = platformCostPerGraph();
     init();
-    ASSERT_EQ(setSupervision(0, 200, FENWYR_RECOVER_AUTO), S_OK);
+    // Longer than a new graph takes to its first frame, so a rebuilt graph is not taken for stalled.
+    ASSERT_EQ(setSupervision(0, 400, FENWYR_RECOVER_AUTO), S_OK);
     ASSERT_EQ(openDevice(0), 1);
     ASSERT_TRUE(SUCCEEDED(startCapture(0)));
     // The device hangs; the library rebuilds its graph at once (still hung), then it sends again.
     auto cycle = [&](int i) {
         const StreamStats before = streamStats();
         VcamDevices::setDword(L"A", L"Frozen", 1);
-        ASSERT_TRUE(pumpUntil([&] { return streamStats().stalls > before.stalls; }, std::chrono::seconds(5))) << "cycle " << i;
-        pumpUntil([] { return false; }, std::chrono::milliseconds(30));
+        ASSERT_TRUE(pumpMessagesUntil([&] { return streamStats().stalls > before.stalls; }, std::chrono::seconds(5))) << "cycle " << i;
+        pumpMessagesUntil([] { return false; }, std::chrono::milliseconds(30));
         VcamDevices::setDword(L"A", L"Frozen", 0);
-        ASSERT_TRUE(pumpUntil(
+        ASSERT_TRUE(pumpMessagesUntil(
             [&] { return getDeviceState(0) == FENWYR_STATE_RUNNING && streamStats().frames > before.frames + 3; },
             std::chrono::seconds(5)))
             << "cycle " << i;
