@@ -10,6 +10,7 @@
 #include "device_table.h"
 #include "formats.h"
 #include "host_callback_thread.h"
+#include "module_pin.h"
 
 namespace {
 
@@ -18,6 +19,12 @@ constexpr wchar_t kWindowClass[] = L"fenwyr supervision";
 
 // The window that runs automatic attempts on the init thread; null while none is needed.
 std::atomic<HWND> window{nullptr};
+// Held while the window exists: its procedure must not go with a library unloaded before uninit.
+// Never destroyed, so nothing is released while the process ends.
+ModulePin& windowPin() {
+    static auto* pin = new ModulePin();
+    return *pin;
+}
 
 // Before attempt n + 1, after n that failed: 1, 2, 4, 8, 16, then every 30 seconds.
 UINT delayAfter(int32_t attempts) {
@@ -75,6 +82,7 @@ HRESULT makeWindow() {
     const HWND made = CreateWindowW(kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, thisModule(), nullptr);
     if (!made)
         return HRESULT_FROM_WIN32(GetLastError());
+    windowPin().hold();
     window = made;
     return S_OK;
 }
@@ -203,6 +211,7 @@ void finish() {
         return;
     DestroyWindow(handle);
     UnregisterClassW(kWindowClass, thisModule());
+    windowPin().release();
 }
 
 }  // namespace supervision
