@@ -50,7 +50,9 @@ const std::vector<std::string> kFenwyrExports = {
     // Frame rates and camera controls.
     "getFormats", "setFormat", "getControl", "setControl",
     // Pictures.
-    "setOutputFormat", "getOutputFormat"};
+    "setOutputFormat", "getOutputFormat",
+    // Streams that stall, and devices brought back.
+    "setSupervision", "recoverDevice", "getStreamStats"};
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());
