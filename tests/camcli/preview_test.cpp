@@ -75,10 +75,10 @@ HWND findPreviewWindow() {
     return found;
 }
 
-bool titleSaysLost(HWND window) {
+bool titleSays(HWND window, const wchar_t* trouble) {
     wchar_t title[256] = L"";
     GetWindowTextW(window, title, 256);
-    return std::wstring(title).find(L"device lost") != std::wstring::npos;
+    return std::wstring(title).find(trouble) != std::wstring::npos;
 }
 
 DecodedImage screenshot(const std::wstring& folder) {
@@ -168,9 +168,14 @@ TEST(Preview, ShowsTheLivePictureSavesItFollowsTheDeviceAndCloses) {
 
     // Unplugged: "device lost" over the last picture; plugged back: the picture resumes.
     VcamDevices::setDword(L"A", L"Unplugged", 1);
-    EXPECT_TRUE(waitUntil([&] { return titleSaysLost(window); }, 5000)) << outputOf(work.path());
+    EXPECT_TRUE(waitUntil([&] { return titleSays(window, L"device lost"); }, 5000)) << outputOf(work.path());
     VcamDevices::setDword(L"A", L"Unplugged", 0);
-    EXPECT_TRUE(waitUntil([&] { return !titleSaysLost(window); }, 10000)) << outputOf(work.path());
+    EXPECT_TRUE(waitUntil([&] { return !titleSays(window, L"device lost"); }, 10000)) << outputOf(work.path());
+    // Frozen while present: "stalled" after the default 2 s without a frame, until frames come again.
+    VcamDevices::setDword(L"A", L"Frozen", 1);
+    EXPECT_TRUE(waitUntil([&] { return titleSays(window, L"stalled"); }, 5000)) << outputOf(work.path());
+    VcamDevices::setDword(L"A", L"Frozen", 0);
+    EXPECT_TRUE(waitUntil([&] { return !titleSays(window, L"stalled"); }, 10000)) << outputOf(work.path());
 
     const ULONGLONG closing = GetTickCount64();
     PostMessageW(window, WM_CLOSE, 0, 0);

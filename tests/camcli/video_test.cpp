@@ -436,6 +436,7 @@ TEST(Video, BadArgumentsAndUnopenableDevices) {
         {L"grab 7", 2, "there is no device 7; 'camcli devices' lists them"},
         {L"grab one", 2, "no device has the path or name 'one'; 'camcli devices' lists them"},
         {L"watch 0 --seconds 0", 2, "--seconds must be between 1 and 86400, not 0"},
+        {L"grab 0 --stall 50", 2, "--stall must be 0 (off) or 100 to 600000 ms, not 50"},
         {L"grab 0 --format 3", 2, "device 0 has no capability 3; 'camcli formats 0' lists them"},
         {L"grab 0 --frames 0", 2, "--frames must be between 1 and 10000, not 0"},
         {L"grab 0 --fps 10", 2, "--fps needs --format K"},
@@ -572,4 +573,37 @@ TEST(Video, GrabWithABrightnessSettingCapturesTheBrighterPicture) {
         dark[k] = pixel(decodeImageFile(out.path() + L"\\" + out.files()[0]), 8, 236).g;
     }
     EXPECT_NEAR(dark[1] - dark[0], 60, 4) << dark[0] << " then " << dark[1];
+}
+
+// The first stream hangs after 10 frames, silently, as a stuck driver does; a new graph streams.
+TEST(Video, WatchShowsAStallAndTheRecoveryWithTheCounters) {
+    VcamDevice stalling = vcamDevice(L"A", L"Cam", L"160x120@30 RGB24");
+    stalling.dwords[L"StallAfter"] = 10;
+    VcamDevices devices({stalling});
+    const ProcessResult run = camcli(L"watch 0 --stall 300 --seconds 4");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(std::regex_search(run.output, std::regex(" s  event: device 0 stalled, no frame for [0-9]+ ms\n")))
+        << run.output;
+    // The state is "stalled" only until the recovery runs, at once, in camcli's wait: too short to poll.
+    EXPECT_TRUE(contains(run.output, " s  event: device 0 recovered after 1 attempt\n")) << run.output;
+    EXPECT_TRUE(std::regex_search(run.output, std::regex("frames: [0-9]+, missed [0-9]+, stalls 1, recoveries 1, "
+                                                         "failed attempts 0, dropped ")))
+        << run.output;
+}
+
+// Without --stall camcli gives up 5 s after the last frame, with 10 of 40.
+TEST(Video, GrabWithStallKeepsGoingAcrossAStall) {
+    for (const std::wstring way : {L"", L" --callback"}) {
+        VcamDevice stalling = vcamDevice(L"A", L"Cam", L"160x120@30 RGB24");
+        stalling.dwords[L"StallAfter"] = 10;
+        VcamDevices devices({stalling});
+        TempFolder out;
+        const ProcessResult run = camcli(L"grab 0 --frames 40 --stall 300" + way + L" --out \"" + out.path() + L"\"");
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_TRUE(contains(run.output, "frames received 40 of 40")) << run.output;
+        EXPECT_TRUE(contains(run.output, "stalled: no frame for ")) << run.output;
+        EXPECT_TRUE(contains(run.output, "recovered after 1 attempt\n")) << run.output;
+        EXPECT_TRUE(contains(run.output, "stalls 1, recoveries 1, failed recovery attempts 0")) << run.output;
+        EXPECT_EQ(out.files().size(), 40u);
+    }
 }

@@ -2,7 +2,8 @@
 #include "arguments.h"
 
 // Each command returns camcli's exit code: 0 done, 1 the device could not be
-// opened, 2 bad arguments (thrown as UsageError), 3 the watched device was lost.
+// opened, 2 bad arguments (thrown as UsageError), 3 the watched device was lost (watch without
+// --stall).
 int runDevices(Arguments& args);
 // --version: camcli's version and the version resource of each DLL the loader finds.
 int printVersions();

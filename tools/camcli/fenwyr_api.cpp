@@ -25,4 +25,7 @@ FenwyrApi::FenwyrApi(const Library& dll) {
     dll.bind("setFormat", setFormat);
     dll.bind("getControl", getControl);
     dll.bind("setControl", setControl);
+    dll.bind("setSupervision", setSupervision);
+    dll.bind("recoverDevice", recoverDevice);
+    dll.bind("getStreamStats", getStreamStats);
 }

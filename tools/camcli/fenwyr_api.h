@@ -30,4 +30,7 @@ struct FenwyrApi {
     decltype(&::getControl) getControl;
     decltype(&::setControl) setControl;
     decltype(&::setOutputFormat) setOutputFormat;
+    decltype(&::setSupervision) setSupervision;
+    decltype(&::recoverDevice) recoverDevice;
+    decltype(&::getStreamStats) getStreamStats;
 };

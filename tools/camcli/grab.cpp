@@ -27,7 +27,7 @@
 
 const char* const kGrabHelp =
     "usage: camcli grab D [--format K [--fps F]] [--set NAME=VALUE]... [--frames N] [--callback]\n"
-    "                  [--output bgr24|bgra|rgb|rgba|gray|native] [--out DIR]\n"
+    "                  [--output bgr24|bgra|rgb|rgba|gray|native] [--out DIR] [--stall MS]\n"
     "Opens device D, selects capability K if given ('camcli formats D' lists them) at F frames\n"
     "per second (within its rates; 0 or none: its default), applies each camera control setting\n"
     "as 'camcli controls' does, captures N frames (default 5) and writes them to DIR: as PNG\n"
@@ -38,7 +38,11 @@ const char* const kGrabHelp =
     "--callback, in the frame callback (setFrameCallbackEx) on the device's streaming thread.\n"
     "Reports the frames camcli missed (gaps in fenwyr's frame sequence; grabFrame keeps only the\n"
     "newest), the device's own count of dropped frames when it reports one, and with --output\n"
-    "native the frames the device lost (from its own sequence numbers, virtual devices only).\n";
+    "native the frames the device lost (from its own sequence numbers, virtual devices only).\n"
+    "It gives up after 5 s without a frame. --stall MS (100 to 600000) has fenwyr take MS without\n"
+    "a frame as a stall and bring the device back by itself, as it was (setSupervision with\n"
+    "FENWYR_RECOVER_AUTO); camcli then waits up to MS + 15 s for a frame, time for fenwyr's first\n"
+    "five attempts, prints the stalls and recoveries as they come and their counts at the end.\n";
 
 struct OutputName {
     const char* name;
@@ -102,8 +106,44 @@ HRESULT pollFrames(const FenwyrApi& api, int device, Collector& collector) {
     }
 }
 
-// Waits until every frame arrived, the poller gave up or none came for a while, showing progress.
-void waitForFrames(Collector& collector) {
+// Device events, handed to the main thread to print.
+struct Events {
+    std::mutex lock;
+    std::vector<std::pair<int32_t, int32_t>> taken;  // event, detail
+};
+
+void onEvent(int32_t, int32_t event, int32_t detail, void* events) {
+    auto* e = static_cast<Events*>(events);
+    std::lock_guard<std::mutex> guard(e->lock);
+    e->taken.emplace_back(event, detail);
+}
+
+void printEvents(Events& events) {
+    std::vector<std::pair<int32_t, int32_t>> taken;
+    {
+        std::lock_guard<std::mutex> guard(events.lock);
+        taken.swap(events.taken);
+    }
+    for (const auto& e : taken) {
+        if (e.first == FENWYR_DEVICE_STALLED)
+            std::printf("stalled: no frame for %d ms\n", e.second);
+        else if (e.first == FENWYR_DEVICE_RECOVERED && e.second == 0)
+            std::printf("resumed by itself\n");
+        else if (e.first == FENWYR_DEVICE_RECOVERED)
+            std::printf("recovered after %d attempt%s\n", e.second, e.second == 1 ? "" : "s");
+        else if (e.first == FENWYR_DEVICE_LOST)
+            std::printf("device lost\n");
+        else if (e.first == FENWYR_DEVICE_RETURNED)
+            std::printf("device returned\n");
+        else if (e.first == FENWYR_DEVICE_ERROR)
+            std::printf("stream error 0x%08lX\n", static_cast<unsigned long>(e.second));
+    }
+    std::fflush(stdout);
+}
+
+// Waits until every frame arrived, the poller gave up or none came for idleLimit, showing
+// progress. This is the init thread: its wait runs fenwyr's automatic recovery attempts.
+void waitForFrames(Collector& collector, Events& events, std::chrono::milliseconds idleLimit) {
     using Clock = std::chrono::steady_clock;
     // The progress line rewrites itself: only worth it on a console, not in a log.
     const bool onConsole = _isatty(_fileno(stdout)) != 0;
@@ -111,8 +151,11 @@ void waitForFrames(Collector& collector) {
     size_t seen = 0;
     auto lastProgress = Clock::now();
     while (collector.frames.size() < collector.wanted && !collector.finished &&
-           Clock::now() - lastProgress < std::chrono::seconds(5)) {
-        collector.changed.wait_for(guard, std::chrono::milliseconds(250));
+           Clock::now() - lastProgress < idleLimit) {
+        guard.unlock();
+        waitDispatchingMessages(50);
+        printEvents(events);
+        guard.lock();
         if (collector.frames.size() != seen) {
             seen = collector.frames.size();
             lastProgress = Clock::now();
@@ -167,6 +210,7 @@ int runGrab(Arguments& args) {
     double fps = -1;  // none given
     std::vector<ControlSetting> settings;
     int32_t output = FENWYR_OUTPUT_BGR24;
+    int32_t stallMs = 0;
     while (!args.empty()) {
         if (args.take("--format"))
             capability = args.integer("--format", 0, 1023);
@@ -184,6 +228,8 @@ int runGrab(Arguments& args) {
             output = outputNamed(args.value("--output"));
         else if (args.take("--out"))
             outDir = args.value("--out");
+        else if (args.take("--stall"))
+            stallMs = stallOption(args);
         else
             args.unknown();
     }
@@ -213,11 +259,22 @@ int runGrab(Arguments& args) {
 
     Collector collector;
     collector.wanted = frames;
+    Events events;
+    api.setDeviceEventCallback(onEvent, &events);
+    if (stallMs) {
+        const int32_t supervised = api.setSupervision(device, stallMs, FENWYR_RECOVER_AUTO);
+        if (supervised < 0) {
+            api.setDeviceEventCallback(nullptr, nullptr);
+            std::printf("camcli: device %d refused supervision (0x%08lX)\n", device, static_cast<unsigned long>(supervised));
+            return 1;
+        }
+    }
     if (byCallback)
         api.setFrameCallbackEx(device, onFrame, &collector);
     const int32_t started = api.startCapture(device);
     if (started < 0) {
         api.setFrameCallbackEx(device, nullptr, nullptr);
+        api.setDeviceEventCallback(nullptr, nullptr);
         std::printf("camcli: device %d did not start (0x%08lX)\n", device, static_cast<unsigned long>(started));
         return 1;
     }
@@ -228,12 +285,18 @@ int runGrab(Arguments& args) {
             polled = pollFrames(api, device, collector);
             collector.finish();
         });
-    waitForFrames(collector);
+    waitForFrames(collector, events, std::chrono::milliseconds(stallMs ? stallMs + 15000 : 5000));
     api.stopCapture(device);
     if (poller.joinable())
         poller.join();
-    // Once this returns the callback runs no more, so the collector may go.
+    // Once these return the callbacks run no more, so the collector and the events may go.
     api.setFrameCallbackEx(device, nullptr, nullptr);
+    api.setDeviceEventCallback(nullptr, nullptr);
+    printEvents(events);
+    StreamStats stats{};
+    if (stallMs && api.getStreamStats(device, &stats) == S_OK)
+        std::printf("stalls %d, recoveries %d, failed recovery attempts %d\n", stats.stalls, stats.recoveries,
+                    stats.failedAttempts);
     if (polled != S_OK && polled != VFW_E_NOT_RUNNING)
         std::printf("camcli: grabFrame failed (0x%08lX)\n", static_cast<unsigned long>(polled));
 

@@ -24,13 +24,14 @@ const char* const kUsage =
     "  grab D       capture frames from device D to PNG files\n"
     "  props D      show the property dialog of device D\n"
     "  controls D   list device D's camera controls, or set them\n"
-    "  watch D      capture from device D and report what happens to it\n"
+    "  watch D      capture from device D and report what happens to it: events, stalls, recoveries\n"
     "  industrial   open the industrial camera, show its ranges, capture frames to PNG\n"
     "  preview D    show device D's live picture in a window (--industrial: the industrial camera)\n"
     "D is a device's index, path or name, as 'camcli devices' shows them.\n"
+    "grab, watch and preview take --stall MS: a device silent for MS is recovered by fenwyr.\n"
     "Run 'camcli <command> --help' for the options of a command; 'camcli --version' for the versions.\n"
     "Exit codes: 0 done, 1 a device could not be opened, 2 bad arguments,\n"
-    "3 the watched device was lost.\n";
+    "3 the watched device was lost (watch without --stall).\n";
 
 struct Command {
     const char* name;

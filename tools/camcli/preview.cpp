@@ -19,18 +19,23 @@
 #include "video_session.h"
 
 const char* const kPreviewHelp =
-    "usage: camcli preview D [--format K [--fps F]] [--output bgra|gray] [--seconds N]\n"
+    "usage: camcli preview D [--format K [--fps F]] [--output bgra|gray] [--stall MS] [--seconds N]\n"
     "       camcli preview --industrial [--seconds N]\n"
     "Shows device D's live picture in a window: the newest frame, taken with grabFrame by a\n"
     "thread of camcli's own. The status line shows the device's name, the picture's size, the\n"
     "device's pixel format, the frame rate asked for and the one measured, the frames camcli\n"
-    "missed (gaps in fenwyr's frame sequence) and the frames the device reports dropped.\n"
+    "missed (gaps in fenwyr's frame sequence), the frames the device reports dropped, 'stalled'\n"
+    "while no frame comes and the recoveries fenwyr made.\n"
     "--format K and --fps F choose a capability and its rate as 'camcli grab' does; --output gray\n"
     "shows the luma only (default bgra, the colour picture).\n"
     "Keys: s writes the picture shown as a PNG file into the working folder, p opens the driver's\n"
     "property pages, + and - step the brightness when the device has that control, q ends.\n"
+    "--stall MS (100 to 600000, default 2000; 0: off): a device that sends no frame for MS shows\n"
+    "'stalled' over its last picture, and fenwyr brings it back by itself as it was (format,\n"
+    "output, brightness): after a stall, a stream error or, once it returns, a loss.\n"
     "An unplugged device shows 'device lost' over its last picture; the picture resumes when the\n"
-    "device is back. --industrial shows the industrial camera's 8-bit grey frames instead.\n"
+    "device is back (with --stall 0, camcli opens it again itself).\n"
+    "--industrial shows the industrial camera's 8-bit grey frames instead.\n"
     "Ends when the window is closed, at q or after N seconds, with exit code 0.\n";
 
 namespace {
@@ -46,6 +51,7 @@ struct Options {
     double fps = -1;  // none given
     int32_t output = FENWYR_OUTPUT_BGRA32;
     double seconds = 0;
+    int32_t stallMs = 2000;
 };
 
 std::string hex(HRESULT hr) {
@@ -107,6 +113,15 @@ public:
     }
 
     int run() {
+        // The window's message loop on this, the init thread, runs fenwyr's recovery attempts.
+        if (options_.stallMs) {
+            const int32_t supervised = api_.setSupervision(device_, options_.stallMs, FENWYR_RECOVER_AUTO);
+            if (supervised < 0) {
+                std::printf("camcli: device %d refused supervision (0x%08lX)\n", device_,
+                            static_cast<unsigned long>(supervised));
+                return 1;
+            }
+        }
         const int32_t started = api_.startCapture(device_);
         if (started < 0) {
             std::printf("camcli: device %d did not start (0x%08lX)\n", device_, static_cast<unsigned long>(started));
@@ -144,26 +159,40 @@ public:
     void onTick() override {
         const int32_t state = api_.getDeviceState(device_);
         const unsigned long long frames = thread_ ? thread_->stats().frames : 0;
+        const bool supervised = options_.stallMs > 0;
         if (!lost_ && (state == FENWYR_STATE_LOST || state == FENWYR_STATE_FAILED)) {
             lost_ = true;
-            reopened_ = false;
+            // Supervised, fenwyr brings the device back: camcli only waits for its frames.
+            reopened_ = supervised;
+            framesAtReopen_ = frames;
             nextTry_ = Clock::now() + std::chrono::milliseconds(500);
-            const std::string what = state == FENWYR_STATE_LOST ? "device lost" : "device failed";
-            window_.setOverlay(what);
-            window_.setTitle(titleFor(session_, device_, what));
-            say(what + " (" + std::to_string(device_) + ")");
+            lostWhat_ = state == FENWYR_STATE_LOST ? "device lost" : "device failed";
+            say(lostWhat_ + " (" + std::to_string(device_) + ")");
         }
-        if (lost_ && reopened_ && frames > framesAtReopen_) {
+        // "stalled" stays until the picture moves again, through attempts that bring no frame. The
+        // state says it only until the first attempt, which runs at once in this loop: count them.
+        StreamStats counters{};
+        const int32_t stalls = supervised && api_.getStreamStats(device_, &counters) == S_OK ? counters.stalls : 0;
+        const bool newStall = stalls > stallsSeen_;
+        stallsSeen_ = stalls;
+        if (!stalled_ && (newStall || state == FENWYR_STATE_STALLED)) {
+            stalled_ = true;
+            framesAtStall_ = frames;
+            say("device stalled (" + std::to_string(device_) + ")");
+        } else if (stalled_ && state == FENWYR_STATE_RUNNING && frames > framesAtStall_) {
+            stalled_ = false;
+            say("device recovered (" + std::to_string(device_) + ")");
+        }
+        if (lost_ && reopened_ && frames > framesAtReopen_ && state == FENWYR_STATE_RUNNING) {
             lost_ = false;
-            window_.setOverlay("");
-            window_.setTitle(titleFor(session_, device_, ""));
             say("device back (" + std::to_string(device_) + ")");
-        } else if (lost_ && !inDialog_ && Clock::now() >= nextTry_) {
+        } else if (lost_ && !supervised && !inDialog_ && Clock::now() >= nextTry_) {
             // Until frames come again, open it once a second: a device may be listed again before
             // it can stream, and a run started while it was away stays silent.
             nextTry_ = Clock::now() + std::chrono::seconds(1);
             reopen(frames);
         }
+        showTrouble();
         updateStatus();
     }
 
@@ -174,6 +203,16 @@ private:
             if (d.index == device)
                 name = d.name;
         return "camcli preview: " + name + (trouble.empty() ? "" : " - " + trouble);
+    }
+
+    // What keeps the picture still, over it and in the title.
+    void showTrouble() {
+        const std::string trouble = lost_ ? lostWhat_ : stalled_ ? "stalled" : "";
+        if (trouble == shownTrouble_)
+            return;
+        shownTrouble_ = trouble;
+        window_.setOverlay(trouble);
+        window_.setTitle(titleFor(session_, device_, trouble));
     }
 
     void reopen(unsigned long long frames) {
@@ -224,7 +263,11 @@ private:
                       name_.c_str(), width, height, pixelFormatName(format_.pixelFormat, format_.bitCount),
                       fpsText(requestedFps_).c_str(), stats.fps, stats.missed,
                       stats.dropped < 0 ? "n/a" : std::to_string(stats.dropped).c_str());
-        window_.setStatus(note_.after(line, stats));
+        std::string status = line;
+        StreamStats counters{};
+        if (options_.stallMs && api_.getStreamStats(device_, &counters) == S_OK)
+            status += std::string(stalled_ ? "   stalled" : "") + "   recoveries " + std::to_string(counters.recoveries);
+        window_.setStatus(note_.after(status, stats));
     }
 
     VideoSession& session_;
@@ -239,6 +282,10 @@ private:
     bool inDialog_ = false;
     bool lost_ = false;
     bool reopened_ = false;
+    bool stalled_ = false;
+    int32_t stallsSeen_ = 0;
+    unsigned long long framesAtStall_ = 0;
+    std::string lostWhat_, shownTrouble_;
     unsigned long long framesAtReopen_ = 0;
     static constexpr int32_t kNoBrightness = INT32_MIN;
     int32_t brightness_ = kNoBrightness;  // as set with + and -
@@ -282,6 +329,8 @@ int runPreview(Arguments& args) {
             options.output = output == "gray" ? FENWYR_OUTPUT_GRAY8 : FENWYR_OUTPUT_BGRA32;
         } else if (args.take("--seconds")) {
             options.seconds = secondsOption(args);
+        } else if (args.take("--stall")) {
+            options.stallMs = stallOption(args);
         } else {
             args.unknown();
         }

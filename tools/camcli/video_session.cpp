@@ -134,6 +134,31 @@ const char* stateName(int32_t state) {
     case FENWYR_STATE_RUNNING: return "running";
     case FENWYR_STATE_LOST: return "lost";
     case FENWYR_STATE_FAILED: return "failed";
+    case FENWYR_STATE_STALLED: return "stalled";
     default: return "unknown";
     }
+}
+
+void waitDispatchingMessages(DWORD ms) {
+    // Posted and timer messages too: fenwyr's automatic recovery comes as one of them.
+    MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+std::string streamStatsText(const StreamStats& s) {
+    char text[192];
+    std::snprintf(text, sizeof text, "missed %lld, stalls %d, recoveries %d, failed attempts %d, dropped ",
+                  static_cast<long long>(s.missed), s.stalls, s.recoveries, s.failedAttempts);
+    return text + (s.dropped < 0 ? std::string("n/a") : std::to_string(s.dropped));
+}
+
+int32_t stallOption(Arguments& args) {
+    const long long ms = args.integer("--stall", 0, 600000);
+    if (ms > 0 && ms < 100)
+        throw UsageError("--stall must be 0 (off) or 100 to 600000 ms, not " + std::to_string(ms));
+    return static_cast<int32_t>(ms);
 }

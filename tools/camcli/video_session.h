@@ -1,8 +1,11 @@
 #pragma once
+#include <windows.h>
+
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "fenwyr_api.h"
 
 // fenwyr from init to uninit, with the device list read once: what every video command needs.
@@ -49,3 +52,10 @@ std::string fpsRangeText(const FormatInfo& format);
 ResolutionInfo resolutionOf(const FormatInfo& format, double fps = 0);
 // A FENWYR_STATE_ value in words.
 const char* stateName(int32_t state);
+// Waits up to ms, running whatever messages come to this thread's windows meanwhile (fenwyr's
+// automatic recovery among them).
+void waitDispatchingMessages(DWORD ms);
+// getStreamStats' counters after the frame count, e.g. "missed 0, stalls 1, recoveries 1, ...".
+std::string streamStatsText(const StreamStats& stats);
+// --stall MS: 0 (no stall detection) or 100 to 600000 ms; fenwyr refuses 1 to 99.
+int32_t stallOption(Arguments& args);

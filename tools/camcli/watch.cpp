@@ -15,13 +15,18 @@
 #include "video_session.h"
 
 const char* const kWatchHelp =
-    "usage: camcli watch D [--seconds N]\n"
+    "usage: camcli watch D [--seconds N] [--stall MS]\n"
     "Opens device D (index, path or name), captures from it and prints, as they happen and with\n"
     "the seconds since the start: each device event (lost; error with its HRESULT; returned;\n"
-    "stream complete), each change of the device's state (polled every 50 ms) and, every\n"
-    "second, the frames received so far.\n"
-    "Ends when the device is lost (exit code 3), after N seconds (default 10) or, on a console,\n"
-    "at a key press (exit code 0 for both).\n";
+    "stream complete; stalled, with the milliseconds without a frame; recovered, with the attempts\n"
+    "it took), each change of the device's state (polled every 50 ms) and, every second, the\n"
+    "frames received so far with fenwyr's counters (getStreamStats): frames missed, stalls,\n"
+    "recoveries, failed recovery attempts and the device's own dropped count.\n"
+    "--stall MS (100 to 600000; 0, the default: off) has fenwyr report a stall after MS without a\n"
+    "frame and bring the device back by itself (setSupervision with FENWYR_RECOVER_AUTO): after a\n"
+    "stall, a stream error or a loss, once the device returns.\n"
+    "Ends after N seconds (default 10) or, on a console, at a key press (exit code 0 for both);\n"
+    "without --stall also when the device is lost (exit code 3).\n";
 
 namespace {
 
@@ -75,6 +80,16 @@ std::string eventText(const Event& e) {
         break;
     case FENWYR_DEVICE_RETURNED: std::snprintf(text, sizeof text, "event: device %d returned", d); break;
     case FENWYR_STREAM_COMPLETE: std::snprintf(text, sizeof text, "event: device %d stream complete", d); break;
+    case FENWYR_DEVICE_STALLED:
+        std::snprintf(text, sizeof text, "event: device %d stalled, no frame for %d ms", d, e.detail);
+        break;
+    case FENWYR_DEVICE_RECOVERED:
+        if (e.detail == 0)
+            std::snprintf(text, sizeof text, "event: device %d resumed by itself", d);
+        else
+            std::snprintf(text, sizeof text, "event: device %d recovered after %d attempt%s", d, e.detail,
+                          e.detail == 1 ? "" : "s");
+        break;
     default: std::snprintf(text, sizeof text, "event: device %d, code %d, detail %d", d, e.event, e.detail);
     }
     return text;
@@ -110,9 +125,12 @@ private:
 int runWatch(Arguments& args) {
     const std::string word = args.positional("device");
     long long limit = 10;
+    int32_t stallMs = 0;
     while (!args.empty()) {
         if (args.take("--seconds"))
             limit = args.integer("--seconds", 1, 24 * 3600);
+        else if (args.take("--stall"))
+            stallMs = stallOption(args);
         else
             args.unknown();
     }
@@ -124,6 +142,14 @@ int runWatch(Arguments& args) {
     const FenwyrApi& api = session.api();
     const bool console = stdinIsConsole();
     std::printf("watching device %d for %lld s%s\n", device, limit, console ? "; press a key to stop" : "");
+    if (stallMs) {
+        const int32_t supervised = api.setSupervision(device, stallMs, FENWYR_RECOVER_AUTO);
+        if (supervised < 0) {
+            std::printf("camcli: device %d refused supervision (0x%08lX)\n", device, static_cast<unsigned long>(supervised));
+            return 1;
+        }
+        std::printf("a stall is %d ms without a frame; fenwyr recovers the device by itself\n", stallMs);
+    }
 
     Watch watch;
     enum class End { time, key, lost } end = End::time;
@@ -148,16 +174,21 @@ int runWatch(Arguments& args) {
                 report(now, std::string("state: ") + stateName(current));
                 state = current;
             }
-            if (state == FENWYR_STATE_LOST && lostSince < 0)
+            // Supervised, fenwyr brings a lost device back once it returns: watch on.
+            if (!stallMs && state == FENWYR_STATE_LOST && lostSince < 0)
                 lostSince = now;
             // fenwyr sets the state just before it reports the event: give the event a moment to
             // be printed, but end on the state alone if none comes.
-            if (lostEvent || (lostSince >= 0 && now - lostSince > 0.5)) {
+            if ((!stallMs && lostEvent) || (lostSince >= 0 && now - lostSince > 0.5)) {
                 end = End::lost;
                 break;
             }
             if (now >= nextCount) {
-                report(now, "frames: " + std::to_string(watch.frames.load()));
+                StreamStats stats{};
+                std::string counters;
+                if (api.getStreamStats(device, &stats) == S_OK)
+                    counters = ", " + streamStatsText(stats);
+                report(now, "frames: " + std::to_string(watch.frames.load()) + counters);
                 nextCount += 1;
             }
             if (now >= static_cast<double>(limit))
@@ -167,7 +198,8 @@ int runWatch(Arguments& args) {
                 end = End::key;
                 break;
             }
-            Sleep(50);
+            // This is the init thread: fenwyr's recovery attempts run in this wait.
+            waitDispatchingMessages(50);
         }
     }
     // Events that came while capture stopped.
