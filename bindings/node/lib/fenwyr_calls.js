@@ -95,8 +95,15 @@ function calls(options, report) {
     if (watched.get(index) !== seen || !supervised.get(index)?.recover || !seen.running) return;
     ++seen.attempts;
     seen.step = Math.min(seen.step + 1, RECOVERY_DELAYS_MS.length - 1);
-    // S_OK: the new graph runs, and its first frame raises the library's recovery count.
-    if (!failed(lib().recoverDevice(index))) seen.awaiting = true;
+    // S_OK: the new graph runs, and its first frame raises the library's recovery count. A throw
+    // here would end the thread: it is a failed attempt.
+    let hr;
+    try {
+      hr = lib().recoverDevice(index);
+    } catch {
+      hr = codes.E_FAIL;
+    }
+    if (!failed(hr)) seen.awaiting = true;
     else startAttempts(index, seen);
   }
 
@@ -108,7 +115,12 @@ function calls(options, report) {
   // FENWYR_DEVICE_STALLED's detail: milliseconds since the last frame, or since the start. Node's
   // high-resolution clock is QueryPerformanceCounter, as arrivalTime's is.
   function silentMs(index, seen) {
-    const last = streamStats(index).lastFrameTime;
+    let last;
+    try {
+      last = streamStats(index).lastFrameTime;
+    } catch {
+      return supervised.get(index).stallMs;
+    }
     if (last === 0) return Date.now() - seen.startedAt;
     return Math.max(0, Math.round((Number(process.hrtime.bigint() / 100n) - last) / 10000));
   }
@@ -363,10 +375,13 @@ function calls(options, report) {
       check(lib().showCapturePinProperties(index), 'showCapturePinProperties');
     },
 
-    // Stops the device (its graph is kept until shutdown) and its events.
+    // Stops the device (its graph is kept until shutdown), its events and its supervision, which
+    // ends with the Device object: a later open starts without.
     close(index) {
       unwatch(index);
-      if (stateOf(index) === STATE.running) lib().stopCapture(index);
+      if (supervised.delete(index)) lib().setSupervision(index, 0, 0);
+      const state = stateOf(index);
+      if (state === STATE.running || state === STATE.stalled) lib().stopCapture(index);
     },
 
     shutdown() {

@@ -46,7 +46,14 @@ test('a frozen device is stalled within its bound, counted, and resumes by itsel
   const after = await device.stats();
   assert.ok(after.frames > during.frames && after.lastFrameTime > during.lastFrameTime);
   assert.deepStrictEqual([after.stalls, after.recoveries], [1, 0]);
+
+  // Closed while stalled, it is stopped as a running one is.
+  const again = eventWithin(device, 'stalled', 2000);
+  devices.setDword('NodeFreeze', 'Frozen', 1);
+  await again;
   await device.close();
+  devices.setDword('NodeFreeze', 'Frozen', 0);
+  assert.strictEqual(fenwyr.STATES[fenwyr.native.getDeviceState(device.index)], 'stopped');
 });
 
 test('a stalled stream is recovered by the package as the host had it, and frames() goes on', async () => {
