@@ -20,11 +20,11 @@ test.after(async () => {
 // Every event of `names` the device sends, with its detail and the state it left.
 function record(device, names) {
   const seen = [];
-  for (const name of names) device.on(name, (detail) => seen.push([name, detail, device.state]));
+  for (const name of names) device.on(name, (detail) => seen.push([name, detail, device.state, Date.now()]));
   return seen;
 }
 
-test('a frozen device is stalled within its bound, counted, and resumes by itself', async () => {
+test('a frozen device is stalled within its bound, counted, and resumes by itself', async (t) => {
   const device = await fenwyr.open('Node Freeze');
   await device.supervise({ stallMs: 300, recover: false });
   await device.start();
@@ -33,6 +33,7 @@ test('a frozen device is stalled within its bound, counted, and resumes by itsel
   devices.setDword('NodeFreeze', 'Frozen', 1);
   const [silentMs] = await stalled;
   assert.ok(silentMs >= 300 && silentMs < 1000, `stalled after ${silentMs} ms`);
+  t.diagnostic(`stalled after ${silentMs} ms of 300`);
   assert.strictEqual(device.state, 'stalled');
   const during = await device.stats();
   assert.deepStrictEqual([during.stalls, during.recoveries, during.failedAttempts], [1, 0, 0]);
@@ -56,7 +57,7 @@ test('a frozen device is stalled within its bound, counted, and resumes by itsel
   assert.strictEqual(fenwyr.STATES[fenwyr.native.getDeviceState(device.index)], 'stopped');
 });
 
-test('a stalled stream is recovered by the package as the host had it, and frames() goes on', async () => {
+test('a stalled stream is recovered by the package as the host had it, and frames() goes on', async (t) => {
   const device = await fenwyr.open('Node Stall');
   await device.supervise({ stallMs: 300, recover: true });
   await device.output('bgra');
@@ -73,7 +74,11 @@ test('a stalled stream is recovered by the package as the host had it, and frame
     }
   })(), 15000, 'frames across the recovery');
 
-  assert.deepStrictEqual(events, [['stalled', events[0][1], 'stalled'], ['recovered', 2, 'running']]);
+  assert.deepStrictEqual(events.map((e) => e.slice(0, 3)), [['stalled', events[0][1], 'stalled'], ['recovered', 2, 'running']]);
+  // At once (failed), then 1 s later.
+  const spacing = events[1][3] - events[0][3];
+  assert.ok(spacing >= 900 && spacing < 3000, `recovered ${spacing} ms after the stall`);
+  t.diagnostic(`recovered ${spacing} ms after the stall, at the second attempt`);
   // The newest frame is taken: a few of the first graph's 10 may be passed over.
   const before = frames.filter((f) => f.at === 0).length;
   assert.ok(before >= 1 && before <= 10, `${before} frames before the stall`);
