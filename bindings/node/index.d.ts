@@ -11,7 +11,8 @@ export function hresultName(hresult: number): string;
 /** Loads the DLLs from this folder instead of the package's own; before the first call only. */
 export function setLibraryDirectory(folder: string): void;
 
-export type DeviceState = 'absent' | 'closed' | 'stopped' | 'running' | 'lost' | 'failed';
+/** 'stalled': running, but no frame came for supervise()'s stallMs. */
+export type DeviceState = 'absent' | 'closed' | 'stopped' | 'running' | 'lost' | 'failed' | 'stalled';
 export type PixelFormat = 'other' | 'RGB1' | 'RGB8' | 'RGB555' | 'RGB565' | 'RGB24' | 'RGB32' | 'MJPG' | 'YUY2' | 'RGB' | 'RGBA'
   | 'GRAY8';
 /** What frames become before they reach JavaScript: the device's own bytes or a top-down packed picture. */
@@ -50,6 +51,31 @@ export interface Frame {
   dropped: number;
 }
 
+/** What a device's stream has done since it was opened; the counts go on across recoveries. */
+export interface StreamStats {
+  /** Frames fenwyr received from the device. */
+  frames: number;
+  /** Frames lost on their way to the host: gaps in Frame.sequence. */
+  missed: number;
+  /** arrivalTime of the newest frame (100 ns units, Frame.arrivalTime's clock); 0: none yet. */
+  lastFrameTime: number;
+  /** Times the stream stalled. */
+  stalls: number;
+  /** Recoveries that brought frames back. */
+  recoveries: number;
+  /** Recovery attempts that failed. */
+  failedAttempts: number;
+  /** The device's own count, as Frame.dropped; -1: not reported. */
+  dropped: number;
+}
+
+export interface Supervision {
+  /** 0: no stall detection; else 100 to 600000. Default 2000. */
+  stallMs?: number;
+  /** Rebuild the device as the host had it after a stall, a failure, or the return of a device lost while running. Default true; needs stallMs. */
+  recover?: boolean;
+}
+
 export namespace fenwyr {
   /**
    * A device. Calls run on the package's fenwyr thread (the library's init thread) and waits for
@@ -75,7 +101,8 @@ export namespace fenwyr {
     /** Sets (or, without an argument, reads) what this device's frames become, from the next frame on. */
     output(name?: Output): Promise<Output>;
     /**
-     * Frames until the device is stopped or closed; throws DEVICE_LOST or DEVICE_FAILED when it is lost or fails.
+     * Frames until the device is stopped or closed; throws DEVICE_LOST or DEVICE_FAILED when it is lost or fails,
+     * unless supervise() recovers it: then it waits, through stalls and recoveries.
      * reuse: every frame in one buffer, emptied when the loop takes the next frame.
      */
     frames(options?: { timeoutMs?: number; reuse?: boolean; output?: Output; signal?: AbortSignal }):
@@ -90,8 +117,18 @@ export namespace fenwyr {
     closeSync(): void;
     /** Builds the device's graph again (after 'returned'); fenwyr.open() of a lost device does it too. */
     reopen(): Promise<void>;
+    /**
+     * Stall detection and recovery: attempts at once, then after 1, 2, 4, 8, 16 and every 30 s until frames
+     * come, the host stops or closes the device, or turns supervision off.
+     */
+    supervise(options?: Supervision): Promise<void>;
+    stats(): Promise<StreamStats>;
     on(event: 'lost' | 'returned', listener: () => void): this;
-    /** The device failed (code DEVICE_FAILED); with no listener, Node throws it. */
+    /** No frame for stallMs: milliseconds since the last frame (or since start()). */
+    on(event: 'stalled', listener: (silentMs: number) => void): this;
+    /** Frames flow again: the recovery attempts it took (0: it resumed by itself). */
+    on(event: 'recovered', listener: (attempts: number) => void): this;
+    /** The device failed (code DEVICE_FAILED) and is not being recovered; with no listener, Node throws it. */
     on(event: 'error', listener: (error: CameraError) => void): this;
   }
   /** Control names and the ids the library takes for them. */

@@ -29,7 +29,7 @@ let thread = null;
 // The fenwyr thread, started on first use and again after shutdown().
 function library() {
   thread ??= new CallThread('fenwyr_calls.js', {
-    onEvent: ({ index, state, happened }) => openDevices.get(index)?._changed(state, happened),
+    onEvent: ({ index, state, happened, detail }) => openDevices.get(index)?._changed(state, happened, detail),
     endedError: () => new CameraError('fenwyr was shut down'),
   });
   return thread;
@@ -131,6 +131,7 @@ class Device extends EventEmitter {
     this._capacity = 0;
     this._unused = null;
     this._grabs = null;
+    this._supervision = { stallMs: 0, recover: false };
   }
 
   // The state as last reported: by this object's calls, and by the fenwyr thread's watch,
@@ -140,11 +141,29 @@ class Device extends EventEmitter {
   }
 
   // The fenwyr thread saw the state change; a failure is an 'error' (Node's convention: with no
-  // listener, it is thrown).
-  _changed(state, happened) {
+  // listener, it is thrown), unless the package recovers the device from it.
+  _changed(state, happened, detail) {
     this._state = state;
     if (happened === 'lost' || happened === 'returned') this.emit(happened);
-    else if (happened === 'failed') this.emit('error', goneError(this.index, 'failed'));
+    else if (happened === 'stalled' || happened === 'recovered') this.emit(happened, detail);
+    else if (happened === 'failed' && !this._supervision.recover) this.emit('error', goneError(this.index, 'failed'));
+  }
+
+  // Stall detection (stallMs 0: off, else 100 to 600000) and, with recover, the device rebuilt as
+  // the host had it by the fenwyr thread: after a stall, a stream failure, or the return of a
+  // device lost while running; at once, then after 1, 2, 4, 8, 16 and every 30 s until frames come.
+  async supervise({ stallMs = 2000, recover = true } = {}) {
+    integer(stallMs, 'stallMs');
+    if (stallMs !== 0 && (stallMs < 100 || stallMs > 600000))
+      throw new RangeError(`stallMs must be 0 (off) or 100 to 600000, not ${stallMs}`);
+    if (typeof recover !== 'boolean') throw new TypeError(`recover must be true or false, not ${recover}`);
+    await this._call('supervise', stallMs, recover);
+    this._supervision = { stallMs, recover: stallMs !== 0 && recover };
+  }
+
+  // What the stream has done since the open: counts go on across recoveries.
+  stats() {
+    return this._call('stats');
   }
 
   // A call of the library for this device: its result, or the state it leaves.
@@ -258,7 +277,8 @@ class Device extends EventEmitter {
   }
 
   // Frames as they come, until the device is stopped or closed (the loop ends), lost or failed
-  // (it throws DEVICE_LOST or DEVICE_FAILED). With reuse, every frame's data is in one block of
+  // (it throws DEVICE_LOST or DEVICE_FAILED; with supervise({ recover: true }) it waits instead,
+  // through stalls and recoveries). With reuse, every frame's data is in one block of
   // memory, lent again when the loop asks for the next frame (the previous frame's data is then
   // empty): no new memory per frame, for hosts that are done with a frame before the next.
   async *frames({ timeoutMs = 1000, reuse = false, output, signal } = {}) {
@@ -278,10 +298,16 @@ class Device extends EventEmitter {
           if (!this._open) return;
           throw error;
         }
-        if (error.hresult !== codes.VFW_E_NOT_RUNNING) throw error;
+        if (error.hresult !== codes.VFW_E_NOT_RUNNING && error.hresult !== codes.ERROR_DEVICE_NOT_CONNECTED) throw error;
         const state = await this._call('state').catch(() => 'closed');
         if (!this._open) return;
         this._state = state;
+        // Lost or failed while the package recovers it: the frames go on once it is back.
+        if (this._supervision.recover && state !== 'stopped' && state !== 'closed') {
+          await abortable(new Promise((resolve) => setTimeout(resolve, 100)), signal);
+          continue;
+        }
+        if (error.hresult !== codes.VFW_E_NOT_RUNNING) throw error;
         if (state === 'lost' || state === 'failed') throw goneError(this.index, state);
         return;  // stop()
       }

@@ -8,8 +8,8 @@ const { CameraError, check, codes, failed } = require('./errors');
 const { koffi } = native;
 const { DeviceInfo, ResolutionInfo, FormatInfo } = native.types;
 
-const STATES = ['absent', 'closed', 'stopped', 'running', 'lost', 'failed'];
-const STATE = { absent: 0, closed: 1, stopped: 2, running: 3, lost: 4, failed: 5 };
+const STATES = ['absent', 'closed', 'stopped', 'running', 'lost', 'failed', 'stalled'];
+const STATE = { absent: 0, closed: 1, stopped: 2, running: 3, lost: 4, failed: 5, stalled: 6 };
 // FrameInfo.pixelFormat codes: 5 and 6 are the platform's RGB24 and RGB32 (B, G, R byte order),
 // also the codes of the 'bgr24' and 'bgra' pictures; 9 to 11 are pictures only.
 const PIXEL_FORMATS = ['other', 'RGB1', 'RGB8', 'RGB555', 'RGB565', 'RGB24', 'RGB32', 'MJPG', 'YUY2', 'RGB', 'RGBA',
@@ -24,6 +24,8 @@ const CONTROL_AUTO = 1;
 const CONTROL_MANUAL = 2;
 const STATE_POLL_MS = 100;
 const REFRESH_WHILE_LOST_MS = 500;
+// Waits before each recovery attempt, the last repeated: the library's own schedule.
+const RECOVERY_DELAYS_MS = [0, 1000, 2000, 4000, 8000, 16000, 30000];
 
 function fourccText(code) {
   if (!code) return '';
@@ -32,8 +34,11 @@ function fourccText(code) {
 
 function calls(options, report) {
   let initialised = false;
-  // Open devices' last seen states, for the events: index -> { state, lost, gone }.
+  // Open devices' last seen states, for the events: index -> { state, lost, gone, and the
+  // supervision's: running (the host's wish), attempts, step, timer, awaiting, recoveries }.
   const watched = new Map();
+  // supervise()'s choices, kept until shutdown as the library keeps them: index -> { stallMs, recover }.
+  const supervised = new Map();
   let poller = null;
   let lastRefresh = 0;
 
@@ -60,8 +65,64 @@ function calls(options, report) {
   function settled(index) {
     const state = stateOf(index);
     const seen = watched.get(index);
-    if (seen) Object.assign(seen, { state, lost: false, gone: false });
+    if (seen) {
+      Object.assign(seen, { state, lost: false, gone: false });
+      seen.running = state === STATE.running || state === STATE.stalled;
+      if (!seen.running) stopAttempts(seen);
+    }
     return STATES[state];
+  }
+
+  function streamStats(index) {
+    const block = Buffer.alloc(native.STREAM_STATS_SIZE);
+    check(lib().getStreamStats(index, block), `getStreamStats on device ${index}`);
+    return {
+      frames: Number(block.readBigInt64LE(0)), missed: Number(block.readBigInt64LE(8)),
+      lastFrameTime: Number(block.readBigInt64LE(16)), stalls: block.readInt32LE(24),
+      recoveries: block.readInt32LE(28), failedAttempts: block.readInt32LE(32), dropped: block.readInt32LE(36),
+    };
+  }
+
+  // The library's recoveries are run here, not from its window: this thread has no message loop.
+  // The host stopping or closing the device, or turning recovery off, ends them.
+  function startAttempts(index, seen) {
+    seen.awaiting = false;
+    if (!seen.timer) seen.timer = setTimeout(() => attempt(index, seen), RECOVERY_DELAYS_MS[seen.step]);
+  }
+
+  function attempt(index, seen) {
+    seen.timer = null;
+    if (watched.get(index) !== seen || !supervised.get(index)?.recover || !seen.running) return;
+    ++seen.attempts;
+    seen.step = Math.min(seen.step + 1, RECOVERY_DELAYS_MS.length - 1);
+    // S_OK: the new graph runs, and its first frame raises the library's recovery count. A throw
+    // here would end the thread: it is a failed attempt.
+    let hr;
+    try {
+      hr = lib().recoverDevice(index);
+    } catch {
+      hr = codes.E_FAIL;
+    }
+    if (!failed(hr)) seen.awaiting = true;
+    else startAttempts(index, seen);
+  }
+
+  function stopAttempts(seen) {
+    if (seen.timer) clearTimeout(seen.timer);
+    Object.assign(seen, { timer: null, attempts: 0, step: 0, awaiting: false });
+  }
+
+  // FENWYR_DEVICE_STALLED's detail: milliseconds since the last frame, or since the start. Node's
+  // high-resolution clock is QueryPerformanceCounter, as arrivalTime's is.
+  function silentMs(index, seen) {
+    let last;
+    try {
+      last = streamStats(index).lastFrameTime;
+    } catch {
+      return supervised.get(index).stallMs;
+    }
+    if (last === 0) return Date.now() - seen.startedAt;
+    return Math.max(0, Math.round((Number(process.hrtime.bigint() / 100n) - last) / 10000));
   }
 
   // Device events from the states: 'lost'; 'returned' once a lost device was absent from an
@@ -74,33 +135,60 @@ function calls(options, report) {
     }
     for (const [index, seen] of watched) {
       const state = stateOf(index);
+      const rule = supervised.get(index);
+      // Frames came from a recovered graph (the count is raised before the state is changed).
+      if (rule?.stallMs && seen.attempts > 0 && streamStats(index).recoveries > seen.recoveries) {
+        const detail = seen.attempts;
+        stopAttempts(seen);
+        seen.recoveries = streamStats(index).recoveries;
+        Object.assign(seen, { state, lost: false, gone: false });
+        report({ index, state: STATES[state], happened: 'recovered', detail });
+        continue;
+      }
       if (state === seen.state) continue;
+      const was = seen.state;
       seen.state = state;
+      const recovering = rule?.recover && seen.running;
       let happened = null;
+      let detail = 0;
       if (seen.lost) {
         if (state === STATE.absent) {
           seen.gone = true;
         } else if (seen.gone) {
           seen.lost = seen.gone = false;
           happened = 'returned';
+          if (recovering) startAttempts(index, seen);
         }
       } else if (state === STATE.lost) {
         seen.lost = true;
         happened = 'lost';
       } else if (state === STATE.failed) {
         happened = 'failed';
+        if (recovering) startAttempts(index, seen);
+      } else if (state === STATE.stalled) {
+        happened = 'stalled';
+        detail = silentMs(index, seen);
+        if (recovering) startAttempts(index, seen);
+      } else if (was === STATE.stalled && state === STATE.running && !seen.awaiting) {
+        // It resumed by itself.
+        stopAttempts(seen);
+        happened = 'recovered';
       }
-      report({ index, state: STATES[state], happened });
+      report({ index, state: STATES[state], happened, detail });
     }
   }
 
   function watch(index) {
-    watched.set(index, { state: stateOf(index), lost: false, gone: false });
+    const state = stateOf(index);
+    watched.set(index, { state, lost: false, gone: false, running: state === STATE.running, startedAt: Date.now(),
+      attempts: 0, step: 0, timer: null, awaiting: false, recoveries: streamStats(index).recoveries });
     // A failing look must not end the thread: the next one tries again.
     poller ??= setInterval(() => { try { poll(); } catch { /* next time */ } }, STATE_POLL_MS);
   }
 
   function unwatch(index) {
+    const seen = watched.get(index);
+    if (seen) stopAttempts(seen);
     watched.delete(index);
     if (watched.size === 0 && poller) {
       clearInterval(poller);
@@ -246,8 +334,23 @@ function calls(options, report) {
 
     start(index) {
       check(lib().startCapture(index), `start device ${index}`);
+      const seen = watched.get(index);
+      if (seen) seen.startedAt = Date.now();
       return settled(index);
     },
+
+    // stallMs as setSupervision's; the library is never asked to recover by itself.
+    supervise(index, stallMs, recover) {
+      check(lib().setSupervision(index, stallMs, 0), `setSupervision(${stallMs})`);
+      supervised.set(index, { stallMs, recover: stallMs !== 0 && recover });
+      const seen = watched.get(index);
+      if (seen) {
+        seen.recoveries = streamStats(index).recoveries;
+        if (stallMs === 0 || !recover) stopAttempts(seen);
+      }
+    },
+
+    stats: streamStats,
 
     stop(index) {
       check(lib().stopCapture(index), `stop device ${index}`);
@@ -272,14 +375,18 @@ function calls(options, report) {
       check(lib().showCapturePinProperties(index), 'showCapturePinProperties');
     },
 
-    // Stops the device (its graph is kept until shutdown) and its events.
+    // Stops the device (its graph is kept until shutdown), its events and its supervision, which
+    // ends with the Device object: a later open starts without.
     close(index) {
       unwatch(index);
-      if (stateOf(index) === STATE.running) lib().stopCapture(index);
+      if (supervised.delete(index)) lib().setSupervision(index, 0, 0);
+      const state = stateOf(index);
+      if (state === STATE.running || state === STATE.stalled) lib().stopCapture(index);
     },
 
     shutdown() {
       for (const index of [...watched.keys()]) unwatch(index);
+      supervised.clear();
       if (initialised) native.fenwyr().uninit();
       initialised = false;
     },

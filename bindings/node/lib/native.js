@@ -66,6 +66,7 @@ const RangeRecord = koffi.struct(typeName('RangeRecord'), { minimum: 'double', m
 const CameraContext = koffi.pointer(typeName('CameraContext'), koffi.opaque());
 
 const FRAME_INFO_SIZE = 64;
+const STREAM_STATS_SIZE = 40;
 
 function loadFenwyr() {
   const lib = koffi.load(libraryPath('fenwyr.dll'));
@@ -103,6 +104,10 @@ function loadFenwyr() {
       'int32_t setControl(int32_t device, int32_t control, int32_t value, int32_t flags)')),
     setOutputFormat: lib.func(declare('int32_t setOutputFormat(int32_t device, int32_t output)')),
     getOutputFormat: lib.func(declare('int32_t getOutputFormat(int32_t device)')),
+    setSupervision: lib.func(declare('int32_t setSupervision(int32_t device, int32_t stallMs, int32_t flags)')),
+    recoverDevice: lib.func(declare('int32_t recoverDevice(int32_t device)')),
+    // stats is a Buffer of STREAM_STATS_SIZE bytes, read as FrameInfo's 64-bit fields are.
+    getStreamStats: lib.func(declare('int32_t getStreamStats(int32_t device, void *stats)')),
     CoTaskMemFree: ole32.func('void __stdcall CoTaskMemFree(void *block)'),
   };
 }
@@ -150,7 +155,7 @@ function libraryDirectory() {
 }
 
 module.exports = {
-  koffi, fenwyr, tarvik, setLibraryDirectory, libraryDirectory, FRAME_INFO_SIZE,
+  koffi, fenwyr, tarvik, setLibraryDirectory, libraryDirectory, FRAME_INFO_SIZE, STREAM_STATS_SIZE,
   types: {
     DeviceInfo, ResolutionInfo, DeviceIdentity, FormatInfo, ControlInfo, FrameArrivedCallback, FrameCallbackEx,
     DeviceEventCallback, AoiRect, AoiSize, AoiInfoRecord, RangeRecord, CameraContext,

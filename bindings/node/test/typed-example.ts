@@ -1,11 +1,18 @@
 // A typed host of the package: compiled (not run) by the tests with tsc --noEmit, so the
 // declarations keep matching what the package exports.
-import { fenwyr, tarvik, CameraError, hresultName, type Device, type Frame, type Output } from 'camera-libraries';
+import { fenwyr, tarvik, CameraError, hresultName, type Device, type Frame, type Output, type StreamStats }
+  from 'camera-libraries';
 
 export async function host(): Promise<void> {
   const [first] = await fenwyr.devices();
   await using device: Device = await fenwyr.open(first.index);
   device.on('lost', () => console.log('unplugged'));
+  await device.supervise({ stallMs: 2000, recover: true });
+  device.on('stalled', (silentMs: number) => console.log('stalled', silentMs, device.state === 'stalled'));
+  device.on('recovered', async (attempts: number) => {
+    const stats: StreamStats = await device.stats();
+    console.log(attempts, stats.recoveries, stats.frames + stats.missed);
+  });
   device.on('error', (error: CameraError) => console.log(error.code, error.hresult && hresultName(error.hresult)));
   const formats = await device.formats();
   await device.setFormat(formats[0].index, formats[0].maxFps);
