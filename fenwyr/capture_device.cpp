@@ -59,6 +59,8 @@ bool CaptureDevice::open() {
     tearDown(Teardown::reopen);
     opened = false;
     wantsRunning = false;
+    // A new graph says again whether the device is there.
+    absent = false;
     choices = HostChoices{};
     watch.restart();
     sampleHandler_.resetCounters();
