@@ -189,7 +189,7 @@ export namespace tarvik {
     readonly id: number;
     readonly serial: string;
     settings(): Promise<CameraSettings>;
-    /** Applied in the order aoi, pixelClock, fps, exposure, gain, gamma; all checked first. */
+    /** Applied in the order aoi, pixelClock, fps, exposure, gain, gamma; all checked first (fps 32768, the query value, is refused). */
     set(values: Partial<Pick<CameraSettings, 'aoi' | 'pixelClock' | 'fps' | 'exposure' | 'gain'>> & { gamma?: number }):
       Promise<void>;
     start(): Promise<void>;
@@ -198,7 +198,10 @@ export namespace tarvik {
     capture(options?: { signal?: AbortSignal }): Promise<Buffer>;
     /** Blocks the calling thread up to a second. */
     captureSync(): Buffer;
-    /** Frames until stop() or close(); reuse: one buffer, emptied when the loop takes the next frame. */
+    /**
+     * Frames until stop() or close(), waiting through late frames; reuse: one buffer, emptied when the loop
+     * takes the next frame.
+     */
     frames(options?: { reuse?: boolean; signal?: AbortSignal }): AsyncGenerator<Buffer, void, undefined>;
     [Symbol.asyncDispose](): Promise<void>;
     close(): Promise<void>;

@@ -7,6 +7,10 @@ const { CallThread, abortable } = require('./call_thread');
 const { integer, finite, positive } = require('./arguments');
 const errors = require('./errors');
 
+const { codes } = errors;
+
+const FPS_QUERY = 32768;
+
 const closedError = () => errors.closedError('the camera');
 
 // The settings set() takes, in the order it applies them: the AOI bounds the pixel clock, the
@@ -18,7 +22,11 @@ const SETTINGS = {
       height: integer(rect.height, 'aoi.height') };
   },
   pixelClock: (mhz) => integer(mhz, 'pixelClock'),
-  fps: (value) => positive(value, 'fps'),
+  // 32768 is the library's query value: it would set nothing and report success.
+  fps(value) {
+    if (positive(value, 'fps') === FPS_QUERY) throw new RangeError(`fps ${FPS_QUERY} is the library's query value, not a rate`);
+    return value;
+  },
   exposure: (ms) => finite(ms, 'exposure'),
   gain: (value) => integer(value, 'gain'),
   gamma: (value) => integer(value, 'gamma'),
@@ -115,12 +123,20 @@ class Camera {
     for (;;) {
       if (!this._thread || !this._running) return;
       signal?.throwIfAborted();
+      let frame;
       try {
-        ({ buffer } = await abortable(this._call('capture', reuse ? buffer : null), signal));
+        frame = (await abortable(this._call('capture', reuse ? buffer : null), signal)).buffer;
       } catch (error) {
         if (error !== signal?.reason && (!this._thread || !this._running)) return;
+        // A late frame (a slow rate, a long exposure) is no frame yet, as in fenwyr's frames().
+        // The lent block went with the call: the next capture takes new memory.
+        if (error?.hresult === codes.ERROR_TIMEOUT) {
+          buffer = null;
+          continue;
+        }
         throw error;
       }
+      buffer = frame;
       yield Buffer.from(buffer);
     }
   }

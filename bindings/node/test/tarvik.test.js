@@ -83,6 +83,22 @@ test('frames are the AOI\'s size and counted by the camera, captured off the mai
   assert.throws(() => camera.captureSync(), { code: 'DEVICE_CLOSED' });
 });
 
+test('frames() waits through a late frame, and the frame-rate query value is no rate', async (t) => {
+  const camera = await tarvik.Camera.open();
+  t.after(() => camera.close());
+  await camera.set({ aoi: { x: 0, y: 0, width: 320, height: 240 }, pixelClock: (await camera.settings()).pixelClocks[0] });
+  const { fpsRange, fps } = await camera.settings();
+  await assert.rejects(camera.set({ fps: 32768 }), RangeError);
+  assert.strictEqual((await camera.settings()).fps, fps);
+  // Below 1 fps: a capture's one-second wait ends before the next frame comes.
+  assert.ok(fpsRange.minimum < 1, `the slowest rate ${fpsRange.minimum}`);
+  await camera.set({ fps: fpsRange.minimum });
+  await camera.start();
+  const counters = [];
+  for await (const frame of camera.frames({ reuse: true })) if (counters.push(frame.readUInt32LE(0)) === 2) break;
+  assert.ok(counters[1] > counters[0], `counters ${counters}`);
+});
+
 // A child process, given its own environment; its exit code and output. The output goes to a
 // file: Windows Node under Wine cannot write to a pipe or a null device.
 function child(code, env) {
