@@ -85,9 +85,10 @@ class Camera {
   // checked before the first reaches the camera. A refusal throws, and leaves what came before set.
   async set(values) {
     if (!values || typeof values !== 'object') throw new TypeError(`settings are an object, not ${values}`);
+    // Own properties only (`in` would take toString for a setting); undefined is "not given".
     for (const name of Object.keys(values))
-      if (!(name in SETTINGS)) throw new TypeError(`no setting is called "${name}"`);
-    const checked = Object.keys(SETTINGS).filter((name) => name in values)
+      if (!Object.hasOwn(SETTINGS, name)) throw new TypeError(`no setting is called "${name}"`);
+    const checked = Object.keys(SETTINGS).filter((name) => Object.hasOwn(values, name) && values[name] !== undefined)
       .map((name) => [name, SETTINGS[name](values[name])]);
     for (const [name, value] of checked) {
       await this._call('set', name, value);

@@ -50,7 +50,11 @@ test('devices are listed with UTF-8 names and paths, and found by index, path or
   assert.deepStrictEqual([byPath.index, byName.index], [1, 2]);
   assert.strictEqual(byPath.state, 'stopped');
   await assert.rejects(fenwyr.open('no such camera'), CameraError);
-  await assert.rejects(fenwyr.open(-1), { code: 'E_INVALIDARG' });
+  // What JavaScript can judge never reaches the library: no index is negative or past 32 bits.
+  for (const [device, Kind] of [[1.5, TypeError], [NaN, TypeError], [null, TypeError], [-1, RangeError], [2 ** 32, RangeError]]) {
+    await assert.rejects(fenwyr.open(device), Kind, String(device));
+    assert.throws(() => fenwyr.openSync(device), Kind, String(device));
+  }
   await assert.rejects(fenwyr.open(7), { code: 'E_INVALIDARG' });
   assert.throws(() => fenwyr.openSync(7), { code: 'E_INVALIDARG' });
   // The blocking versions, for exit handlers: the next call starts the library again.
@@ -130,7 +134,7 @@ test('frames arrive as pictures of the output asked for, red bar red', async () 
     assert.strictEqual(frame.data.length, 320 * 240 * 2);
     break;
   }
-  await assert.rejects(b.output('yuv'), TypeError);
+  for (const name of ['yuv', 'toString']) await assert.rejects(b.output(name), TypeError, name);
   // A compressed frame has memory of its own size, not a slice of a frame-sized buffer.
   await b.setFormat(1);
   let jpeg;

@@ -37,13 +37,16 @@ test('the camera\'s settings read and set within their ranges, and refusals thro
   const refused = [
     [{ fps: NaN }, TypeError], [{ fps: -5 }, RangeError], [{ gain: 1.5 }, TypeError], [{ gain: '40' }, TypeError],
     [{ gain: 2 ** 31 }, RangeError], [{ aoi: { x: 0.5, y: 0, width: 320, height: 240 } }, TypeError],
-    [{ loudness: 3 }, TypeError], [{ gain: 40, fps: 'fast' }, TypeError],
+    [{ loudness: 3 }, TypeError], [{ toString: 1 }, TypeError], [{ gain: 40, fps: 'fast' }, TypeError],
     [{ aoi: { x: 0, y: 0, width: maximum.width * 2, height: 240 } }, CameraError],
     [{ exposure: after.exposureRange.maximum * 10 }, { code: 'E_INVALIDARG' }], [{ gain: 0x8000 }, CameraError],
   ];
   for (const [values, expected] of refused) await assert.rejects(camera.set(values), expected, JSON.stringify(values));
+  // undefined is "not given", and an inherited setting is not one given.
+  await camera.set({ fps: undefined, gain: 41 });
+  await camera.set(Object.create({ gain: 0x8000 }));
   const kept = await camera.settings();
-  assert.deepStrictEqual([kept.aoi, kept.gain], [aoi, 40]);
+  assert.deepStrictEqual([kept.aoi, kept.gain], [aoi, 41]);
 });
 
 test('frames are the AOI\'s size and counted by the camera, captured off the main thread', async () => {
