@@ -2,12 +2,25 @@
 /// <reference types="node" />
 import { EventEmitter } from 'events';
 
+/** The symbolic names of the libraries' results. */
+export type HresultName =
+  | 'E_NOTIMPL' | 'E_NOINTERFACE' | 'E_POINTER' | 'E_FAIL' | 'E_UNEXPECTED' | 'E_OUTOFMEMORY' | 'E_INVALIDARG'
+  | 'ERROR_INSUFFICIENT_BUFFER' | 'E_PROP_ID_UNSUPPORTED' | 'ERROR_TIMEOUT' | 'ERROR_DEVICE_NOT_CONNECTED'
+  | 'VFW_E_INVALIDMEDIATYPE' | 'VFW_E_NOT_CONNECTED' | 'VFW_E_CANNOT_RENDER' | 'VFW_E_NOT_STOPPED' | 'VFW_E_NOT_RUNNING'
+  | 'VFW_E_WRONG_STATE'
+  /** A result without a name of its own. */
+  | `HRESULT 0x${string}`;
+/** A CameraError's code: a result's name, or the package's own for a closed, lost or failed device. */
+export type CameraErrorCode = HresultName | 'DEVICE_CLOSED' | 'DEVICE_LOST' | 'DEVICE_FAILED';
+
 /** A failure of a library call: `hresult` is its result (unsigned), `code` its symbolic name. */
 export class CameraError extends Error {
+  /** With an hresult, the message ends with its name and `code` is that name. */
+  constructor(message: string, hresult?: number);
   hresult?: number;
-  code?: string;
+  code?: CameraErrorCode;
 }
-export function hresultName(hresult: number): string;
+export function hresultName(hresult: number): HresultName;
 /** Loads the DLLs from this folder instead of the package's own; before the first call only. */
 export function setLibraryDirectory(folder: string): void;
 
@@ -82,6 +95,8 @@ export namespace fenwyr {
    * frames on a thread per device: none blocks the event loop or Node's thread pool.
    */
   class Device extends EventEmitter {
+    /** Devices come from open() and openSync(). */
+    private constructor();
     readonly index: number;
     readonly name: string;
     readonly path: string;
@@ -181,6 +196,8 @@ export interface CameraSettings {
 export namespace tarvik {
   /** A camera, with a thread of the package's own that makes its calls one at a time. */
   class Camera {
+    /** Cameras come from open() and openSync(). */
+    private constructor();
     /** Opens the first available camera in 8-bit mono; rejects when there is none. */
     static open(): Promise<Camera>;
     /** Blocks the calling thread. */
