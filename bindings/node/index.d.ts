@@ -118,7 +118,7 @@ export namespace fenwyr {
     /**
      * Frames until the device is stopped or closed; throws DEVICE_LOST or DEVICE_FAILED when it is lost or fails,
      * unless supervise() recovers it: then it waits, through stalls and recoveries.
-     * reuse: every frame in one buffer, emptied when the loop takes the next frame.
+     * reuse: every frame in one buffer, emptied when the loop takes the next frame. timeoutMs: each wait, at least 10 ms.
      */
     frames(options?: { timeoutMs?: number; reuse?: boolean; output?: Output; signal?: AbortSignal }):
       AsyncGenerator<Frame, void, undefined>;

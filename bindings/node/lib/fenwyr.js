@@ -22,6 +22,10 @@ function goneError(index, state) {
   return error;
 }
 
+// The shortest wait of a frames() loop's grab: timeoutMs 0 would ask the grab thread again at
+// once, a core's worth of round trips between frames (a frame that comes is returned at once).
+const MIN_FRAMES_WAIT_MS = 10;
+
 // One Device per device: a second open() gives the same object.
 const openDevices = new Map();
 let thread = null;
@@ -295,7 +299,8 @@ class Device extends EventEmitter {
       let frame;
       try {
         // An aborted grab leaves its buffer with the grab thread: the next one takes another.
-        [frame, buffer] = await abortable(this._grab(timeoutMs, reuse ? buffer : null), signal);
+        [frame, buffer] = await abortable(this._grab(Math.max(timeoutMs, MIN_FRAMES_WAIT_MS), reuse ? buffer : null),
+          signal);
       } catch (error) {
         if (error === signal?.reason || !this._open) {
           if (!this._open) return;

@@ -97,6 +97,17 @@ test('frames come off the main thread in order, and stopping while they flow ret
   assert.strictEqual(reused[4][0].data.length, 640 * 480 * 2);
   assert.ok(reused.every(([, counter], k) => k === 0 || counter > reused[k - 1][1]));
   assert.strictEqual(fromA[0].data.readUInt32LE(0), firstCounter);
+  // timeoutMs 0 still waits a little per grab: the loop does not spin a core between frames.
+  let grabs = 0;
+  a._grab = (...args) => { grabs += 1; return Object.getPrototypeOf(a)._grab.apply(a, args); };
+  let polled = 0;
+  const until = Date.now() + 300;
+  try {
+    for await (const frame of a.frames({ timeoutMs: 0 })) if (frame && ++polled && Date.now() >= until) break;
+  } finally {
+    delete a._grab;
+  }
+  assert.ok(grabs <= polled + 40, `${grabs} grabs for ${polled} frames in 300 ms`);
 
   // The case that deadlocks a host taking callbacks: stop from the main thread while a grab
   // waits on a worker thread.
