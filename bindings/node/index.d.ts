@@ -2,12 +2,25 @@
 /// <reference types="node" />
 import { EventEmitter } from 'events';
 
+/** The symbolic names of the libraries' results. */
+export type HresultName =
+  | 'E_NOTIMPL' | 'E_NOINTERFACE' | 'E_POINTER' | 'E_FAIL' | 'E_UNEXPECTED' | 'E_OUTOFMEMORY' | 'E_INVALIDARG'
+  | 'ERROR_INSUFFICIENT_BUFFER' | 'E_PROP_ID_UNSUPPORTED' | 'ERROR_TIMEOUT' | 'ERROR_DEVICE_NOT_CONNECTED'
+  | 'VFW_E_INVALIDMEDIATYPE' | 'VFW_E_NOT_CONNECTED' | 'VFW_E_CANNOT_RENDER' | 'VFW_E_NOT_STOPPED' | 'VFW_E_NOT_RUNNING'
+  | 'VFW_E_WRONG_STATE'
+  /** A result without a name of its own. */
+  | `HRESULT 0x${string}`;
+/** A CameraError's code: a result's name, or the package's own for a closed, lost or failed device. */
+export type CameraErrorCode = HresultName | 'DEVICE_CLOSED' | 'DEVICE_LOST' | 'DEVICE_FAILED';
+
 /** A failure of a library call: `hresult` is its result (unsigned), `code` its symbolic name. */
 export class CameraError extends Error {
+  /** With an hresult, the message ends with its name and `code` is that name. */
+  constructor(message: string, hresult?: number);
   hresult?: number;
-  code?: string;
+  code?: CameraErrorCode;
 }
-export function hresultName(hresult: number): string;
+export function hresultName(hresult: number): HresultName;
 /** Loads the DLLs from this folder instead of the package's own; before the first call only. */
 export function setLibraryDirectory(folder: string): void;
 
@@ -82,6 +95,8 @@ export namespace fenwyr {
    * frames on a thread per device: none blocks the event loop or Node's thread pool.
    */
   class Device extends EventEmitter {
+    /** Devices come from open() and openSync(). */
+    private constructor();
     readonly index: number;
     readonly name: string;
     readonly path: string;
@@ -103,7 +118,7 @@ export namespace fenwyr {
     /**
      * Frames until the device is stopped or closed; throws DEVICE_LOST or DEVICE_FAILED when it is lost or fails,
      * unless supervise() recovers it: then it waits, through stalls and recoveries.
-     * reuse: every frame in one buffer, emptied when the loop takes the next frame.
+     * reuse: every frame in one buffer, emptied when the loop takes the next frame. timeoutMs: each wait, at least 10 ms.
      */
     frames(options?: { timeoutMs?: number; reuse?: boolean; output?: Output; signal?: AbortSignal }):
       AsyncGenerator<Frame, void, undefined>;
@@ -181,6 +196,8 @@ export interface CameraSettings {
 export namespace tarvik {
   /** A camera, with a thread of the package's own that makes its calls one at a time. */
   class Camera {
+    /** Cameras come from open() and openSync(). */
+    private constructor();
     /** Opens the first available camera in 8-bit mono; rejects when there is none. */
     static open(): Promise<Camera>;
     /** Blocks the calling thread. */
@@ -189,7 +206,7 @@ export namespace tarvik {
     readonly id: number;
     readonly serial: string;
     settings(): Promise<CameraSettings>;
-    /** Applied in the order aoi, pixelClock, fps, exposure, gain, gamma; all checked first. */
+    /** Applied in the order aoi, pixelClock, fps, exposure, gain, gamma; all checked first (fps 32768, the query value, is refused). */
     set(values: Partial<Pick<CameraSettings, 'aoi' | 'pixelClock' | 'fps' | 'exposure' | 'gain'>> & { gamma?: number }):
       Promise<void>;
     start(): Promise<void>;
@@ -198,7 +215,10 @@ export namespace tarvik {
     capture(options?: { signal?: AbortSignal }): Promise<Buffer>;
     /** Blocks the calling thread up to a second. */
     captureSync(): Buffer;
-    /** Frames until stop() or close(); reuse: one buffer, emptied when the loop takes the next frame. */
+    /**
+     * Frames until stop() or close(), waiting through late frames; reuse: one buffer, emptied when the loop
+     * takes the next frame.
+     */
     frames(options?: { reuse?: boolean; signal?: AbortSignal }): AsyncGenerator<Buffer, void, undefined>;
     [Symbol.asyncDispose](): Promise<void>;
     close(): Promise<void>;

@@ -22,6 +22,10 @@ function goneError(index, state) {
   return error;
 }
 
+// The shortest wait of a frames() loop's grab: timeoutMs 0 would ask the grab thread again at
+// once, a core's worth of round trips between frames (a frame that comes is returned at once).
+const MIN_FRAMES_WAIT_MS = 10;
+
 // One Device per device: a second open() gives the same object.
 const openDevices = new Map();
 let thread = null;
@@ -49,9 +53,10 @@ function listDevices() {
   return library().call('listDevices');
 }
 
+// An index, path or name; what JavaScript can judge is a TypeError or RangeError, as elsewhere.
 function deviceArgument(device) {
   if (typeof device === 'string') return device;
-  if (!Number.isInteger(device) || device < 0) throw new CameraError(`not a device: ${device}`, codes.E_INVALIDARG);
+  if (integer(device, 'a device index') < 0) throw new RangeError(`a device index is 0 or above, not ${device}`);
   return device;
 }
 
@@ -67,11 +72,13 @@ function deviceOf(identity) {
 
 // Opens a device given by its index, path or name.
 async function open(device) {
-  return deviceOf(await library().call('open', deviceArgument(device)));
+  const argument = deviceArgument(device);
+  return deviceOf(await library().call('open', argument));
 }
 
 function openSync(device) {
-  return deviceOf(library().callSync('open', deviceArgument(device)));
+  const argument = deviceArgument(device);
+  return deviceOf(library().callSync('open', argument));
 }
 
 function endDevices() {
@@ -210,7 +217,7 @@ class Device extends EventEmitter {
   // 'bgr24', 'bgra', 'rgb', 'rgba' (top-down, packed, alpha 255) or 'gray'. Without an argument,
   // the current one.
   async output(name) {
-    if (name !== undefined && !(name in OUTPUTS))
+    if (name !== undefined && !Object.hasOwn(OUTPUTS, name))
       throw new TypeError(`output must be one of ${Object.keys(OUTPUTS).join(', ')}`);
     return this._call('output', name);
   }
@@ -292,7 +299,8 @@ class Device extends EventEmitter {
       let frame;
       try {
         // An aborted grab leaves its buffer with the grab thread: the next one takes another.
-        [frame, buffer] = await abortable(this._grab(timeoutMs, reuse ? buffer : null), signal);
+        [frame, buffer] = await abortable(this._grab(Math.max(timeoutMs, MIN_FRAMES_WAIT_MS), reuse ? buffer : null),
+          signal);
       } catch (error) {
         if (error === signal?.reason || !this._open) {
           if (!this._open) return;

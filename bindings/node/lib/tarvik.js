@@ -7,6 +7,10 @@ const { CallThread, abortable } = require('./call_thread');
 const { integer, finite, positive } = require('./arguments');
 const errors = require('./errors');
 
+const { codes } = errors;
+
+const FPS_QUERY = 32768;
+
 const closedError = () => errors.closedError('the camera');
 
 // The settings set() takes, in the order it applies them: the AOI bounds the pixel clock, the
@@ -18,7 +22,11 @@ const SETTINGS = {
       height: integer(rect.height, 'aoi.height') };
   },
   pixelClock: (mhz) => integer(mhz, 'pixelClock'),
-  fps: (value) => positive(value, 'fps'),
+  // 32768 is the library's query value: it would set nothing and report success.
+  fps(value) {
+    if (positive(value, 'fps') === FPS_QUERY) throw new RangeError(`fps ${FPS_QUERY} is the library's query value, not a rate`);
+    return value;
+  },
   exposure: (ms) => finite(ms, 'exposure'),
   gain: (value) => integer(value, 'gain'),
   gamma: (value) => integer(value, 'gamma'),
@@ -77,9 +85,10 @@ class Camera {
   // checked before the first reaches the camera. A refusal throws, and leaves what came before set.
   async set(values) {
     if (!values || typeof values !== 'object') throw new TypeError(`settings are an object, not ${values}`);
+    // Own properties only (`in` would take toString for a setting); undefined is "not given".
     for (const name of Object.keys(values))
-      if (!(name in SETTINGS)) throw new TypeError(`no setting is called "${name}"`);
-    const checked = Object.keys(SETTINGS).filter((name) => name in values)
+      if (!Object.hasOwn(SETTINGS, name)) throw new TypeError(`no setting is called "${name}"`);
+    const checked = Object.keys(SETTINGS).filter((name) => Object.hasOwn(values, name) && values[name] !== undefined)
       .map((name) => [name, SETTINGS[name](values[name])]);
     for (const [name, value] of checked) {
       await this._call('set', name, value);
@@ -115,12 +124,20 @@ class Camera {
     for (;;) {
       if (!this._thread || !this._running) return;
       signal?.throwIfAborted();
+      let frame;
       try {
-        ({ buffer } = await abortable(this._call('capture', reuse ? buffer : null), signal));
+        frame = (await abortable(this._call('capture', reuse ? buffer : null), signal)).buffer;
       } catch (error) {
         if (error !== signal?.reason && (!this._thread || !this._running)) return;
+        // A late frame (a slow rate, a long exposure) is no frame yet, as in fenwyr's frames().
+        // The lent block went with the call: the next capture takes new memory.
+        if (error?.hresult === codes.ERROR_TIMEOUT) {
+          buffer = null;
+          continue;
+        }
         throw error;
       }
+      buffer = frame;
       yield Buffer.from(buffer);
     }
   }

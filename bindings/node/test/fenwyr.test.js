@@ -50,7 +50,11 @@ test('devices are listed with UTF-8 names and paths, and found by index, path or
   assert.deepStrictEqual([byPath.index, byName.index], [1, 2]);
   assert.strictEqual(byPath.state, 'stopped');
   await assert.rejects(fenwyr.open('no such camera'), CameraError);
-  await assert.rejects(fenwyr.open(-1), { code: 'E_INVALIDARG' });
+  // What JavaScript can judge never reaches the library: no index is negative or past 32 bits.
+  for (const [device, Kind] of [[1.5, TypeError], [NaN, TypeError], [null, TypeError], [-1, RangeError], [2 ** 32, RangeError]]) {
+    await assert.rejects(fenwyr.open(device), Kind, String(device));
+    assert.throws(() => fenwyr.openSync(device), Kind, String(device));
+  }
   await assert.rejects(fenwyr.open(7), { code: 'E_INVALIDARG' });
   assert.throws(() => fenwyr.openSync(7), { code: 'E_INVALIDARG' });
   // The blocking versions, for exit handlers: the next call starts the library again.
@@ -93,6 +97,17 @@ test('frames come off the main thread in order, and stopping while they flow ret
   assert.strictEqual(reused[4][0].data.length, 640 * 480 * 2);
   assert.ok(reused.every(([, counter], k) => k === 0 || counter > reused[k - 1][1]));
   assert.strictEqual(fromA[0].data.readUInt32LE(0), firstCounter);
+  // timeoutMs 0 still waits a little per grab: the loop does not spin a core between frames.
+  let grabs = 0;
+  a._grab = (...args) => { grabs += 1; return Object.getPrototypeOf(a)._grab.apply(a, args); };
+  let polled = 0;
+  const until = Date.now() + 300;
+  try {
+    for await (const frame of a.frames({ timeoutMs: 0 })) if (frame && ++polled && Date.now() >= until) break;
+  } finally {
+    delete a._grab;
+  }
+  assert.ok(grabs <= polled + 40, `${grabs} grabs for ${polled} frames in 300 ms`);
 
   // The case that deadlocks a host taking callbacks: stop from the main thread while a grab
   // waits on a worker thread.
@@ -130,7 +145,7 @@ test('frames arrive as pictures of the output asked for, red bar red', async () 
     assert.strictEqual(frame.data.length, 320 * 240 * 2);
     break;
   }
-  await assert.rejects(b.output('yuv'), TypeError);
+  for (const name of ['yuv', 'toString']) await assert.rejects(b.output(name), TypeError, name);
   // A compressed frame has memory of its own size, not a slice of a frame-sized buffer.
   await b.setFormat(1);
   let jpeg;

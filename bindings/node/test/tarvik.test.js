@@ -37,13 +37,16 @@ test('the camera\'s settings read and set within their ranges, and refusals thro
   const refused = [
     [{ fps: NaN }, TypeError], [{ fps: -5 }, RangeError], [{ gain: 1.5 }, TypeError], [{ gain: '40' }, TypeError],
     [{ gain: 2 ** 31 }, RangeError], [{ aoi: { x: 0.5, y: 0, width: 320, height: 240 } }, TypeError],
-    [{ loudness: 3 }, TypeError], [{ gain: 40, fps: 'fast' }, TypeError],
+    [{ loudness: 3 }, TypeError], [{ toString: 1 }, TypeError], [{ gain: 40, fps: 'fast' }, TypeError],
     [{ aoi: { x: 0, y: 0, width: maximum.width * 2, height: 240 } }, CameraError],
     [{ exposure: after.exposureRange.maximum * 10 }, { code: 'E_INVALIDARG' }], [{ gain: 0x8000 }, CameraError],
   ];
   for (const [values, expected] of refused) await assert.rejects(camera.set(values), expected, JSON.stringify(values));
+  // undefined is "not given", and an inherited setting is not one given.
+  await camera.set({ fps: undefined, gain: 41 });
+  await camera.set(Object.create({ gain: 0x8000 }));
   const kept = await camera.settings();
-  assert.deepStrictEqual([kept.aoi, kept.gain], [aoi, 40]);
+  assert.deepStrictEqual([kept.aoi, kept.gain], [aoi, 41]);
 });
 
 test('frames are the AOI\'s size and counted by the camera, captured off the main thread', async () => {
@@ -81,6 +84,22 @@ test('frames are the AOI\'s size and counted by the camera, captured off the mai
   await assert.rejects(camera.capture(), { code: 'DEVICE_CLOSED' });
   await assert.rejects(camera.settings(), { code: 'DEVICE_CLOSED' });
   assert.throws(() => camera.captureSync(), { code: 'DEVICE_CLOSED' });
+});
+
+test('frames() waits through a late frame, and the frame-rate query value is no rate', async (t) => {
+  const camera = await tarvik.Camera.open();
+  t.after(() => camera.close());
+  await camera.set({ aoi: { x: 0, y: 0, width: 320, height: 240 }, pixelClock: (await camera.settings()).pixelClocks[0] });
+  const { fpsRange, fps } = await camera.settings();
+  await assert.rejects(camera.set({ fps: 32768 }), RangeError);
+  assert.strictEqual((await camera.settings()).fps, fps);
+  // Below 1 fps: a capture's one-second wait ends before the next frame comes.
+  assert.ok(fpsRange.minimum < 1, `the slowest rate ${fpsRange.minimum}`);
+  await camera.set({ fps: fpsRange.minimum });
+  await camera.start();
+  const counters = [];
+  for await (const frame of camera.frames({ reuse: true })) if (counters.push(frame.readUInt32LE(0)) === 2) break;
+  assert.ok(counters[1] > counters[0], `counters ${counters}`);
 });
 
 // A child process, given its own environment; its exit code and output. The output goes to a

@@ -39,3 +39,17 @@ export async function host(): Promise<void> {
   console.log(mono.length === aoi.width * aoi.height, gamma);
   for await (const next of camera.frames({ reuse: true })) console.log(next.length);
 }
+
+// What the declarations must refuse: each line below fails to compile, or tsc reports the
+// directive itself as unused.
+export function refused(error: CameraError): void {
+  const made = new CameraError('x', 0x80070057);
+  console.log(made.hresult, new CameraError('no result').code);
+  // @ts-expect-error: devices come from fenwyr.open(), whose Device objects are shared
+  new fenwyr.Device();
+  // @ts-expect-error: cameras come from Camera.open()
+  new tarvik.Camera();
+  // @ts-expect-error: a code is one of the package's names, not any string
+  if (error.code === 'E_INVALID_ARG') console.log('misspelt');
+  if (error.code === 'DEVICE_LOST' || error.code === 'ERROR_TIMEOUT') console.log(error.hresult);
+}
