@@ -131,6 +131,9 @@ class Device extends EventEmitter {
     this._capacity = 0;
     this._unused = null;
     this._grabs = null;
+    // Grabs are numbered; an aborted one's number goes to the grab thread, which stops waiting.
+    this._grabTicket = 0;
+    this._aborts = null;
     this._supervision = { stallMs: 0, recover: false };
   }
 
@@ -231,15 +234,19 @@ class Device extends EventEmitter {
     if (integer(timeoutMs, 'timeoutMs') < 0) throw new RangeError(`timeoutMs must be 0 or above, not ${timeoutMs}`);
     signal?.throwIfAborted();
     if (output !== undefined) await this.output(output);
-    return (await abortable(this._grab(timeoutMs, null), signal))[0];
+    return (await abortable(this._grab(timeoutMs, null, signal), signal))[0];
   }
 
   // [frame or null, the buffer it is in]; `offered` is a buffer to fill if it is large enough.
-  async _grab(timeoutMs, offered) {
+  async _grab(timeoutMs, offered, signal) {
     if (!this._open) throw closedError(this.index);
-    this._grabs ??= new CallThread('grab_calls.js',
-      { options: { device: this.index }, endedError: () => closedError(this.index) });
+    if (!this._grabs) {
+      this._aborts = new BigInt64Array(new SharedArrayBuffer(8));
+      this._grabs = new CallThread('grab_calls.js',
+        { options: { device: this.index, aborts: this._aborts.buffer }, endedError: () => closedError(this.index) });
+    }
     const grabs = this._grabs;
+    const aborts = this._aborts;
     for (;;) {
       if (this._capacity === 0) this._capacity = await this._call('frameSize');
         // A fresh large buffer costs more than the frame's copy (its pages are new), so one that
@@ -249,7 +256,15 @@ class Device extends EventEmitter {
       if (buffer === this._unused) this._unused = null;
       buffer ??= new ArrayBuffer(this._capacity);
       const lentOffered = buffer === offered;
-      const answer = await grabs.call('grab', buffer, timeoutMs);
+      const ticket = ++this._grabTicket;
+      const onAbort = () => Atomics.store(aborts, 0, BigInt(ticket));
+      signal?.addEventListener('abort', onAbort, { once: true });
+      let answer;
+      try {
+        answer = await grabs.call('grab', buffer, timeoutMs, ticket);
+      } finally {
+        signal?.removeEventListener('abort', onAbort);
+      }
       const { hr } = answer;
       const info = Buffer.from(answer.info);
       buffer = answer.buffer;
@@ -292,7 +307,7 @@ class Device extends EventEmitter {
       let frame;
       try {
         // An aborted grab leaves its buffer with the grab thread: the next one takes another.
-        [frame, buffer] = await abortable(this._grab(timeoutMs, reuse ? buffer : null), signal);
+        [frame, buffer] = await abortable(this._grab(timeoutMs, reuse ? buffer : null, signal), signal);
       } catch (error) {
         if (error === signal?.reason || !this._open) {
           if (!this._open) return;

@@ -1,0 +1,28 @@
+'use strict';
+// What an abort or a bad argument leaves behind: the grab thread free at once, no call left waiting.
+const test = require('node:test');
+const assert = require('node:assert');
+const { fenwyr } = require('..');
+const { VirtualDevices, within } = require('./support');
+
+// A stream that hangs after its first frame: a grab waits its whole time-out.
+const devices = new VirtualDevices([
+  { key: 'NodeCallsA', name: 'Node Calls A', formats: '160x120@30 YUY2', tag: 0x2a, dwords: { StallAfter: 1 } },
+]);
+test.after(async () => {
+  await fenwyr.shutdown();
+  devices.dispose();
+});
+
+test('an aborted grab frees the grab thread at once', async () => {
+  const d = await fenwyr.open('Node Calls A');
+  await d.start();
+  await d.grab(2000);
+  const controller = new AbortController();
+  const waiting = d.grab({ timeoutMs: 5000, signal: controller.signal });
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  controller.abort();
+  await assert.rejects(waiting, { name: 'AbortError' });
+  assert.strictEqual(await within(d.grab(0), 1000, 'the grab after the abort'), null);
+  await d.close();
+});
