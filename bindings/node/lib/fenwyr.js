@@ -234,6 +234,7 @@ class Device extends EventEmitter {
     if (integer(timeoutMs, 'timeoutMs') < 0) throw new RangeError(`timeoutMs must be 0 or above, not ${timeoutMs}`);
     signal?.throwIfAborted();
     if (output !== undefined) await this.output(output);
+    signal?.throwIfAborted();
     return (await abortable(this._grab(timeoutMs, null, signal), signal))[0];
   }
 
@@ -258,6 +259,8 @@ class Device extends EventEmitter {
       const lentOffered = buffer === offered;
       const ticket = ++this._grabTicket;
       const onAbort = () => Atomics.store(aborts, 0, BigInt(ticket));
+      // Aborted while the output or the frame size was asked: the wait never starts.
+      signal?.throwIfAborted();
       signal?.addEventListener('abort', onAbort, { once: true });
       let answer;
       try {

@@ -14,7 +14,7 @@ test.after(async () => {
   devices.dispose();
 });
 
-test('an aborted grab frees the grab thread at once', async () => {
+test('an aborted grab frees the grab thread at once; an abort during the output step rejects', async () => {
   const d = await fenwyr.open('Node Calls A');
   await d.start();
   await d.grab(2000);
@@ -24,5 +24,10 @@ test('an aborted grab frees the grab thread at once', async () => {
   controller.abort();
   await assert.rejects(waiting, { name: 'AbortError' });
   assert.strictEqual(await within(d.grab(0), 1000, 'the grab after the abort'), null);
+  // Aborted while output() is asked: the wait never starts.
+  const during = new AbortController();
+  const grab = d.grab({ timeoutMs: 5000, output: 'rgb', signal: during.signal });
+  during.abort(new Error('enough'));
+  await assert.rejects(within(grab, 1000, 'the grab aborted during output()'), { message: 'enough' });
   await d.close();
 });
