@@ -103,6 +103,13 @@ function shutdownSync() {
   }
 }
 
+// Checked here, so that only a name the fenwyr thread knows is sent to it.
+function controlName(name) {
+  if (typeof name !== 'string' || !Object.hasOwn(CONTROLS, name))
+    throw new CameraError(`no control is called "${String(name)}"`, codes.E_INVALIDARG);
+  return name;
+}
+
 function frameFrom(data, info) {
   const length = info.readInt32LE(24);
   return {
@@ -200,11 +207,12 @@ class Device extends EventEmitter {
     return this._call('controls');
   }
 
-  control(name) {
-    return this._call('control', name);
+  async control(name) {
+    return this._call('control', controlName(name));
   }
 
   async setControl(name, value) {
+    controlName(name);
     if (value !== 'auto') integer(value, `control "${name}"`);
     await this._call('setControl', name, value);
   }

@@ -2,6 +2,7 @@
 // What an abort or a bad argument leaves behind: the grab thread free at once, no call left waiting.
 const test = require('node:test');
 const assert = require('node:assert');
+const { spawnSync } = require('child_process');
 const { fenwyr } = require('..');
 const { VirtualDevices, within } = require('./support');
 
@@ -30,4 +31,16 @@ test('an aborted grab frees the grab thread at once; an abort during the output 
   during.abort(new Error('enough'));
   await assert.rejects(within(grab, 1000, 'the grab aborted during output()'), { message: 'enough' });
   await d.close();
+});
+
+test('an argument that cannot be sent to the thread rejects and leaves nothing waiting', () => {
+  const script = `const { fenwyr } = require(${JSON.stringify(require.resolve('..'))});
+    const { CallThread } = require(${JSON.stringify(require.resolve('../lib/call_thread'))});
+    fenwyr.open('Node Calls A').then((d) => d.control(Symbol('x'))).catch((e) => console.log('rejected', e.code));
+    // Past the package's checks: a value postMessage cannot clone.
+    new CallThread('grab_calls.js', { options: { device: 0, aborts: new SharedArrayBuffer(8) } })
+      .call('grab', () => {}).catch((e) => console.log('not sent', e.name));`;
+  const child = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8', timeout: 30000 });
+  assert.strictEqual(child.status, 0, `the process did not exit (${child.signal}): ${child.stderr}`);
+  assert.deepStrictEqual(child.stdout.trim().split(/\r?\n/).sort(), ['not sent DataCloneError', 'rejected E_INVALIDARG']);
 });
