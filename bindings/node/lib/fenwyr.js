@@ -235,7 +235,7 @@ class Device extends EventEmitter {
   }
 
   // The newest frame not yet taken, or null when none came within timeoutMs. Rejects with
-  // VFW_E_NOT_RUNNING when the device is not running. The frame's data is the host's own.
+  // VFW_E_NOT_RUNNING when the device is stopped, DEVICE_LOST or DEVICE_FAILED as frames() does. The frame's data is the host's own.
   // `options` is the time-out, or { timeoutMs, output, signal }: see output().
   async grab(options = 1000) {
     const { timeoutMs = 1000, output, signal } = typeof options === 'number' ? { timeoutMs: options } : options;
@@ -243,7 +243,16 @@ class Device extends EventEmitter {
     signal?.throwIfAborted();
     if (output !== undefined) await this.output(output);
     signal?.throwIfAborted();
-    return (await abortable(this._grab(timeoutMs, null, signal), signal))[0];
+    try {
+      return (await abortable(this._grab(timeoutMs, null, signal), signal))[0];
+    } catch (error) {
+      // Not running because it was lost or failed: the code frames() throws for it.
+      if (error?.hresult !== codes.VFW_E_NOT_RUNNING || !this._open) throw error;
+      const state = await this._call('state').catch(() => null);
+      if (state !== 'lost' && state !== 'failed') throw error;
+      this._state = state;
+      throw goneError(this.index, state);
+    }
   }
 
   // [frame or null, the buffer it is in]; `offered` is a buffer to fill if it is large enough.
