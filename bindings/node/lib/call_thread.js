@@ -44,7 +44,14 @@ class CallThread {
       const id = this._nextId++;
       if (this._pending.size === 0) this._worker.ref();
       this._pending.set(id, { resolve, reject });
-      this._worker.postMessage({ id, name, args }, buffersIn(args));
+      try {
+        this._worker.postMessage({ id, name, args }, buffersIn(args));
+      } catch (error) {
+        // Not sent (an argument that cannot be cloned): nothing will answer it.
+        this._pending.delete(id);
+        if (this._pending.size === 0) this._worker.unref();
+        reject(error);
+      }
     });
   }
 

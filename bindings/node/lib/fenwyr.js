@@ -110,6 +110,13 @@ function shutdownSync() {
   }
 }
 
+// Checked here, so that only a name the fenwyr thread knows is sent to it.
+function controlName(name) {
+  if (typeof name !== 'string' || !Object.hasOwn(CONTROLS, name))
+    throw new CameraError(`no control is called "${String(name)}"`, codes.E_INVALIDARG);
+  return name;
+}
+
 function frameFrom(data, info) {
   const length = info.readInt32LE(24);
   return {
@@ -138,6 +145,9 @@ class Device extends EventEmitter {
     this._capacity = 0;
     this._unused = null;
     this._grabs = null;
+    // Grabs are numbered; an aborted one's number goes to the grab thread, which stops waiting.
+    this._grabTicket = 0;
+    this._aborts = null;
     this._supervision = { stallMs: 0, recover: false };
   }
 
@@ -204,11 +214,12 @@ class Device extends EventEmitter {
     return this._call('controls');
   }
 
-  control(name) {
-    return this._call('control', name);
+  async control(name) {
+    return this._call('control', controlName(name));
   }
 
   async setControl(name, value) {
+    controlName(name);
     if (value !== 'auto') integer(value, `control "${name}"`);
     await this._call('setControl', name, value);
   }
@@ -231,22 +242,36 @@ class Device extends EventEmitter {
   }
 
   // The newest frame not yet taken, or null when none came within timeoutMs. Rejects with
-  // VFW_E_NOT_RUNNING when the device is not running. The frame's data is the host's own.
+  // VFW_E_NOT_RUNNING when the device is stopped, DEVICE_LOST or DEVICE_FAILED as frames() does. The frame's data is the host's own.
   // `options` is the time-out, or { timeoutMs, output, signal }: see output().
   async grab(options = 1000) {
     const { timeoutMs = 1000, output, signal } = typeof options === 'number' ? { timeoutMs: options } : options;
     if (integer(timeoutMs, 'timeoutMs') < 0) throw new RangeError(`timeoutMs must be 0 or above, not ${timeoutMs}`);
     signal?.throwIfAborted();
     if (output !== undefined) await this.output(output);
-    return (await abortable(this._grab(timeoutMs, null), signal))[0];
+    signal?.throwIfAborted();
+    try {
+      return (await abortable(this._grab(timeoutMs, null, signal), signal))[0];
+    } catch (error) {
+      // Not running because it was lost or failed: the code frames() throws for it.
+      if (error?.hresult !== codes.VFW_E_NOT_RUNNING || !this._open) throw error;
+      const state = await this._call('state').catch(() => null);
+      if (state !== 'lost' && state !== 'failed') throw error;
+      this._state = state;
+      throw goneError(this.index, state);
+    }
   }
 
   // [frame or null, the buffer it is in]; `offered` is a buffer to fill if it is large enough.
-  async _grab(timeoutMs, offered) {
+  async _grab(timeoutMs, offered, signal) {
     if (!this._open) throw closedError(this.index);
-    this._grabs ??= new CallThread('grab_calls.js',
-      { options: { device: this.index }, endedError: () => closedError(this.index) });
+    if (!this._grabs) {
+      this._aborts = new BigInt64Array(new SharedArrayBuffer(8));
+      this._grabs = new CallThread('grab_calls.js',
+        { options: { device: this.index, aborts: this._aborts.buffer }, endedError: () => closedError(this.index) });
+    }
     const grabs = this._grabs;
+    const aborts = this._aborts;
     for (;;) {
       if (this._capacity === 0) this._capacity = await this._call('frameSize');
         // A fresh large buffer costs more than the frame's copy (its pages are new), so one that
@@ -256,7 +281,17 @@ class Device extends EventEmitter {
       if (buffer === this._unused) this._unused = null;
       buffer ??= new ArrayBuffer(this._capacity);
       const lentOffered = buffer === offered;
-      const answer = await grabs.call('grab', buffer, timeoutMs);
+      const ticket = ++this._grabTicket;
+      const onAbort = () => Atomics.store(aborts, 0, BigInt(ticket));
+      // Aborted while the output or the frame size was asked: the wait never starts.
+      signal?.throwIfAborted();
+      signal?.addEventListener('abort', onAbort, { once: true });
+      let answer;
+      try {
+        answer = await grabs.call('grab', buffer, timeoutMs, ticket);
+      } finally {
+        signal?.removeEventListener('abort', onAbort);
+      }
       const { hr } = answer;
       const info = Buffer.from(answer.info);
       buffer = answer.buffer;
@@ -299,8 +334,8 @@ class Device extends EventEmitter {
       let frame;
       try {
         // An aborted grab leaves its buffer with the grab thread: the next one takes another.
-        [frame, buffer] = await abortable(this._grab(Math.max(timeoutMs, MIN_FRAMES_WAIT_MS), reuse ? buffer : null),
-          signal);
+        [frame, buffer] = await abortable(
+          this._grab(Math.max(timeoutMs, MIN_FRAMES_WAIT_MS), reuse ? buffer : null, signal), signal);
       } catch (error) {
         if (error === signal?.reason || !this._open) {
           if (!this._open) return;

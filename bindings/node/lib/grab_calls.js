@@ -3,13 +3,24 @@
 // buffer (transferred, not copied); the answer gives it back with the frame in it.
 const native = require('./native');
 
-module.exports = ({ device }) => {
+// The longest single native wait: an abort is seen between waits, so it frees this thread soon.
+const SLICE_MS = 100;
+
+// `aborts` (shared with the main thread) holds the number of the latest grab aborted there.
+module.exports = ({ device, aborts }) => {
   const { grabFrame } = native.fenwyr();
+  const aborted = new BigInt64Array(aborts);
+  const ERROR_TIMEOUT = 0x800705b4 | 0;
   return {
-    grab(buffer, timeoutMs) {
+    grab(buffer, timeoutMs, ticket) {
       const info = new ArrayBuffer(native.FRAME_INFO_SIZE);
-      const hr = grabFrame(device, Buffer.from(buffer), buffer.byteLength, Buffer.from(info), timeoutMs);
-      return { hr, buffer, info };
+      const deadline = Date.now() + timeoutMs;
+      for (;;) {
+        const left = Math.max(0, deadline - Date.now());
+        const hr = grabFrame(device, Buffer.from(buffer), buffer.byteLength, Buffer.from(info), Math.min(left, SLICE_MS));
+        if (hr !== ERROR_TIMEOUT || left <= SLICE_MS || Atomics.load(aborted, 0) >= BigInt(ticket))
+          return { hr, buffer, info };
+      }
     },
   };
 };

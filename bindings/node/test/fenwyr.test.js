@@ -197,6 +197,8 @@ test('an unplugged device is a lost event, and its return is announced', async (
     for await (const frame of b.frames({ timeoutMs: 0 })) left += frame ? 1 : 0;
   })(), { code: 'DEVICE_LOST', hresult: ERROR_DEVICE_NOT_CONNECTED });
   assert.ok(left <= 1);
+  // A grab names the condition as the loop does.
+  await assert.rejects(b.grab(0), { code: 'DEVICE_LOST', hresult: ERROR_DEVICE_NOT_CONNECTED });
   const returned = eventWithin(b, 'returned', 8000);
   devices.remove('NodeB');
   await new Promise((resolve) => setTimeout(resolve, 1200));
