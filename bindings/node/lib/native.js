@@ -5,8 +5,9 @@ const koffi = require('koffi');
 
 const fs = require('fs');
 
-// Where the DLLs are: a folder the host named, else beside the package, else the archive's
-// bin folder (the package sits in node/camera-libraries there).
+// Where the DLLs are: a folder the host named, else the package's own bin folder (where the
+// archive's copy of the package carries them, so that one installed under an application's
+// node_modules has them), else beside the package, else the archive's bin folder.
 let directory = process.env.CAMERA_LIBRARIES_DIR || null;
 const libraries = {};
 
@@ -18,9 +19,9 @@ function setLibraryDirectory(folder) {
 
 function libraryPath(file) {
   if (directory) return path.join(directory, file);
-  const besidePackage = path.join(__dirname, '..', file);
-  const archiveBin = path.join(__dirname, '..', '..', '..', 'bin', file);
-  return !fs.existsSync(besidePackage) && fs.existsSync(archiveBin) ? archiveBin : besidePackage;
+  const candidates = [path.join(__dirname, '..', 'bin', file), path.join(__dirname, '..', file),
+    path.join(__dirname, '..', '..', '..', 'bin', file)];
+  return candidates.find((candidate) => fs.existsSync(candidate)) ?? candidates[0];
 }
 
 // koffi's type names are global to the process: this copy of the package names its types on
