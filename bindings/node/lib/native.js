@@ -4,6 +4,7 @@ const path = require('path');
 const koffi = require('koffi');
 
 const fs = require('fs');
+const { CameraError } = require('./errors');
 
 // Where the DLLs are: a folder the host named, else the package's own bin folder (where the
 // archive's copy of the package carries them, so that one installed under an application's
@@ -69,7 +70,15 @@ const CameraContext = koffi.pointer(typeName('CameraContext'), koffi.opaque());
 const FRAME_INFO_SIZE = 64;
 const STREAM_STATS_SIZE = 40;
 
+// The package installs anywhere (a project's Linux CI too) and refuses here, where it would run.
+function checkPlatform(platform = process.platform, arch = process.arch) {
+  if (platform === 'win32' && arch === 'x64') return;
+  throw Object.assign(new CameraError(`camera-libraries runs on Windows x64 only, not on ${platform} ${arch}`),
+    { code: 'UNSUPPORTED_PLATFORM' });
+}
+
 function loadFenwyr() {
+  checkPlatform();
   const lib = koffi.load(libraryPath('fenwyr.dll'));
   const ole32 = koffi.load('ole32.dll');
   return {
@@ -114,6 +123,7 @@ function loadFenwyr() {
 }
 
 function loadTarvik() {
+  checkPlatform();
   const lib = koffi.load(libraryPath('tarvik.dll'));
   return {
     findAvailableCamera: lib.func(declare('CameraContext findAvailableCamera(void)')),
