@@ -50,6 +50,14 @@ endfunction()
 function(cameralibs_install_library target)
   cameralibs_release_copy(${target})
   cameralibs_install_program(${target} runtime bin)
+  # The Node package's own copy: installed under an application's node_modules, the package has
+  # no archive around it.
+  if(MSVC)
+    install(TARGETS ${target} RUNTIME DESTINATION node/camera-libraries/bin COMPONENT development)
+  else()
+    install(FILES ${CAMERALIBS_RELEASE_DIR}/$<TARGET_FILE_NAME:${target}> DESTINATION node/camera-libraries/bin
+            COMPONENT development)
+  endif()
   install(FILES $<TARGET_LINKER_FILE:${target}> DESTINATION lib COMPONENT development)
   if(NOT MSVC)
     install(FILES ${CMAKE_BINARY_DIR}/lib/${target}.def DESTINATION lib COMPONENT development)

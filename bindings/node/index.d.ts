@@ -11,7 +11,7 @@ export type HresultName =
   /** A result without a name of its own. */
   | `HRESULT 0x${string}`;
 /** A CameraError's code: a result's name, or the package's own for a closed, lost or failed device. */
-export type CameraErrorCode = HresultName | 'DEVICE_CLOSED' | 'DEVICE_LOST' | 'DEVICE_FAILED';
+export type CameraErrorCode = HresultName | 'DEVICE_CLOSED' | 'DEVICE_LOST' | 'DEVICE_FAILED' | 'UNSUPPORTED_PLATFORM';
 
 /** A failure of a library call: `hresult` is its result (unsigned), `code` its symbolic name. */
 export class CameraError extends Error {

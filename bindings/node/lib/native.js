@@ -4,9 +4,11 @@ const path = require('path');
 const koffi = require('koffi');
 
 const fs = require('fs');
+const { CameraError } = require('./errors');
 
-// Where the DLLs are: a folder the host named, else beside the package, else the archive's
-// bin folder (the package sits in node/camera-libraries there).
+// Where the DLLs are: a folder the host named, else the package's own bin folder (where the
+// archive's copy of the package carries them, so that one installed under an application's
+// node_modules has them), else beside the package, else the archive's bin folder.
 let directory = process.env.CAMERA_LIBRARIES_DIR || null;
 const libraries = {};
 
@@ -18,9 +20,9 @@ function setLibraryDirectory(folder) {
 
 function libraryPath(file) {
   if (directory) return path.join(directory, file);
-  const besidePackage = path.join(__dirname, '..', file);
-  const archiveBin = path.join(__dirname, '..', '..', '..', 'bin', file);
-  return !fs.existsSync(besidePackage) && fs.existsSync(archiveBin) ? archiveBin : besidePackage;
+  const candidates = [path.join(__dirname, '..', 'bin', file), path.join(__dirname, '..', file),
+    path.join(__dirname, '..', '..', '..', 'bin', file)];
+  return candidates.find((candidate) => fs.existsSync(candidate)) ?? candidates[0];
 }
 
 // koffi's type names are global to the process: this copy of the package names its types on
@@ -68,7 +70,15 @@ const CameraContext = koffi.pointer(typeName('CameraContext'), koffi.opaque());
 const FRAME_INFO_SIZE = 64;
 const STREAM_STATS_SIZE = 40;
 
+// The package installs anywhere (a project's Linux CI too) and refuses here, where it would run.
+function checkPlatform(platform = process.platform, arch = process.arch) {
+  if (platform === 'win32' && arch === 'x64') return;
+  throw Object.assign(new CameraError(`camera-libraries runs on Windows x64 only, not on ${platform} ${arch}`),
+    { code: 'UNSUPPORTED_PLATFORM' });
+}
+
 function loadFenwyr() {
+  checkPlatform();
   const lib = koffi.load(libraryPath('fenwyr.dll'));
   const ole32 = koffi.load('ole32.dll');
   return {
@@ -113,6 +123,7 @@ function loadFenwyr() {
 }
 
 function loadTarvik() {
+  checkPlatform();
   const lib = koffi.load(libraryPath('tarvik.dll'));
   return {
     findAvailableCamera: lib.func(declare('CameraContext findAvailableCamera(void)')),
