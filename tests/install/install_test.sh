@@ -17,7 +17,8 @@ licenses/libjpeg-turbo/README.ijg licenses/libyuv/LICENSE licenses/libyuv/PATENT
 expected_development="include/fenwyr.h include/fenwyr_version.h include/tarvik.h include/tarvik_version.h
 lib/fenwyr.def lib/libfenwyr.dll.a lib/libtarvik.dll.a lib/tarvik.def node/camera-libraries/README.md
 node/camera-libraries/index.d.ts node/camera-libraries/index.js node/camera-libraries/index.mjs
-node/camera-libraries/LICENSE node/camera-libraries/package.json $node_files"
+node/camera-libraries/LICENSE node/camera-libraries/package.json node/camera-libraries/bin/fenwyr.dll
+node/camera-libraries/bin/tarvik.dll $node_files"
 expected_debug="bin/.debug/camcli.exe.debug bin/.debug/fenwyr.dll.debug bin/.debug/tarvik.dll.debug
 simulators/.debug/uEye_api_64.dll.debug simulators/.debug/vcam.dll.debug"
 expected_simulators="simulators/uEye_api_64.dll simulators/vcam.dll"
