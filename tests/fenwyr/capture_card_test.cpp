@@ -124,6 +124,21 @@ TEST(CaptureCard, SelectingAnInputRoutesItsPictureAndItsAudio) {
     uninit();
 }
 
+TEST(CaptureCard, AnInputWithoutAudioLeavesTheAudioWhereItWas) {
+    VcamDevices devices({card(L"Composite+Line;SVideo")});
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_EQ(selectInput(0, 1), S_OK);
+    const std::vector<InputInfo> inputs = inputsOf(0);
+    ASSERT_EQ(inputs.size(), 2u);
+    EXPECT_EQ(inputs[0].routed, 0);
+    EXPECT_EQ(inputs[0].audioRouted, 1) << "the line input still reaches the audio output";
+    EXPECT_EQ(inputs[1].routed, 1);
+    EXPECT_EQ(inputs[1].audioInput, -1);
+    EXPECT_EQ(inputs[1].audioRouted, 0);
+    uninit();
+}
+
 TEST(CaptureCard, StandardsListTakeAChangeAndTheLockFollowsTheSwitch) {
     VcamDevice device = card();
     device.dwords[L"VideoStandards"] = AnalogVideo_NTSC_M | AnalogVideo_PAL_B | AnalogVideo_SECAM_L;
