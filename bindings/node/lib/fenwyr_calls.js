@@ -3,7 +3,7 @@
 // apartment): everything but the waits for frames runs here. It also watches the open devices'
 // states and reports their changes, so that no library callback ever waits for JavaScript.
 const native = require('./native');
-const { CameraError, check, codes, failed } = require('./errors');
+const { CameraError, check, codes, codedError, failed } = require('./errors');
 
 const { koffi } = native;
 const { DeviceInfo, ResolutionInfo, FormatInfo } = native.types;
@@ -42,13 +42,40 @@ function calls(options, report) {
   let poller = null;
   let lastRefresh = 0;
 
+  // This thread's hold on the process's one init thread (a second copy of the package, or one in
+  // another worker_thread, would make a second init thread: the library takes one).
+  let claim = null;
+
   function lib() {
     const n = native.fenwyr();
     if (!initialised) {
+      claimInitThread();
       n.init();
       initialised = true;
     }
     return n;
+  }
+
+  function claimInitThread() {
+    const k = native.claim();
+    const mutex = k.CreateMutexW(null, 0, `Local\\camera-libraries.fenwyr.${process.pid}`);
+    if (!mutex) throw new CameraError('the init thread\'s mutex cannot be made');
+    // WAIT_OBJECT_0, or WAIT_ABANDONED: the thread that held it ended without letting go.
+    const waited = k.WaitForSingleObject(mutex, 0);
+    if (waited !== 0 && waited !== 0x80) {
+      k.CloseHandle(mutex);
+      throw codedError('LIBRARY_IN_USE', 'fenwyr is already used by another thread of this process ' +
+        '(another copy of the package, or one in another worker_thread)');
+    }
+    claim = mutex;
+  }
+
+  function releaseInitThread() {
+    if (!claim) return;
+    const k = native.claim();
+    k.ReleaseMutex(claim);
+    k.CloseHandle(claim);
+    claim = null;
   }
 
   function stateOf(index) {
@@ -180,7 +207,7 @@ function calls(options, report) {
 
   function watch(index) {
     const state = stateOf(index);
-    watched.set(index, { state, lost: false, gone: false, running: state === STATE.running, startedAt: Date.now(),
+    watched.set(index, { handles: 1, state, lost: false, gone: false, running: state === STATE.running, startedAt: Date.now(),
       attempts: 0, step: 0, timer: null, awaiting: false, recoveries: streamStats(index).recoveries });
     // A failing look must not end the thread: the next one tries again.
     poller ??= setInterval(() => { try { poll(); } catch { /* next time */ } }, STATE_POLL_MS);
@@ -231,7 +258,7 @@ function calls(options, report) {
   }
 
   function reopen(index) {
-    if (lib().openDevice(index) !== 1) throw new CameraError(`device ${index} could not be opened`);
+    if (lib().openDevice(index) !== 1) throw codedError('DEVICE_BUSY', `device ${index} could not be opened`);
     return settled(index);
   }
 
@@ -273,13 +300,16 @@ function calls(options, report) {
           n.refreshDevices();
           index = n.findDevice(device);
         }
-        if (index < 0) throw new CameraError(`no device has the path or name "${device}"`);
+        if (index < 0) throw codedError('DEVICE_NOT_FOUND', `no device has the path or name "${device}"`);
       }
       const identity = identityOf(index);
-      if (!identity) throw new CameraError(`no device ${index}`, codes.E_INVALIDARG);
+      if (!identity) throw codedError('DEVICE_NOT_FOUND', `no device ${index}`, codes.E_INVALIDARG);
       const state = stateOf(index);
-      if (!watched.has(index) || state === STATE.lost || state === STATE.failed) reopen(index);
-      watch(index);
+      const seen = watched.get(index);
+      if (!seen || state === STATE.lost || state === STATE.failed) reopen(index);
+      // Each open is a handle; the device closes with the last of them.
+      if (seen) ++seen.handles;
+      else watch(index);
       return { ...identity, state: STATES[stateOf(index)] };
     },
 
@@ -287,6 +317,11 @@ function calls(options, report) {
 
     state(index) {
       return STATES[stateOf(index)];
+    },
+
+    // The state, and for a failed device the HRESULT its stream failed with.
+    failure(index) {
+      return { state: STATES[stateOf(index)] };
     },
 
     formats(index) {
@@ -375,20 +410,26 @@ function calls(options, report) {
       check(lib().showCapturePinProperties(index), 'showCapturePinProperties');
     },
 
-    // Stops the device (its graph is kept until shutdown), its events and its supervision, which
-    // ends with the Device object: a later open starts without.
+    // Ends a handle. With the last one: stops the device (its graph is kept until shutdown), its
+    // events and its supervision, which ends with it: a later open starts without.
     close(index) {
+      const seen = watched.get(index);
+      if (seen && --seen.handles > 0) return;
       unwatch(index);
       if (supervised.delete(index)) lib().setSupervision(index, 0, 0);
       const state = stateOf(index);
       if (state === STATE.running || state === STATE.stalled) lib().stopCapture(index);
     },
 
+    // Nothing: answered once the calls before it are (what a blocked caller waits for).
+    idle() {},
+
     shutdown() {
       for (const index of [...watched.keys()]) unwatch(index);
       supervised.clear();
       if (initialised) native.fenwyr().uninit();
       initialised = false;
+      releaseInitThread();
     },
   };
 }
