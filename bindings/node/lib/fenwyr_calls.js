@@ -191,6 +191,7 @@ function calls(options, report) {
         happened = 'lost';
       } else if (state === STATE.failed) {
         happened = 'failed';
+        detail = lib().getDeviceError(index) >>> 0;
         if (recovering) startAttempts(index, seen);
       } else if (state === STATE.stalled) {
         happened = 'stalled';
@@ -321,7 +322,8 @@ function calls(options, report) {
 
     // The state, and for a failed device the HRESULT its stream failed with.
     failure(index) {
-      return { state: STATES[stateOf(index)] };
+      const state = stateOf(index);
+      return { state: STATES[state], error: state === STATE.failed ? lib().getDeviceError(index) >>> 0 : undefined };
     },
 
     formats(index) {

@@ -117,6 +117,7 @@ function loadFenwyr() {
     setDeviceEventCallback: lib.func(declare(
       'void setDeviceEventCallback(DeviceEventCallback *callback, void *userData)')),
     getDeviceState: lib.func(declare('int32_t getDeviceState(int32_t device)')),
+    getDeviceError: lib.func(declare('int32_t getDeviceError(int32_t device)')),
     // formats is a Buffer of capacity records, decoded with koffi.decode.
     getFormats: lib.func(declare('int32_t getFormats(int32_t device, void *formats, int32_t capacity)')),
     setFormat: lib.func(declare('int32_t setFormat(int32_t device, int32_t capability, double fps)')),
