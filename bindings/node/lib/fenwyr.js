@@ -22,6 +22,10 @@ function goneError(index, state, hresult = codes.E_FAIL, cause = undefined) {
     lost ? codes.ERROR_DEVICE_NOT_CONNECTED : hresult, cause);
 }
 
+// fenwyr's exports that any thread may call (the header says which).
+const ANY_THREAD = ['grabFrame', 'getDeviceState', 'getDeviceError', 'setOutputFormat', 'getOutputFormat',
+  'getStreamStats'];
+
 // The shortest wait of a frames() loop's grab: timeoutMs 0 would ask the grab thread again at
 // once, a core's worth of round trips between frames (a frame that comes is returned at once).
 const MIN_FRAMES_WAIT_MS = 10;
@@ -604,10 +608,10 @@ module.exports = {
   get types() {
     return native.types;
   },
-  // The DLL's exports themselves, for what the interface above leaves out, called on the calling
-  // thread. The package initialises the library on a thread of its own; a host calling init here
-  // makes this thread one of the library's too.
+  // The DLL's exports that any thread may call, for what the interface above leaves out, called
+  // on the calling thread. The others belong to the library's init thread, the package's own.
   get native() {
-    return native.fenwyr();
+    const n = native.fenwyr();
+    return Object.fromEntries(ANY_THREAD.map((name) => [name, n[name]]));
   },
 };
