@@ -27,9 +27,11 @@ export async function host(): Promise<void> {
   }
   const still: Frame | null = await device.grab({ timeoutMs: 1000, output: 'bgr24' });
   console.log(still?.pixelFormat === fenwyr.PIXEL_FORMATS[5]);
-  const other: fenwyr.Device = fenwyr.openSync('USB Camera');
-  other.closeSync();
-  fenwyr.shutdownSync();
+  {
+    using other: fenwyr.Device = fenwyr.openSync('USB Camera');
+    console.log(other.state, fenwyr.native.getDeviceError(other.index));
+  }
+  process.on('exit', fenwyr.shutdownSync);
 
   await using camera = await tarvik.Camera.open();
   await camera.set({ aoi: { x: 0, y: 0, width: 640, height: 480 }, fps: 30, gamma: 120 });
@@ -52,4 +54,10 @@ export function refused(error: CameraError): void {
   // @ts-expect-error: a code is one of the package's names, not any string
   if (error.code === 'E_INVALID_ARG') console.log('misspelt');
   if (error.code === 'DEVICE_LOST' || error.code === 'ERROR_TIMEOUT') console.log(error.hresult);
+  // @ts-expect-error: a result without a name has code UNKNOWN_HRESULT, never its hex text
+  if (error.code === 'HRESULT 0x80040154') console.log('never');
+  if (error.code === 'DEVICE_NOT_FOUND' || error.code === 'LIBRARY_FAILED') console.log(error.cause);
+  console.log(new CameraError('wrapped', 0x80004005, { cause: error }).cause === error);
+  // @ts-expect-error: init belongs to the package's fenwyr thread, the library's init thread
+  fenwyr.native.init();
 }
