@@ -17,7 +17,7 @@ export type HresultName =
  */
 export type CameraErrorCode = Exclude<HresultName, `HRESULT 0x${string}`> | 'UNKNOWN_HRESULT'
   | 'DEVICE_CLOSED' | 'DEVICE_LOST' | 'DEVICE_FAILED' | 'DEVICE_NOT_FOUND' | 'DEVICE_BUSY' | 'CAMERA_NOT_FOUND'
-  | 'LIBRARY_NOT_FOUND' | 'LIBRARY_IN_USE' | 'LIBRARY_FAILED' | 'UNSUPPORTED_PLATFORM';
+  | 'LIBRARY_NOT_FOUND' | 'LIBRARY_IN_USE' | 'LIBRARY_FAILED' | 'FORMAT_NOT_FOUND' | 'UNSUPPORTED_PLATFORM';
 
 /** A failure of a library call: `hresult` is its result (unsigned), `code` its symbolic name. */
 export class CameraError extends Error {
@@ -49,6 +49,9 @@ export interface Format {
   index: number; width: number; height: number; bitCount: number; pixelFormat: PixelFormat; fourcc: string;
   defaultFps: number; minFps: number; maxFps: number;
 }
+export interface FormatWanted { width?: number; height?: number; fps?: number; pixelFormat?: PixelFormat | string; }
+/** A capability chosen for a FormatWanted, with the rate set (its default when none was asked for). */
+export interface ChosenFormat extends Format { fps: number; }
 export interface CurrentFormat { width: number; height: number; bitCount: number; fps: number; pixelFormat: PixelFormat; }
 export interface Control {
   name: ControlName; min: number; max: number; step: number; default: number; value: number;
@@ -118,6 +121,12 @@ export namespace fenwyr {
     format(): Promise<CurrentFormat>;
     /** fps 0 keeps the capability's default rate. */
     setFormat(index: number, fps?: number): Promise<void>;
+    /**
+     * The best capability for what is wanted (each field optional, 0: any): the exact size and encoding (a FourCC
+     * such as 'YUY2' or 'MJPG', or an RGB capability's pixelFormat such as 'RGB24'), the least bandwidth, at the
+     * nearest rate within its range. Resolves with the format chosen; rejects with FORMAT_NOT_FOUND when none fits.
+     */
+    setFormat(wanted: FormatWanted): Promise<ChosenFormat>;
     controls(): Promise<Control[]>;
     control(name: ControlName): Promise<Control>;
     setControl(name: ControlName, value: number | 'auto'): Promise<void>;

@@ -44,10 +44,12 @@ let endingCores = [];
 let failure = null;
 
 function startThread() {
-  return new CallThread('fenwyr_calls.js', {
+  const started = new CallThread('fenwyr_calls.js', {
     onEvent: ({ index, state, happened, detail }) => cores.get(index)?.changed(state, happened, detail),
     endedError: () => new CameraError('fenwyr was shut down'),
     onFailure: (error) => {
+      // A thread that was being shut down: its shutdown's call has the error.
+      if (started !== thread) return;
       failure = error;
       thread = null;
       // Every handle is closed, and says so once.
@@ -57,6 +59,7 @@ function startThread() {
       for (const handle of handles) handle._report(error);
     },
   });
+  return started;
 }
 
 const failedError = () => codedError('LIBRARY_FAILED', failure.message, undefined, failure.cause);
@@ -356,8 +359,22 @@ class Device extends EventEmitter {
     return this._call('format');
   }
 
-  // fps 0: the capability's default rate.
+  // A capability by its index (fps 0: its default rate), or by what the host wants:
+  // { width, height, fps, pixelFormat } (each optional), the best capability (exact size and
+  // encoding, the least bandwidth) at the nearest rate within its range. The second form resolves
+  // with the format chosen; none fits: FORMAT_NOT_FOUND.
   async setFormat(index, fps = 0) {
+    if (index !== null && typeof index === 'object') {
+      const { width = 0, height = 0, fps: rate = 0, pixelFormat } = index;
+      for (const [value, what] of [[width, 'width'], [height, 'height']])
+        if (integer(value, what) < 0) throw new RangeError(`${what} must be 0 (any) or above, not ${value}`);
+      if (finite(rate, 'fps') < 0) throw new RangeError(`fps must be 0 (any) or above, not ${rate}`);
+      if (pixelFormat !== undefined && (typeof pixelFormat !== 'string' || !/^[\x20-\x7e]{1,6}$/.test(pixelFormat)))
+        throw new TypeError(`pixelFormat must be a FourCC or a pixel format's name, not ${String(pixelFormat)}`);
+      const { state, format } = await this._call('chooseFormat', { width, height, fps: rate, pixelFormat });
+      this._core.setState(state);
+      return format;
+    }
     integer(index, 'capability');
     if (finite(fps, 'fps') < 0) throw new RangeError(`fps must be 0 (the default) or above, not ${fps}`);
     await this._callForState('setFormat', index, fps);

@@ -258,6 +258,45 @@ function calls(options, report) {
       pixelFormat: PIXEL_FORMATS[r.pixelFormat] || 'other' };
   }
 
+  function formatsOf(index) {
+    const n = lib();
+    const count = check(n.getFormats(index, null, 0), 'getFormats');
+    if (count === 0) return [];
+    const block = Buffer.alloc(count * koffi.sizeof(FormatInfo));
+    check(n.getFormats(index, block, count), 'getFormats');
+    return koffi.decode(block, FormatInfo, count).map((f) => ({
+      index: f.index, width: f.width, height: f.height, bitCount: f.bitCount,
+      pixelFormat: PIXEL_FORMATS[f.pixelFormat] || 'other', fourcc: fourccText(f.fourcc),
+      defaultFps: f.defaultFps, minFps: f.minFps, maxFps: f.maxFps,
+    }));
+  }
+
+  // A capability by what the host wants (0 or undefined: any): the library's choice (exact size and
+  // FourCC, least bandwidth), then the nearest rate within the chosen one's range. RGB
+  // capabilities have no FourCC: asked by their pixelFormat name, they are chosen here.
+  function chooseFormat(index, { width = 0, height = 0, fps = 0, pixelFormat }) {
+    const list = formatsOf(index);
+    let chosen;
+    if (pixelFormat === undefined || !list.some((f) => !f.fourcc && f.pixelFormat === pixelFormat)) {
+      const fourcc = pixelFormat === undefined ? 0
+        : [...pixelFormat.padEnd(4).slice(0, 4)].reduce((code, c, k) => code | (c.charCodeAt(0) << (8 * k)), 0);
+      let at = lib().chooseFormat(index, width, height, fps, fourcc);
+      if (at < 0 && fps) at = lib().chooseFormat(index, width, height, 0, fourcc);
+      chosen = list.find((f) => f.index === at);
+    } else {
+      const fits = list.filter((f) => !f.fourcc && f.pixelFormat === pixelFormat &&
+        (!width || f.width === width) && (!height || f.height === height));
+      chosen = fits.find((f) => fps >= f.minFps && fps <= f.maxFps) ?? fits[0];
+    }
+    if (!chosen) {
+      const wanted = `${width || 'any'}x${height || 'any'} ${pixelFormat ?? 'any'} at ${fps || 'any'} fps`;
+      throw codedError('FORMAT_NOT_FOUND', `device ${index} has no format for ${wanted}`, codes.E_INVALIDARG);
+    }
+    const rate = fps ? Math.min(Math.max(fps, chosen.minFps), chosen.maxFps) : 0;
+    check(lib().setFormat(index, chosen.index, rate), `setFormat(${chosen.index}, ${rate})`);
+    return { state: settled(index), format: { ...chosen, fps: rate || chosen.defaultFps } };
+  }
+
   function reopen(index) {
     if (lib().openDevice(index) !== 1) throw codedError('DEVICE_BUSY', `device ${index} could not be opened`);
     return settled(index);
@@ -326,20 +365,11 @@ function calls(options, report) {
       return { state: STATES[state], error: state === STATE.failed ? lib().getDeviceError(index) >>> 0 : undefined };
     },
 
-    formats(index) {
-      const n = lib();
-      const count = check(n.getFormats(index, null, 0), 'getFormats');
-      if (count === 0) return [];
-      const block = Buffer.alloc(count * koffi.sizeof(FormatInfo));
-      check(n.getFormats(index, block, count), 'getFormats');
-      return koffi.decode(block, FormatInfo, count).map((f) => ({
-        index: f.index, width: f.width, height: f.height, bitCount: f.bitCount,
-        pixelFormat: PIXEL_FORMATS[f.pixelFormat] || 'other', fourcc: fourccText(f.fourcc),
-        defaultFps: f.defaultFps, minFps: f.minFps, maxFps: f.maxFps,
-      }));
-    },
+    formats: formatsOf,
 
     format,
+
+    chooseFormat,
 
     setFormat(index, capability, fps) {
       check(lib().setFormat(index, capability, fps), `setFormat(${capability}, ${fps})`);

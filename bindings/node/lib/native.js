@@ -121,6 +121,8 @@ function loadFenwyr() {
     // formats is a Buffer of capacity records, decoded with koffi.decode.
     getFormats: lib.func(declare('int32_t getFormats(int32_t device, void *formats, int32_t capacity)')),
     setFormat: lib.func(declare('int32_t setFormat(int32_t device, int32_t capability, double fps)')),
+    chooseFormat: lib.func(declare(
+      'int32_t chooseFormat(int32_t device, int32_t width, int32_t height, double fps, int32_t fourcc)')),
     getControl: lib.func(declare('int32_t getControl(int32_t device, int32_t control, _Out_ ControlInfo *info)')),
     setControl: lib.func(declare(
       'int32_t setControl(int32_t device, int32_t control, int32_t value, int32_t flags)')),

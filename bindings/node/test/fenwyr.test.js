@@ -168,6 +168,18 @@ test('formats and controls round-trip; arguments are checked before any call', a
   assert.deepStrictEqual(Object.values(await a.format()).slice(0, 2), [320, 240]);
   await a.setFormat(0, 25);
   assert.ok(Math.abs((await a.format()).fps - 25) < 1e-3);
+  // By what the host wants: the capability chosen, at the nearest rate within its range.
+  const chosen = [];
+  for (const wanted of [{ width: 320, height: 240 }, { pixelFormat: 'YUY2', fps: 25 }, { width: 640, fps: 100 },
+    { pixelFormat: 'RGB24' }]) {
+    const format = await a.setFormat(wanted);
+    const now = await a.format();
+    chosen.push([format.index, format.pixelFormat, Math.round(format.fps), now.width, Math.round(now.fps)]);
+  }
+  assert.deepStrictEqual(chosen,
+    [[1, 'RGB24', 30, 320, 30], [0, 'YUY2', 25, 640, 25], [0, 'YUY2', 60, 640, 60], [1, 'RGB24', 30, 320, 30]]);
+  await assert.rejects(a.setFormat({ width: 1920 }), { code: 'FORMAT_NOT_FOUND' });
+  await assert.rejects(a.setFormat({ width: 1.5 }), TypeError);
   const refused = [[() => a.setFormat(0, 100), { code: 'E_INVALIDARG' }], [() => a.setFormat(5), { code: 'E_INVALIDARG' }],
     [() => a.setFormat(0.5), TypeError], [() => a.setFormat(0, NaN), TypeError], [() => a.setFormat(0, -1), RangeError],
     [() => a.setControl('brightness', 1.5), TypeError], [() => a.setControl('brightness', 11), { code: 'E_INVALIDARG' }],

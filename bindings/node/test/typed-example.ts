@@ -1,7 +1,7 @@
 // A typed host of the package: compiled (not run) by the tests with tsc --noEmit, so the
 // declarations keep matching what the package exports.
-import { fenwyr, tarvik, CameraError, hresultName, type Device, type Frame, type Output, type StreamStats }
-  from 'camera-libraries';
+import { fenwyr, tarvik, CameraError, hresultName, type ChosenFormat, type Device, type Frame, type Output,
+  type StreamStats } from 'camera-libraries';
 
 export async function host(): Promise<void> {
   const [first] = await fenwyr.devices();
@@ -16,6 +16,10 @@ export async function host(): Promise<void> {
   device.on('error', (error: CameraError) => console.log(error.code, error.hresult && hresultName(error.hresult)));
   const formats = await device.formats();
   await device.setFormat(formats[0].index, formats[0].maxFps);
+  const chosen: ChosenFormat = await device.setFormat({ width: 1280, height: 720, fps: 30, pixelFormat: 'MJPG' });
+  console.log(chosen.index, chosen.fps, chosen.minFps <= chosen.fps);
+  // @ts-expect-error: the index form says nothing of what it chose
+  const nothing: ChosenFormat = await device.setFormat(0);
   await device.setControl('brightness', fenwyr.CONTROLS.brightness + 1);
   await device.start();
   const output: Output = 'rgba';
