@@ -107,3 +107,10 @@ test('a fenwyr thread that dies fails every call with a code until shutdown()', 
   await fenwyr.shutdown();
   assert.ok((await fenwyr.devices()).some((device) => device.name === 'Node Calls A'));
 });
+
+test('a *Sync call whose thread ends under it throws a code instead of waiting for ever', () => {
+  const script = `const { CallThread } = require(${JSON.stringify(require.resolve('../lib/call_thread'))});
+    try { new CallThread('../test/exiting_calls.js').callSync('exit'); } catch (error) { console.log(error.code); }`;
+  const child = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8', timeout: 20000 });
+  assert.deepStrictEqual([child.status, child.stdout.trim()], [0, 'LIBRARY_FAILED'], child.stderr);
+});
