@@ -66,10 +66,12 @@ class CallThread {
   }
 
   call(name, ...args) {
+    return this.callFrom(callSite(this.call), name, ...args);
+  }
+
+  // As call; an error it gets has the stack of `site` (see callSite), where the host called.
+  callFrom(site, name, ...args) {
     if (!this._worker) return Promise.reject(this._gone());
-    // Where the call was made: an error it gets is thrown from there, not from a message handler.
-    const site = {};
-    Error.captureStackTrace(site, this.call);
     return new Promise((resolve, reject) => {
       const id = this._nextId++;
       if (this._pending.size === 0) this._worker.ref();
@@ -135,6 +137,14 @@ class CallThread {
   }
 }
 
+// Where a call was made (the frames above `fn`): an error the call gets is thrown from there, not
+// from a message handler.
+function callSite(fn) {
+  const site = {};
+  Error.captureStackTrace(site, fn);
+  return site;
+}
+
 // `promise`, or a signal's reason as soon as one is aborted (what was asked goes on unheard).
 function abortable(promise, ...signals) {
   signals = signals.filter(Boolean);
@@ -152,4 +162,4 @@ function abortable(promise, ...signals) {
   });
 }
 
-module.exports = { CallThread, abortable };
+module.exports = { CallThread, abortable, callSite };

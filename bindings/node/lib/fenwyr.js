@@ -5,7 +5,7 @@
 // (transferred, not copied) and events, and Node's shared thread pool is never used for waiting.
 const EventEmitter = require('events');
 const native = require('./native');
-const { CallThread, abortable } = require('./call_thread');
+const { CallThread, abortable, callSite } = require('./call_thread');
 const errors = require('./errors');
 const { integer, finite } = require('./arguments');
 const { STATES, PIXEL_FORMATS, OUTPUTS, CONTROLS, fourccText } = require('./fenwyr_calls');
@@ -85,9 +85,14 @@ function takeCores() {
   return taken;
 }
 
+// A call of the fenwyr thread, its errors with the stack of the host's call (`site`).
+async function call(site, name, ...args) {
+  return (await library()).callFrom(site, name, ...args);
+}
+
 // Every device in the table, present or not, after looking for new ones.
-async function devices() {
-  return (await library()).call('devices');
+function devices() {
+  return call(callSite(devices), 'devices');
 }
 
 function devicesSync() {
@@ -95,8 +100,8 @@ function devicesSync() {
 }
 
 // The device block of the original interface: names in the process's ANSI code page.
-async function listDevices() {
-  return (await library()).call('listDevices');
+function listDevices() {
+  return call(callSite(listDevices), 'listDevices');
 }
 
 // An index, path or name; what JavaScript can judge is a TypeError or RangeError, as elsewhere.
@@ -121,8 +126,9 @@ function handleOf(identity) {
 
 // Opens a device given by its index, path or name: a handle of the caller's own.
 async function open(device) {
+  const site = callSite(open);
   const argument = deviceArgument(device);
-  return handleOf(await (await library()).call('open', argument));
+  return handleOf(await call(site, 'open', argument));
 }
 
 function openSync(device) {
@@ -342,7 +348,7 @@ class Device extends EventEmitter {
   // A call of the library for this device: its result, or the state it leaves.
   async _call(name, ...args) {
     if (!this._open) throw this._closedError();
-    return (await library()).call(name, this.index, ...args);
+    return call(callSite(this._call), name, this.index, ...args);
   }
 
   async _callForState(name, ...args) {

@@ -155,6 +155,8 @@ test('frames arrive as pictures of the output asked for, red bar red', async () 
   assert.deepStrictEqual([jpeg.data[0], jpeg.data[1], jpeg.data.buffer.byteLength], [0xff, 0xd8, jpeg.data.length]);
   assert.ok(jpeg.data.length < 320 * 240 * 2);
   await b.setFormat(0);
+  // An unread frame outlasts a stop: the next test's first frame is to be YUY2, not a JPEG.
+  assert.strictEqual((await b.grab({ output: 'native', timeoutMs: 2000 })).pixelFormat, 'YUY2');
   await b.stop();
 });
 
@@ -187,6 +189,8 @@ test('formats and controls round-trip; arguments are checked before any call', a
     [() => a.control('zoom'), { code: 'E_PROP_ID_UNSUPPORTED' }], [() => a.control('loudness'), { code: 'E_INVALIDARG' }],
     [() => a.grab(-1), RangeError]];
   for (const [call, expected] of refused) await assert.rejects(call(), expected);
+  // A library's refusal is thrown from the host's call, not from the package's message handler.
+  assert.match((await a.control('zoom').catch((error) => error)).stack, /fenwyr\.test\.js/);
 
   assert.deepStrictEqual((await a.controls()).map((c) => c.name), ['brightness', 'contrast', 'exposure']);
   await a.setControl('brightness', 10);
