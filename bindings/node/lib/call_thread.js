@@ -42,10 +42,10 @@ class CallThread {
         flag: this._flag.buffer, syncPort: port2 },
       transferList: [port2],
     });
-    const what = path.basename(module, '.js').replace(/_calls$/, '');
+    this._what = path.basename(module, '.js').replace(/_calls$/, '');
     const ended = (cause) => {
       if (!this._worker) return;
-      this._failure = failedError(what, cause);
+      this._failure = failedError(this._what, cause);
       this._end(this._failure);
       onFailure(this._failure);
     };
@@ -103,7 +103,7 @@ class CallThread {
         return result;
       }
       // Ended: the thread's own 'exit' says so here, where no event can be heard.
-      if (Atomics.load(this._flag, ENDED)) throw this._failure ?? failedError(name, new Error('the thread ended'));
+      if (Atomics.load(this._flag, ENDED)) throw this._failure ?? failedError(this._what, new Error(`it ended in ${name}`));
       const left = deadline - Date.now();
       if (left <= 0)
         throw Object.assign(new CameraError(`${name} had no answer within ${SYNC_LIMIT_MS} ms`), { code: 'LIBRARY_FAILED' });

@@ -67,7 +67,8 @@ const failedError = () => codedError('LIBRARY_FAILED', failure.message, undefine
 // The fenwyr thread, started on first use and again after shutdown(); a call made during a
 // shutdown waits for it, so that the library never has two init threads.
 async function library() {
-  while (ending) await ending;
+  // (What the shutdown itself met is its caller's to hear.)
+  while (ending) await ending.catch(() => {});
   if (failure) throw failedError();
   return (thread ??= startThread());
 }
@@ -562,7 +563,6 @@ class Device extends EventEmitter {
           if (error.hresult !== codes.VFW_E_NOT_RUNNING) throw error;
           const gone = await this._gone(error);
           if (gone) throw gone;
-          if (!this._open) return;
           return;  // stop()
         }
         if (frame) yield frame;
