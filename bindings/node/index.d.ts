@@ -115,7 +115,7 @@ export namespace fenwyr {
     readonly index: number;
     readonly name: string;
     readonly path: string;
-    /** As last reported by this object's calls and the state watch (every 100 ms). */
+    /** As last reported by the device's calls and the state watch (every 100 ms); 'closed' once this handle is. */
     readonly state: DeviceState;
     formats(): Promise<Format[]>;
     format(): Promise<CurrentFormat>;
@@ -140,7 +140,7 @@ export namespace fenwyr {
     /** Sets (or, without an argument, reads) what this device's frames become, from the next frame on. */
     output(name?: Output): Promise<Output>;
     /**
-     * Frames until the device is stopped or closed; throws DEVICE_LOST or DEVICE_FAILED when it is lost or fails,
+     * Frames until the device is stopped or this handle closed; throws DEVICE_LOST or DEVICE_FAILED when it is lost or fails,
      * unless supervise() recovers it: then it waits, through stalls and recoveries.
      * reuse: every frame in one buffer, emptied when the loop takes the next frame. timeoutMs: each wait, at least 10 ms.
      */
@@ -153,8 +153,9 @@ export namespace fenwyr {
     /** The driver's property dialog; modal. */
     showProperties(): Promise<void>;
     showPinProperties(): Promise<void>;
+    /** Closes this handle (its loops end, its waits stop); the device stops with its last handle. */
     close(): Promise<void>;
-    /** Blocks until the device has stopped: for exit handlers. */
+    /** As close(), blocking until done: for exit handlers. */
     closeSync(): void;
     /** Builds the device's graph again (after 'returned'); fenwyr.open() of a lost device does it too. */
     reopen(): Promise<void>;
