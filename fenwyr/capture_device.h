@@ -137,6 +137,8 @@ struct CaptureDevice {
     bool built = false;
     // FENWYR_STATE_CLOSED to FENWYR_STATE_FAILED; absence is kept apart in `present`.
     std::atomic<int32_t> state{FENWYR_STATE_CLOSED};
+    // What the stream last failed with since the open (for hosts that poll the state).
+    std::atomic<int32_t> streamError{S_OK};
     // False once a re-scan no longer finds the device.
     std::atomic<bool> present{true};
 

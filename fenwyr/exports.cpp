@@ -158,6 +158,10 @@ FENWYR_API int32_t getDeviceState(int32_t device) {
         int32_t(FENWYR_STATE_ABSENT));
 }
 
+FENWYR_API int32_t getDeviceError(int32_t device) {
+    return onDevice(device, [](CaptureDevice& d) -> int32_t { return d.streamError.load(); }, int32_t(E_INVALIDARG));
+}
+
 FENWYR_API int32_t getFormats(int32_t device, FormatInfo* formats, int32_t capacity) {
     return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
         if (capacity < 0)

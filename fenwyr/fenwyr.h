@@ -210,7 +210,7 @@ FENWYR_API int32_t setOutputFormat(int32_t device, int32_t output);
 FENWYR_API int32_t getOutputFormat(int32_t device);
 
 /* ---- Which device is which, and what happens to it -----------------------------------------
- * Call these from the init thread, except getDeviceState (any thread). */
+ * Call these from the init thread, except getDeviceState and getDeviceError (any thread). */
 
 /* One device's identity: 772 bytes. */
 typedef struct DeviceIdentity {
@@ -267,6 +267,11 @@ enum {
 
 /* One of the FENWYR_STATE_ values. Any thread. */
 FENWYR_API int32_t getDeviceState(int32_t device);
+
+/* The HRESULT the device's stream last failed with since openDevice (FENWYR_DEVICE_ERROR's
+ * detail; E_FAIL when the graph gave none), for hosts that poll getDeviceState; S_OK when it has
+ * not failed; E_INVALIDARG outside the table. Any thread. */
+FENWYR_API int32_t getDeviceError(int32_t device);
 
 /* ---- Frame rates and camera controls --------------------------------------------------------
  * Call these from the init thread, on an open device. They print nothing. */
