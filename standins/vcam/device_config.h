@@ -15,6 +15,7 @@ struct DeviceConfig {
     std::wstring name;                                  // FriendlyName
     std::optional<std::wstring> devicePath;             // DevicePath; real devices may have none
     std::vector<VideoFormat> formats = defaultVideoFormats();
+    std::vector<VideoFormat> stillFormats;              // StillFormats; none: no still pin
     DWORD tag = 0;
     std::vector<ControlDefinition> controls;                  // Controls; none: no control interfaces
     // Fault switches, for tests that need a misbehaving device.

@@ -22,6 +22,9 @@ public:
     std::optional<bool> poll();
     // Reads the key's `Frozen`: 1 means the device is there but sends nothing (a hung driver).
     bool frozen() const;
+    // One press of the device's still button: true, and the key's `StillButton` set back to 0,
+    // when it is not 0.
+    bool takeButtonPress();
     // One failing bind: true, and the key's `FailNextBinds` counted down, while that is above 0.
     static bool takeFailingBind(const std::wstring& keyPath);
 
