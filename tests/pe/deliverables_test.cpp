@@ -52,7 +52,9 @@ const std::vector<std::string> kFenwyrExports = {
     // Pictures.
     "setOutputFormat", "getOutputFormat",
     // Streams that stall, and devices brought back.
-    "setSupervision", "recoverDevice", "getStreamStats"};
+    "setSupervision", "recoverDevice", "getStreamStats",
+    // Still images.
+    "getStillFormats", "setStillFormat", "takeStill", "setStillCallback"};
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());

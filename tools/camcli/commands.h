@@ -14,6 +14,7 @@ int runControls(Arguments& args);
 int runWatch(Arguments& args);
 int runIndustrial(Arguments& args);
 int runPreview(Arguments& args);
+int runStill(Arguments& args);
 // The industrial camera in the preview window, for N seconds (0: until it is closed).
 int runIndustrialPreview(double seconds);
 
@@ -25,3 +26,4 @@ extern const char* const kControlsHelp;
 extern const char* const kWatchHelp;
 extern const char* const kIndustrialHelp;
 extern const char* const kPreviewHelp;
+extern const char* const kStillHelp;

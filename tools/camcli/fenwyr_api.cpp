@@ -28,4 +28,7 @@ FenwyrApi::FenwyrApi(const Library& dll) {
     dll.bind("setSupervision", setSupervision);
     dll.bind("recoverDevice", recoverDevice);
     dll.bind("getStreamStats", getStreamStats);
+    dll.bind("getStillFormats", getStillFormats);
+    dll.bind("setStillFormat", setStillFormat);
+    dll.bind("takeStill", takeStill);
 }

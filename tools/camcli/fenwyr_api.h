@@ -33,4 +33,7 @@ struct FenwyrApi {
     decltype(&::setSupervision) setSupervision;
     decltype(&::recoverDevice) recoverDevice;
     decltype(&::getStreamStats) getStreamStats;
+    decltype(&::getStillFormats) getStillFormats;
+    decltype(&::setStillFormat) setStillFormat;
+    decltype(&::takeStill) takeStill;
 };
