@@ -184,6 +184,11 @@ bool CaptureDevice::build() {
         return false;
     // Beside the stream, when the device has a still pin; the graph stays as it is otherwise.
     stills_.build(graph.Get(), captureBuilder.Get(), captureFilter.Get());
+    // The graph would report the end only once every renderer saw it, the still branch's too,
+    // which never does: each renderer's end comes on its own instead, and the stream's counts.
+    stillRenderer_ = stills_.present() && SUCCEEDED(mediaEvent->CancelDefaultHandling(EC_COMPLETE))
+                         ? stills_.renderer()
+                         : 0;
     if (failed(addGraphToRot(graph.Get(), &rotRegister), "Error adding graph to remote register"))
         return false;
     // On the filter or its capture pin; a device without one reports no drops.
@@ -696,6 +701,8 @@ void CaptureDevice::onGraphEvent(long code, LONG_PTR first, LONG_PTR second) {
         supervision::requestRecovery(*this);
         break;
     case EC_COMPLETE:
+        if (stillRenderer_ && second == stillRenderer_)
+            break;
         device_events::report(index, FENWYR_STREAM_COMPLETE, 0);
         break;
     default:

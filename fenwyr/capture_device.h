@@ -207,6 +207,9 @@ private:
     // handler's code from under a platform thread.
     ModulePin modulePin_;
     StillBranch stills_;
+    // The still branch's renderer, which never sees the stream end: its EC_COMPLETE is not the
+    // stream's. Read by the event thread.
+    std::atomic<LONG_PTR> stillRenderer_{0};
 };
 
 // The first output pin of a filter (with connectedOnly, the first one connected) other than

@@ -28,6 +28,8 @@ public:
     void tearDown();
     bool present() const { return grabber_ != nullptr; }
     IPin* pin() const { return stillPin_.Get(); }
+    // The branch's renderer, as the graph names it in its events (an identity, never called).
+    LONG_PTR renderer() const { return reinterpret_cast<LONG_PTR>(nullRenderer_.Get()); }
 
     // The still pin's capabilities, as getFormats lists the stream's; E_PROP_ID_UNSUPPORTED without a branch.
     int32_t formats(FormatInfo* formats, int32_t capacity);

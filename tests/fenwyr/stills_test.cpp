@@ -235,3 +235,32 @@ TEST(Stills, ADeviceWithoutAStillPinKeepsItsGraph) {
     EXPECT_EQ(graphFilters(), without);
     uninit();
 }
+
+namespace {
+
+struct Completions {
+    std::atomic<int> count{0};
+    static void onEvent(int32_t, int32_t event, int32_t, void* self) {
+        static_cast<Completions*>(self)->count += event == FENWYR_STREAM_COMPLETE;
+    }
+};
+
+}  // namespace
+
+// The still branch's renderer never sees the stream end; the host hears of the end all the same.
+TEST(Stills, TheStreamsEndIsReportedBesideAStillBranch) {
+    Completions completions;
+    Opened camera(withSwitch(stillCamera(L"s"), L"EndOfStreamAfter", 5));
+    ASSERT_EQ(camera.opened, 1);
+    setDeviceEventCallback(Completions::onEvent, &completions);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (completions.count == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::vector<uint8_t> buffer(kLargest);
+    FrameInfo info{};
+    EXPECT_EQ(takeStill(0, buffer.data(), kLargest, &info, 5000), S_OK) << "stills still come";
+    stopCapture(0);
+    setDeviceEventCallback(nullptr, nullptr);
+    EXPECT_EQ(completions.count, 1);
+}
