@@ -522,7 +522,8 @@ HRESULT CaptureDevice::takeStill(uint8_t* buffer, int32_t capacity, FrameInfo& i
 }
 
 HRESULT CaptureDevice::setStillCallback(FrameCallbackEx callback, void* userData) {
-    if (built && !stills_.present())
+    // Taking one back is always possible: a host may set it before it knows the device.
+    if (callback && built && !stills_.present())
         return E_PROP_ID_UNSUPPORTED;
     stills_.handler().callbackEx().set(callback, userData);
     return S_OK;

@@ -446,8 +446,8 @@ FENWYR_API int32_t takeStill(int32_t device, uint8_t* buffer, int32_t capacity, 
 /* Sends every still (those takeStill triggers and those of the device's button) to callback (null:
  * to none), on the still pin's thread, in the output format; the stream's callbacks do not get them.
  * Replaced as setFrameCallbackEx replaces its callback. It may be set before openDevice and lasts
- * across opens. S_OK; E_INVALIDARG outside the table; E_PROP_ID_UNSUPPORTED (nothing set) on an
- * open device without a still pin. */
+ * across opens. S_OK; E_INVALIDARG outside the table; E_PROP_ID_UNSUPPORTED (nothing set) for a
+ * callback on an open device without a still pin (null is always taken). */
 FENWYR_API int32_t setStillCallback(int32_t device, FrameCallbackEx callback, void* userData);
 
 #ifdef __cplusplus

@@ -232,6 +232,7 @@ TEST(Stills, ADeviceWithoutAStillPinKeepsItsGraph) {
     EXPECT_EQ(setStillFormat(0, 0), kUnsupported);
     EXPECT_EQ(takeStill(0, buffer.data(), 16, &info, 0), kUnsupported);
     EXPECT_EQ(setStillCallback(0, InfoLog::receive, &log), kUnsupported);
+    EXPECT_EQ(setStillCallback(0, nullptr, nullptr), S_OK) << "one set before the open can be taken back";
     EXPECT_EQ(graphFilters(), without);
     uninit();
 }
