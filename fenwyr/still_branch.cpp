@@ -1,5 +1,7 @@
 #include "still_branch.h"
 
+#include <initializer_list>
+
 #include "capture_device.h"
 #include "formats.h"
 
