@@ -22,15 +22,6 @@ namespace {
 constexpr DWORD kEventPassMs = 250;
 constexpr DWORD kSupervisedPassMs = 100;
 
-// Any video subtype, as long as it comes with a VIDEOINFOHEADER.
-AM_MEDIA_TYPE grabberMediaType() {
-    AM_MEDIA_TYPE type{};
-    type.majortype = MEDIATYPE_Video;
-    type.subtype = GUID_NULL;
-    type.formattype = FORMAT_VideoInfo;
-    return type;
-}
-
 // A record inside an open, close, start, stop or format change. Those calls may wait and handle
 // the host's sent messages meanwhile; a message handler must not nest another of them on the
 // same record, which would rebuild or release what the outer call is still using.
@@ -159,7 +150,7 @@ bool CaptureDevice::build() {
         return false;
     if (failed(grabberFilter->QueryInterface(fenwyr::kIidSampleGrabber, &grabber), "Error creating ISampleGrabber"))
         return false;
-    const AM_MEDIA_TYPE mediaType = grabberMediaType();
+    const AM_MEDIA_TYPE mediaType = media_type::anyVideoInfo();
     if (failed(grabber->SetMediaType(&mediaType), "Error setting media type"))
         return false;
     // No buffered copy: nothing reads it, and copying every frame costs a fifth of the
@@ -192,6 +183,13 @@ bool CaptureDevice::build() {
     }
     if (failed(rendered, "Unable to render pin"))
         return false;
+    // Beside the stream, when the device has a still pin; the graph stays as it is otherwise.
+    stills_.build(graph.Get(), captureBuilder.Get(), captureFilter.Get());
+    // The graph would report the end only once every renderer saw it, the still branch's too,
+    // which never does: each renderer's end comes on its own instead, and the stream's counts.
+    stillRenderer_ = stills_.present() && SUCCEEDED(mediaEvent->CancelDefaultHandling(EC_COMPLETE))
+                         ? stills_.renderer()
+                         : 0;
     if (failed(addGraphToRot(graph.Get(), &rotRegister), "Error adding graph to remote register"))
         return false;
     // On the filter or its capture pin; a device without one reports no drops.
@@ -213,11 +211,11 @@ bool CaptureDevice::close() {
 
 void CaptureDevice::tearDown(Teardown how) {
     built = false;
-    // The host's callback must finish before the graph can stop; it may be waiting for this thread.
-    sampleHandler_.closeDelivery();
-    // A host waiting in grabFrame goes on waiting through a recovery.
+    // The host's callbacks must finish before the graph can stop; they may be waiting for this thread.
+    closeDeliveries();
+    // A host waiting in grabFrame or takeStill goes on waiting through a recovery.
     if (how != Teardown::recover)
-        sampleHandler_.mailbox().setRunning(false);
+        setMailboxesRunning(false);
     if (mediaControl)
         mediaControl->StopWhenReady();
     // The event thread uses mediaEvent: end it before anything is released. It never runs host
@@ -239,6 +237,7 @@ void CaptureDevice::tearDown(Teardown how) {
     // unloaded: it must no longer hold the handler by then.
     if (grabber)
         grabber->SetCallback(nullptr, 1);
+    stills_.tearDown();
     if (frameSink)
         frame_sink::setCallback(frameSink.Get(), nullptr);
     frameSink.Reset();
@@ -284,12 +283,17 @@ HRESULT CaptureDevice::run(bool newSequence) {
     else
         sampleHandler_.setLayout(connectedLayout());
     sampleHandler_.setDropped(droppedFrames ? 0 : -1);
-    sampleHandler_.mailbox().setRunning(true);
-    sampleHandler_.openDelivery();
+    if (newSequence)
+        stills_.handler().beginRun(stills_.layout());
+    else
+        stills_.handler().setLayout(stills_.layout());
+    stills_.handler().setDropped(-1);
+    setMailboxesRunning(true);
+    openDeliveries();
     watch.runStarted(sampleHandler_.counters().frames);
     const HRESULT ran = runGraph();
     if (FAILED(ran)) {
-        sampleHandler_.mailbox().setRunning(false);
+        setMailboxesRunning(false);
         return ran;
     }
     settleState(FENWYR_STATE_RUNNING);
@@ -309,24 +313,24 @@ HRESULT CaptureDevice::stopCapture() {
         if (!wanted)
             return E_POINTER;
         // Nothing runs, and without a graph nothing can until it is opened or recovered again.
-        sampleHandler_.mailbox().setRunning(false);
+        setMailboxesRunning(false);
         state = FENWYR_STATE_FAILED;
         return S_OK;
     }
     const Busy busy(busy_);
     const bool wasRunning = streaming();
     const bool wasDelivering = sampleHandler_.deliveryOpen();
-    sampleHandler_.closeDelivery();
-    // A host thread waiting in grabFrame learns at once that no frame will come.
-    sampleHandler_.mailbox().setRunning(false);
+    closeDeliveries();
+    // A host thread waiting in grabFrame or takeStill learns at once that nothing will come.
+    setMailboxesRunning(false);
     const HRESULT stopped = mediaControl->StopWhenReady();
     // A graph that would not stop keeps delivering, as before the call.
     if (FAILED(stopped)) {
         wantsRunning = wanted;
         if (wasRunning)
-            sampleHandler_.mailbox().setRunning(true);
+            setMailboxesRunning(true);
         if (wasDelivering)
-            sampleHandler_.openDelivery();
+            openDeliveries();
         return stopped;
     }
     settleState(FENWYR_STATE_STOPPED);
@@ -356,7 +360,8 @@ ComPtr<IBaseFilter> filterOf(IPin* pin) {
 
 CaptureDevice::PinChain CaptureDevice::captureChain() {
     PinChain chain;
-    ComPtr<IPin> out = findOutputPin(captureFilter.Get(), true);
+    // The capture pin's chain, not the still pin's.
+    ComPtr<IPin> out = findOutputPin(captureFilter.Get(), true, stills_.pin());
     while (out) {
         ComPtr<IPin> in;
         if (FAILED(out->ConnectedTo(&in)))
@@ -405,10 +410,10 @@ HRESULT CaptureDevice::changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* form
     const Busy busy(busy_);
     const bool wasRunning = streaming();
     if (wasRunning) {
-        sampleHandler_.closeDelivery();
+        closeDeliveries();
         const HRESULT stopped = mediaControl->Stop();
         if (FAILED(stopped)) {
-            sampleHandler_.openDelivery();
+            openDeliveries();
             return stopped;
         }
     }
@@ -426,31 +431,103 @@ HRESULT CaptureDevice::changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* form
         sampleHandler_.setLayout(connectedLayout());
         if (!wasRunning)
             return result;
-        sampleHandler_.openDelivery();
+        openDeliveries();
         const HRESULT ran = runGraph();
         if (SUCCEEDED(ran))
             return result;
         result = ran;
         // Connected but cannot stream (a USB device short of bandwidth): back to the old format.
-        sampleHandler_.closeDelivery();
+        closeDeliveries();
         disconnect(graph.Get(), linksToEnd(split));
     }
     if (FAILED(connectFormat(config, split, sinkBefore, previous.get()))) {
         // Nothing to run: the device must be opened again.
         built = false;
         settleState(FENWYR_STATE_FAILED);
-        sampleHandler_.mailbox().setRunning(false);
+        setMailboxesRunning(false);
         return result;
     }
     sampleHandler_.setLayout(connectedLayout());
     if (wasRunning) {
-        sampleHandler_.openDelivery();
+        openDeliveries();
         if (FAILED(runGraph())) {
             settleState(FENWYR_STATE_STOPPED);
-            sampleHandler_.mailbox().setRunning(false);
+            setMailboxesRunning(false);
         }
     }
     return result;
+}
+
+void CaptureDevice::closeDeliveries() {
+    sampleHandler_.closeDelivery();
+    stills_.handler().closeDelivery();
+}
+
+void CaptureDevice::openDeliveries() {
+    sampleHandler_.openDelivery();
+    stills_.handler().openDelivery();
+}
+
+void CaptureDevice::setMailboxesRunning(bool running) {
+    sampleHandler_.mailbox().setRunning(running);
+    stills_.handler().mailbox().setRunning(running);
+}
+
+int32_t CaptureDevice::stillFormats(FormatInfo* formats, int32_t capacity) {
+    if (!built)
+        return E_POINTER;
+    return stills_.formats(formats, capacity);
+}
+
+HRESULT CaptureDevice::changeStillFormat(int32_t capability) {
+    if (insideHostCallback() || busy_)
+        return VFW_E_WRONG_STATE;
+    if (!built)
+        return E_POINTER;
+    media_type::Ptr type;
+    const HRESULT known = stills_.capabilityType(capability, type);
+    if (FAILED(known))
+        return known;
+    const Busy busy(busy_);
+    // The still pin takes a new format only while the graph is stopped.
+    const bool wasRunning = streaming();
+    if (wasRunning) {
+        closeDeliveries();
+        const HRESULT stopped = mediaControl->Stop();
+        if (FAILED(stopped)) {
+            openDeliveries();
+            return stopped;
+        }
+    }
+    const HRESULT changed = stills_.changeFormat(*type);
+    stills_.handler().setLayout(stills_.layout());
+    if (SUCCEEDED(changed))
+        choices.stillCapability = capability;
+    if (wasRunning) {
+        openDeliveries();
+        if (FAILED(runGraph())) {
+            settleState(FENWYR_STATE_STOPPED);
+            setMailboxesRunning(false);
+        }
+    }
+    return changed;
+}
+
+HRESULT CaptureDevice::takeStill(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs) {
+    // It triggers the device and waits, which a callback or a nested call must not.
+    if (insideHostCallback() || busy_)
+        return VFW_E_WRONG_STATE;
+    if (!built)
+        return E_POINTER;
+    return stills_.take(buffer, capacity, info, timeoutMs);
+}
+
+HRESULT CaptureDevice::setStillCallback(FrameCallbackEx callback, void* userData) {
+    // Taking one back is always possible: a host may set it before it knows the device.
+    if (callback && built && !stills_.present())
+        return E_PROP_ID_UNSUPPORTED;
+    stills_.handler().callbackEx().set(callback, userData);
+    return S_OK;
 }
 
 HRESULT CaptureDevice::connectFormat(IAMStreamConfig* config, const ChainToEnd& split, bool sink,
@@ -609,7 +686,7 @@ void CaptureDevice::onGraphEvent(long code, LONG_PTR first, LONG_PTR second) {
             absent = true;
             state = FENWYR_STATE_LOST;
             if (!supervision::recovers(*this))
-                sampleHandler_.mailbox().setRunning(false);
+                setMailboxesRunning(false);
             device_events::report(index, FENWYR_DEVICE_LOST, 0);
         } else {
             absent = false;
@@ -623,11 +700,13 @@ void CaptureDevice::onGraphEvent(long code, LONG_PTR first, LONG_PTR second) {
         streamError = FAILED(static_cast<HRESULT>(first)) ? static_cast<int32_t>(first) : int32_t(E_FAIL);
         state = FENWYR_STATE_FAILED;
         if (!supervision::recovers(*this))
-            sampleHandler_.mailbox().setRunning(false);
+            setMailboxesRunning(false);
         device_events::report(index, FENWYR_DEVICE_ERROR, static_cast<int32_t>(first));
         supervision::requestRecovery(*this);
         break;
     case EC_COMPLETE:
+        if (stillRenderer_ && second == stillRenderer_)
+            break;
         device_events::report(index, FENWYR_STREAM_COMPLETE, 0);
         break;
     default:
@@ -637,14 +716,14 @@ void CaptureDevice::onGraphEvent(long code, LONG_PTR first, LONG_PTR second) {
 
 namespace {
 
-ComPtr<IPin> findPin(IBaseFilter* filter, PIN_DIRECTION wanted, bool connectedOnly) {
+ComPtr<IPin> findPin(IBaseFilter* filter, PIN_DIRECTION wanted, bool connectedOnly, IPin* except = nullptr) {
     ComPtr<IEnumPins> pins;
     if (!filter || FAILED(filter->EnumPins(&pins)))
         return nullptr;
     ComPtr<IPin> pin;
     while (pins->Next(1, &pin, nullptr) == S_OK) {
         PIN_DIRECTION direction;
-        if (FAILED(pin->QueryDirection(&direction)) || direction != wanted)
+        if (FAILED(pin->QueryDirection(&direction)) || direction != wanted || (except && pin.Get() == except))
             continue;
         ComPtr<IPin> peer;
         if (!connectedOnly || SUCCEEDED(pin->ConnectedTo(&peer)))
@@ -655,8 +734,8 @@ ComPtr<IPin> findPin(IBaseFilter* filter, PIN_DIRECTION wanted, bool connectedOn
 
 }  // namespace
 
-ComPtr<IPin> findOutputPin(IBaseFilter* filter, bool connectedOnly) {
-    return findPin(filter, PINDIR_OUTPUT, connectedOnly);
+ComPtr<IPin> findOutputPin(IBaseFilter* filter, bool connectedOnly, IPin* except) {
+    return findPin(filter, PINDIR_OUTPUT, connectedOnly, except);
 }
 
 ComPtr<IPin> findInputPin(IBaseFilter* filter) {

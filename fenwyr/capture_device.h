@@ -14,9 +14,11 @@
 #include "media_type.h"
 #include "module_pin.h"
 #include "sample_handler.h"
+#include "still_branch.h"
 
 // One video-input device of the device table and, once opened, its filter graph:
-// capture filter -> (Smart Tee) -> sample grabber -> null renderer.
+// capture filter -> (Smart Tee) -> sample grabber -> null renderer, and, for a device with a
+// still pin, still pin -> sample grabber -> null renderer beside it (see still_branch.h).
 // Records are never destroyed while the process runs; close() releases what they hold.
 struct CaptureDevice {
     // Output pin and the input pin it feeds.
@@ -58,11 +60,24 @@ struct CaptureDevice {
     // until opened again. The first failure is returned. E_POINTER when not open; VFW_E_WRONG_STATE in a callback or while busy().
     HRESULT changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* format);
     // What the described callback and grabFrame get; see setOutputFormat. Any thread.
-    void setOutput(int32_t output) { sampleHandler_.setOutput(output); }
+    void setOutput(int32_t output) {
+        sampleHandler_.setOutput(output);
+        stills_.handler().setOutput(output);
+    }
     int32_t output() const { return sampleHandler_.output(); }
     // The newest frame for a polling host, from any thread; see grabFrame. VFW_E_WRONG_STATE
     // inside this device's own frame callback, where the frame waited for cannot come.
     HRESULT grabFrame(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
+    // Stills (see takeStill): E_POINTER when not open, E_PROP_ID_UNSUPPORTED without a still pin.
+    int32_t stillFormats(FormatInfo* formats, int32_t capacity);
+    // Applies a still capability as changeFormat applies a stream format: a running graph stops
+    // and runs again (the stream's sequence goes on). VFW_E_WRONG_STATE in a callback or while busy().
+    HRESULT changeStillFormat(int32_t capability);
+    // Triggers the still pin and waits for the still. VFW_E_WRONG_STATE in a host callback or while busy().
+    HRESULT takeStill(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
+    // Where stills go; kept across opens. E_PROP_ID_UNSUPPORTED (nothing set) for a callback on an
+    // open device without a still pin; null is always taken.
+    HRESULT setStillCallback(FrameCallbackEx callback, void* userData);
     // What the stream did since the open. Any thread.
     SampleHandler::Counters counters() const { return sampleHandler_.counters(); }
     int64_t droppedFrameCount() const { return sampleHandler_.dropped(); }
@@ -73,6 +88,7 @@ struct CaptureDevice {
     struct HostChoices {
         int32_t capability = -1;  // -1: none made
         double fps = 0.0;
+        int32_t stillCapability = -1;  // -1: none made
         std::map<int32_t, std::pair<int32_t, int32_t>> controls;  // control: value, flags
         int32_t input = -1;    // a capture card's input selected; -1: none
         int32_t standard = 0;  // its decoder's standard set; 0: none
@@ -176,6 +192,10 @@ private:
     // Sets `format` (none: keeps the pin's) and connects the split chain, ending in the frame sink
     // (`sink`) or the grabber; a failure leaves the chain taken apart.
     HRESULT connectFormat(IAMStreamConfig* config, const ChainToEnd& split, bool sink, AM_MEDIA_TYPE* format);
+    // Both handlers (stream and stills) at once: host code runs on neither once closed.
+    void closeDeliveries();
+    void openDeliveries();
+    void setMailboxesRunning(bool running);
     // Runs the graph and checks that the capture filter runs; on failure the graph is stopped again.
     HRESULT runGraph();
     // STOPPED or RUNNING becomes `settled`; LOST and FAILED stay.
@@ -191,9 +211,14 @@ private:
     // Held while the grabber holds sampleHandler_, so unloading the library cannot pull the
     // handler's code from under a platform thread.
     ModulePin modulePin_;
+    StillBranch stills_;
+    // The still branch's renderer, which never sees the stream end: its EC_COMPLETE is not the
+    // stream's. Read by the event thread.
+    std::atomic<LONG_PTR> stillRenderer_{0};
 };
 
-// The first output pin of a filter (with connectedOnly, the first one connected), or null.
-Microsoft::WRL::ComPtr<IPin> findOutputPin(IBaseFilter* filter, bool connectedOnly = false);
+// The first output pin of a filter (with connectedOnly, the first one connected) other than
+// `except`, or null.
+Microsoft::WRL::ComPtr<IPin> findOutputPin(IBaseFilter* filter, bool connectedOnly = false, IPin* except = nullptr);
 // The first input pin of a filter, or null.
 Microsoft::WRL::ComPtr<IPin> findInputPin(IBaseFilter* filter);

@@ -240,4 +240,32 @@ FENWYR_API int32_t setVideoStandard(int32_t device, int32_t standard) {
     return resultOnDevice(device, [&](CaptureDevice& d) { return video_standard::set(d, standard); });
 }
 
+FENWYR_API int32_t getStillFormats(int32_t device, FormatInfo* formats, int32_t capacity) {
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (capacity < 0)
+            return E_INVALIDARG;
+        if (!formats && capacity > 0)
+            return E_POINTER;
+        return d.stillFormats(formats, capacity);
+    });
+}
+
+FENWYR_API int32_t setStillFormat(int32_t device, int32_t capability) {
+    return resultOnDevice(device, [&](CaptureDevice& d) { return d.changeStillFormat(capability); });
+}
+
+FENWYR_API int32_t takeStill(int32_t device, uint8_t* buffer, int32_t capacity, FrameInfo* info, int32_t timeoutMs) {
+    if (capacity < 0 || timeoutMs < 0)
+        return E_INVALIDARG;
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (!buffer || !info)
+            return E_POINTER;
+        return d.takeStill(buffer, capacity, *info, timeoutMs);
+    });
+}
+
+FENWYR_API int32_t setStillCallback(int32_t device, FrameCallbackEx callback, void* userData) {
+    return resultOnDevice(device, [&](CaptureDevice& d) { return d.setStillCallback(callback, userData); });
+}
+
 }  // extern "C"

@@ -483,6 +483,48 @@ FENWYR_API int32_t getVideoStandard(int32_t device, int32_t* available, int32_t*
  * getFormats again. */
 FENWYR_API int32_t setVideoStandard(int32_t device, int32_t standard);
 
+/* ---- Still images -----------------------------------------------------------------------------
+ * Many cameras have a still pin (PIN_CATEGORY_STILL) with larger sizes than their stream, a button,
+ * and a software trigger (IAMVideoControl). openDevice connects such a pin beside the stream, on a
+ * branch of its own (still pin -> sample grabber -> null renderer): stills come on the still pin's
+ * thread and never hold up the stream's frames. Where the device allows it, openDevice turns its
+ * external trigger (the button) on. A device without a still pin gets no branch (its graph stays as
+ * without stills) and answers E_PROP_ID_UNSUPPORTED (0x80070490). The still format chosen, the still
+ * callback and the output format last across recoverDevice. Stills come only while the device runs.
+ * Their FrameInfo is as for frames, with sequence counting the stills since startCapture, sampleTime
+ * as the device stamps it (0 when it does not) and dropped -1. Call these from the init thread. */
+
+/* Fills up to capacity records with the still pin's capabilities, as getFormats does for the stream
+ * (defaultFps, minFps and maxFps as the device reports them, often 0), and returns how many there
+ * are. E_INVALIDARG outside the table or for a negative capacity; E_POINTER when the device is not
+ * open, or formats is null with a non-zero capacity; E_PROP_ID_UNSUPPORTED without a still pin. */
+FENWYR_API int32_t getStillFormats(int32_t device, FormatInfo* formats, int32_t capacity);
+
+/* Selects the still pin's capability by its index (as getStillFormats reports it). A running device
+ * stops, takes it and runs again; the stream's sequence goes on. S_OK; E_INVALIDARG outside the table
+ * or for a capability outside the list (nothing changes); E_POINTER when not open;
+ * E_PROP_ID_UNSUPPORTED without a still pin; VFW_E_WRONG_STATE from a callback; else the device's
+ * error, the previous still format staying. */
+FENWYR_API int32_t setStillFormat(int32_t device, int32_t capability);
+
+/* Triggers the still pin (IAMVideoControl's software trigger) and waits up to timeoutMs for that
+ * still; it arrives in the device's output format, as setOutputFormat chose it (a picture, or the
+ * device's bytes). An unread still from before the call is not returned; a still too large for the
+ * buffer is kept and the next takeStill returns it without triggering again. A device with a still
+ * pin but no software trigger is waited on for its next still (its button). The results of
+ * grabFrame (S_OK, 0x800705B4 time-out, 0x8007007A buffer too small with info->length the size
+ * needed, VFW_E_NOT_RUNNING when the device does not run, VFW_E_WRONG_STATE from inside a callback,
+ * E_INVALIDARG, E_POINTER), E_POINTER also when the device is not open, E_PROP_ID_UNSUPPORTED
+ * without a still pin. While it waits it handles messages sent to this thread. */
+FENWYR_API int32_t takeStill(int32_t device, uint8_t* buffer, int32_t capacity, FrameInfo* info, int32_t timeoutMs);
+
+/* Sends every still (those takeStill triggers and those of the device's button) to callback (null:
+ * to none), on the still pin's thread, in the output format; the stream's callbacks do not get them.
+ * Replaced as setFrameCallbackEx replaces its callback. It may be set before openDevice and lasts
+ * across opens. S_OK; E_INVALIDARG outside the table; E_PROP_ID_UNSUPPORTED (nothing set) for a
+ * callback on an open device without a still pin (null is always taken). */
+FENWYR_API int32_t setStillCallback(int32_t device, FrameCallbackEx callback, void* userData);
+
 #ifdef __cplusplus
 }
 #endif

@@ -162,8 +162,10 @@ void setResolution(CaptureDevice& device, int32_t capability) {
     if (hr != S_OK || !type)
         return;
     // Not reported: the host sees the outcome through getResolution.
-    if (SUCCEEDED(config->SetFormat(type.get())))
-        device.choices = {capability, 0.0, device.choices.controls};
+    if (SUCCEEDED(config->SetFormat(type.get()))) {
+        device.choices.capability = capability;
+        device.choices.fps = 0.0;
+    }
 }
 
 namespace {
@@ -222,17 +224,18 @@ double bandwidthOf(const Capability& capability, REFERENCE_TIME interval) {
 
 }  // namespace
 
-int32_t getFormats(CaptureDevice& device, FormatInfo* formats, int32_t capacity) {
-    ComPtr<IAMStreamConfig> config;
+int32_t listFormats(IAMStreamConfig* config, FormatInfo* formats, int32_t capacity) {
     int count = 0;
-    HRESULT hr = streamConfigOf(device, config, count);
-    if (FAILED(hr))
-        return hr;
+    int size = 0;
+    const HRESULT counted = config->GetNumberOfCapabilities(&count, &size);
+    if (FAILED(counted))
+        return counted;
+    if (size != kVideoCapsSize)
+        count = 0;
     int32_t listed = 0;
     for (int i = 0; i < count; ++i) {
         Capability capability;
-        hr = capabilityAt(config.Get(), i, capability);
-        if (hr != S_OK)
+        if (capabilityAt(config, i, capability) != S_OK)
             continue;
         if (listed < capacity) {
             const media_type::FrameLayout layout = media_type::layoutOf(*capability.type);
@@ -250,6 +253,33 @@ int32_t getFormats(CaptureDevice& device, FormatInfo* formats, int32_t capacity)
         ++listed;
     }
     return listed;
+}
+
+HRESULT capabilityType(IAMStreamConfig* config, int32_t capability, media_type::Ptr& type) {
+    int count = 0;
+    int size = 0;
+    HRESULT hr = config->GetNumberOfCapabilities(&count, &size);
+    if (FAILED(hr))
+        return hr;
+    if (size != kVideoCapsSize || capability < 0 || capability >= count)
+        return E_INVALIDARG;
+    Capability chosen;
+    hr = capabilityAt(config, capability, chosen);
+    if (FAILED(hr))
+        return hr;
+    if (hr != S_OK)
+        return E_INVALIDARG;
+    type = std::move(chosen.type);
+    return S_OK;
+}
+
+int32_t getFormats(CaptureDevice& device, FormatInfo* formats, int32_t capacity) {
+    ComPtr<IAMStreamConfig> config;
+    int count = 0;
+    const HRESULT hr = streamConfigOf(device, config, count);
+    if (FAILED(hr))
+        return hr;
+    return listFormats(config.Get(), formats, capacity);
 }
 
 HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps) {

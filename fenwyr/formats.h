@@ -3,6 +3,7 @@
 
 #include "capture_device.h"
 #include "fenwyr.h"
+#include "media_type.h"
 
 // The stream capabilities of an opened device and the format flowing through its graph.
 namespace formats {
@@ -18,6 +19,11 @@ void setResolution(CaptureDevice& device, int32_t capability);
 
 // Every qualifying capability with its frame-rate range, silently; see getFormats.
 int32_t getFormats(CaptureDevice& device, FormatInfo* formats, int32_t capacity);
+// The capabilities of any pin's stream configuration, as getFormats lists them.
+int32_t listFormats(IAMStreamConfig* config, FormatInfo* formats, int32_t capacity);
+// Capability `capability`'s media type: E_INVALIDARG for one outside the list or that does not
+// qualify; else the failing call's result.
+HRESULT capabilityType(IAMStreamConfig* config, int32_t capability, media_type::Ptr& type);
 // A capability at a frame rate, restarting a running device; see setFormat.
 HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps);
 

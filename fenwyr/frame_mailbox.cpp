@@ -91,6 +91,12 @@ void FrameMailbox::setRunning(bool running) {
     SetEvent(handOffDone_);
 }
 
+void FrameMailbox::discardUnread() {
+    wanted_ = true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    unread_ = false;
+}
+
 HRESULT FrameMailbox::take(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs) {
     wanted_ = true;
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);

@@ -28,6 +28,8 @@ public:
     void post(const FrameInfo& info, Writer write, void* context);
     // Host thread: whether frames may still come; false ends every waiting take at once.
     void setRunning(bool running);
+    // Any thread: forgets the unread frame, if any; frames are kept for takers from now on.
+    void discardUnread();
     // Any thread: copies the newest unread frame, waiting up to timeoutMs for one. The grabFrame
     // results; arguments are already checked.
     HRESULT take(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);

@@ -48,6 +48,14 @@ bool isRgb(const GUID& subtype) {
 
 }  // namespace
 
+AM_MEDIA_TYPE anyVideoInfo() {
+    AM_MEDIA_TYPE type{};
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = GUID_NULL;
+    type.formattype = FORMAT_VideoInfo;
+    return type;
+}
+
 void freeContents(AM_MEDIA_TYPE& type) {
     if (type.cbFormat != 0) {
         CoTaskMemFree(type.pbFormat);

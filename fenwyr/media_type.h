@@ -23,6 +23,9 @@ using Ptr = std::unique_ptr<AM_MEDIA_TYPE, Deleter>;
 int32_t pixelFormatCode(const GUID& subtype);
 // The subtype's FOURCC (its first 32 bits) when it is a FOURCC subtype, else 0.
 uint32_t fourccOf(const GUID& subtype);
+// Any video subtype, as long as it comes with a VIDEOINFOHEADER: what the sample grabbers take.
+AM_MEDIA_TYPE anyVideoInfo();
+
 // A VIDEOINFOHEADER format block that can be read.
 bool hasVideoInfo(const AM_MEDIA_TYPE& type);
 // A VIDEOINFOHEADER2 format block that can be read (capture cards, interlaced and wide-aspect sources).

@@ -93,6 +93,8 @@ void restore(CaptureDevice& device, HRESULT& hr) {
     const CaptureDevice::HostChoices choices = device.choices;
     if (SUCCEEDED(hr) && choices.capability >= 0)
         hr = formats::setFormat(device, choices.capability, choices.fps);
+    if (SUCCEEDED(hr) && choices.stillCapability >= 0)
+        hr = device.changeStillFormat(choices.stillCapability);
     for (const auto& control : choices.controls)
         if (SUCCEEDED(hr))
             hr = camera_controls::set(device, control.first, control.second.first, control.second.second);

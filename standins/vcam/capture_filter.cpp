@@ -11,6 +11,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 constexpr wchar_t kPinName[] = L"Capture";
+constexpr wchar_t kStillPinName[] = L"Still";
 }
 
 HRESULT CaptureFilter::create(REFIID iid, void** object) {
@@ -27,7 +28,7 @@ HRESULT CaptureFilter::create(REFIID iid, void** object) {
 
 CaptureFilter::CaptureFilter()
     : DroppedFramesReport(counters_), VideoProcAmp(controls_), CameraControl(controls_), Crossbar(card_),
-      AnalogDecoder(card_, presence_), pin_(*this) {}
+      AnalogDecoder(card_, presence_), pin_(*this, false), stillPin_(*this, true) {}
 
 CaptureFilter::~CaptureFilter() {
     // The graph stops its filters before letting them go; this covers a filter used alone.
@@ -36,6 +37,12 @@ CaptureFilter::~CaptureFilter() {
         if (pin_.allocator())
             pin_.allocator()->Decommit();
         pump_.reset();
+    }
+    if (stillPump_) {
+        stillPump_->requestExit();
+        if (stillPin_.allocator())
+            stillPin_.allocator()->Decommit();
+        stillPump_.reset();
     }
 }
 
@@ -63,6 +70,8 @@ STDMETHODIMP CaptureFilter::QueryInterface(REFIID iid, void** object) {
         *object = static_cast<IAMCrossbar*>(this);
     else if (iid == IID_IAMAnalogVideoDecoder && config_.captureCard)
         *object = static_cast<IAMAnalogVideoDecoder*>(this);
+    else if (iid == IID_IAMVideoControl && hasStillPin())
+        *object = static_cast<IAMVideoControl*>(this);
     else
         return E_NOINTERFACE;
     AddRef();
@@ -87,13 +96,23 @@ STDMETHODIMP CaptureFilter::GetClassID(CLSID* clsid) {
 
 STDMETHODIMP CaptureFilter::Stop() {
     std::unique_ptr<FramePump> pump;
+    std::unique_ptr<StillPump> stillPump;
     ComPtr<IMemAllocator> allocator;
+    ComPtr<IMemAllocator> stillAllocator;
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
         state_ = State_Stopped;
         pump = std::move(pump_);
+        stillPump = std::move(stillPump_);
         allocator = pin_.allocator();
+        stillAllocator = stillPin_.allocator();
     }
+    if (stillPump)
+        stillPump->requestExit();
+    if (stillAllocator)
+        stillAllocator->Decommit();
+    if (stillPump)
+        stillPump->join();
     // Without our lock: the streaming thread may be inside downstream filters. Decommitting
     // wakes a thread that waits for a free buffer.
     if (pump) {
@@ -107,7 +126,52 @@ STDMETHODIMP CaptureFilter::Stop() {
     return S_OK;
 }
 
+HRESULT CaptureFilter::startStills() {
+    if (!stillPin_.isConnected())
+        return S_OK;
+    try {
+        PumpSettings prepared;
+        HRESULT hr = stillPin_.prepareStreaming(prepared);
+        if (FAILED(hr))
+            return hr;
+        StillSettings settings;
+        settings.geometry = prepared.geometry;
+        settings.tag = config_.tag;
+        settings.paint.greyRamp = config_.greyRamp;
+        settings.paint.xByteZero = config_.xByteZero;
+        settings.allocator = prepared.allocator;
+        settings.receiver = prepared.receiver;
+        settings.controls = &controls_;
+        settings.presence = &presence_;
+        settings.mode = &stillMode();
+        auto pump = std::make_unique<StillPump>(std::move(settings));
+        hr = pump->start();
+        if (FAILED(hr)) {
+            stillPin_.allocator()->Decommit();
+            return hr;
+        }
+        stillPump_ = std::move(pump);
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 HRESULT CaptureFilter::pauseFromStopped() {
+    HRESULT hr = startStills();
+    if (FAILED(hr))
+        return hr;
+    hr = pauseStreamFromStopped();
+    // A device that cannot stream sends no stills either.
+    if (FAILED(hr) && stillPump_) {
+        stillPump_->requestExit();
+        stillPin_.allocator()->Decommit();
+        stillPump_.reset();
+    }
+    return hr;
+}
+
+HRESULT CaptureFilter::pauseStreamFromStopped() {
     if (!pin_.isConnected())
         return S_OK;
     // Connected, but the bus has no room for the stream.
@@ -170,8 +234,11 @@ STDMETHODIMP CaptureFilter::Pause() {
         HRESULT hr = pauseFromStopped();
         if (FAILED(hr))
             return hr;
-    } else if (state_ == State_Running && pump_) {
-        pump_->pause();
+    } else if (state_ == State_Running) {
+        if (pump_)
+            pump_->pause();
+        if (stillPump_)
+            stillPump_->pause();
     }
     state_ = State_Paused;
     return S_OK;
@@ -186,6 +253,8 @@ STDMETHODIMP CaptureFilter::Run(REFERENCE_TIME start) {
     }
     if (pump_)
         pump_->run(clock_.Get(), start);
+    if (stillPump_)
+        stillPump_->run();
     state_ = State_Running;
     return S_OK;
 }
@@ -221,6 +290,8 @@ STDMETHODIMP CaptureFilter::EnumPins(IEnumPins** pins) {
     *pins = nullptr;
     try {
         std::vector<ComPtr<IPin>> list{ComPtr<IPin>(static_cast<IPin*>(&pin_))};
+        if (hasStillPin())
+            list.emplace_back(static_cast<IPin*>(&stillPin_));
         *pins = new PinEnumerator(this, std::move(list));
         return S_OK;
     } catch (...) {
@@ -231,11 +302,14 @@ STDMETHODIMP CaptureFilter::EnumPins(IEnumPins** pins) {
 STDMETHODIMP CaptureFilter::FindPin(LPCWSTR id, IPin** pin) {
     if (!id || !pin)
         return E_POINTER;
-    if (std::wcscmp(id, kPinName) != 0) {
+    if (std::wcscmp(id, kPinName) == 0) {
+        *pin = static_cast<IPin*>(&pin_);
+    } else if (hasStillPin() && std::wcscmp(id, kStillPinName) == 0) {
+        *pin = static_cast<IPin*>(&stillPin_);
+    } else {
         *pin = nullptr;
         return VFW_E_NOT_FOUND;
     }
-    *pin = static_cast<IPin*>(&pin_);
     (*pin)->AddRef();
     return S_OK;
 }
@@ -289,7 +363,7 @@ STDMETHODIMP CaptureFilter::Load(IPropertyBag* bag, IErrorLog*) {
         if (DevicePresence::takeFailingBind(key))
             return E_FAIL;
         std::lock_guard<std::recursive_mutex> guard(lock_);
-        if (pin_.isConnected())
+        if (pin_.isConnected() || stillPin_.isConnected())
             return VFW_E_ALREADY_CONNECTED;
         config_ = std::move(config);
         presence_.watch(key);
@@ -349,6 +423,23 @@ STDMETHODIMP CaptureFilter::GetFriendlyName(LPWSTR name, UINT capacity) {
     std::wcsncpy(name, config_.name.c_str(), capacity - 1);
     name[capacity - 1] = L'\0';
     return S_OK;
+}
+
+VideoControl::PinRole CaptureFilter::roleOf(IPin* pin) {
+    ComPtr<IPin> same;
+    if (!pin || FAILED(pin->QueryInterface(IID_PPV_ARGS(&same))))
+        return PinRole::foreign;
+    if (same.Get() == static_cast<IPin*>(&pin_))
+        return PinRole::capture;
+    if (hasStillPin() && same.Get() == static_cast<IPin*>(&stillPin_))
+        return PinRole::still;
+    return PinRole::foreign;
+}
+
+void CaptureFilter::triggerStill() {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (stillPump_)
+        stillPump_->trigger();
 }
 
 LONG_PTR CaptureFilter::identity() {

@@ -21,10 +21,13 @@
 #include "frame_counters.h"
 #include "frame_pump.h"
 #include "module.h"
+#include "still_pump.h"
+#include "video_control.h"
 #include "video_proc_amp.h"
 
-// The virtual capture device: a live source filter with one output pin. The device moniker
-// configures it through IPersistPropertyBag when it binds.
+// The virtual capture device: a live source filter with a capture pin and, when the device has
+// still formats, a still pin. The device moniker configures it through IPersistPropertyBag when
+// it binds.
 class CaptureFilter final : public IBaseFilter,
                       public IPersistPropertyBag,
                       public IAMFilterMiscFlags,
@@ -35,6 +38,7 @@ class CaptureFilter final : public IBaseFilter,
                       public CameraControl,
                       public Crossbar,
                       public AnalogDecoder,
+                      public VideoControl,
                       private GraphNotifier {
 public:
     static HRESULT create(REFIID iid, void** object);
@@ -90,6 +94,12 @@ private:
     CaptureFilter();
     ~CaptureFilter();
     HRESULT pauseFromStopped();
+    HRESULT pauseStreamFromStopped();
+    // The still pin's thread, when that pin is connected.
+    HRESULT startStills();
+    bool hasStillPin() const { return !config_.stillFormats.empty(); }
+    PinRole roleOf(IPin* pin) override;
+    void triggerStill() override;
     void notifyGraph(long code, LONG_PTR param1, LONG_PTR param2) override;
     // What EC_DEVICE_LOST carries as its first parameter: our IUnknown.
     LONG_PTR identity();
@@ -107,5 +117,7 @@ private:
     DeviceControls controls_;  // for the filter's life, whatever streams come and go
     CaptureCard card_;         // likewise: routing and standard last the filter's life
     CapturePin pin_;
+    CapturePin stillPin_;
     std::unique_ptr<FramePump> pump_;
+    std::unique_ptr<StillPump> stillPump_;
 };

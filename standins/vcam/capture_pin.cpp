@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <mutex>
 #include <utility>
 
@@ -13,7 +14,8 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr wchar_t kPinName[] = L"Capture";
+constexpr wchar_t kCaptureName[] = L"Capture";
+constexpr wchar_t kStillName[] = L"Still";
 // Deep enough for any real chain behind a capture pin; stops a malformed graph from looping.
 constexpr int kMaxDownstreamDepth = 16;
 // The streaming thread fills one buffer while downstream holds another; a smart tee takes a
@@ -57,7 +59,16 @@ void fillConfigCaps(const VideoFormat& format, const AM_MEDIA_TYPE& mt, BYTE* bu
 
 }  // namespace
 
-CapturePin::CapturePin(CaptureFilter& filter) : DroppedFramesReport(filter.counters()), filter_(filter) {}
+CapturePin::CapturePin(CaptureFilter& filter, bool still)
+    : DroppedFramesReport(filter.counters()), filter_(filter), still_(still) {}
+
+const std::vector<VideoFormat>& CapturePin::formats() const {
+    return still_ ? filter_.config().stillFormats : filter_.config().formats;
+}
+
+const wchar_t* CapturePin::name() const {
+    return still_ ? kStillName : kCaptureName;
+}
 
 STDMETHODIMP CapturePin::QueryInterface(REFIID iid, void** object) {
     if (!object)
@@ -69,7 +80,7 @@ STDMETHODIMP CapturePin::QueryInterface(REFIID iid, void** object) {
         *object = static_cast<IKsPropertySet*>(this);
     else if (iid == IID_IAMStreamConfig && !filter_.config().noStreamConfig)
         *object = static_cast<IAMStreamConfig*>(this);
-    else if (iid == IID_IAMDroppedFrames)
+    else if (iid == IID_IAMDroppedFrames && !still_)
         *object = static_cast<IAMDroppedFrames*>(this);
     else
         return E_NOINTERFACE;
@@ -83,7 +94,7 @@ STDMETHODIMP_(ULONG) CapturePin::Release() { return filter_.Release(); }
 // --- IPin ---------------------------------------------------------------------------------
 
 const VideoFormat* CapturePin::matchingCapability(const AM_MEDIA_TYPE& mt) const {
-    for (const auto& format : filter_.config().formats)
+    for (const auto& format : formats())
         if (describesCapability(mt, format))
             return &format;
     return nullptr;
@@ -93,7 +104,7 @@ std::vector<MediaType> CapturePin::offeredTypes() const {
     std::vector<MediaType> types;
     if (!chosenFormat_.empty())
         types.push_back(chosenFormat_);
-    for (const auto& format : filter_.config().formats) {
+    for (const auto& format : formats()) {
         MediaType type = makeMediaType(format);
         if (chosenFormat_.empty() || !sameMediaType(type.get(), chosenFormat_.get()))
             types.push_back(std::move(type));
@@ -146,9 +157,9 @@ HRESULT CapturePin::attemptConnection(IPin* peer, const AM_MEDIA_TYPE& mt) {
     if (!geometry)
         return VFW_E_TYPE_NOT_ACCEPTED;
     // A device that takes the format but cannot stream it (not enough bus bandwidth).
-    const auto& formats = filter_.config().formats;
+    const auto& list = formats();
     const VideoFormat* capability = matchingCapability(mt);
-    if (capability && filter_.config().failConnect.count(static_cast<int>(capability - formats.data())))
+    if (capability && !still_ && filter_.config().failConnect.count(static_cast<int>(capability - list.data())))
         return HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES);
     MediaType connected(mt);
     HRESULT hr = peer->ReceiveConnection(static_cast<IPin*>(this), &mt);
@@ -252,7 +263,7 @@ STDMETHODIMP CapturePin::QueryPinInfo(PIN_INFO* info) {
     info->pFilter = static_cast<IBaseFilter*>(&filter_);
     info->pFilter->AddRef();
     info->dir = PINDIR_OUTPUT;
-    std::wcscpy(info->achName, kPinName);
+    std::wcscpy(info->achName, name());
     return S_OK;
 }
 
@@ -266,10 +277,11 @@ STDMETHODIMP CapturePin::QueryDirection(PIN_DIRECTION* direction) {
 STDMETHODIMP CapturePin::QueryId(LPWSTR* id) {
     if (!id)
         return E_POINTER;
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof(kPinName)));
+    const size_t size = (std::wcslen(name()) + 1) * sizeof(wchar_t);
+    *id = static_cast<LPWSTR>(CoTaskMemAlloc(size));
     if (!*id)
         return E_OUTOFMEMORY;
-    std::memcpy(*id, kPinName, sizeof(kPinName));
+    std::memcpy(*id, name(), size);
     return S_OK;
 }
 
@@ -323,7 +335,7 @@ STDMETHODIMP CapturePin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, 
         return S_OK;
     if (dataSize < sizeof(GUID))
         return E_UNEXPECTED;
-    std::memcpy(data, &PIN_CATEGORY_CAPTURE, sizeof(GUID));
+    std::memcpy(data, still_ ? &PIN_CATEGORY_STILL : &PIN_CATEGORY_CAPTURE, sizeof(GUID));
     return S_OK;
 }
 
@@ -348,10 +360,10 @@ HRESULT CapturePin::currentFormat(MediaType& format) const {
         format = chosenFormat_;
         return S_OK;
     }
-    const auto& formats = filter_.config().formats;
-    if (formats.empty())
+    const auto& list = formats();
+    if (list.empty())
         return VFW_E_NO_TYPES;
-    format = makeMediaType(formats.front());
+    format = makeMediaType(list.front());
     return S_OK;
 }
 
@@ -436,7 +448,7 @@ HRESULT CapturePin::reconnect(IFilterGraph2* graph, const MediaType& format) {
 
 int CapturePin::connectedCapability() const {
     const VideoFormat* capability = peer_ ? matchingCapability(connectedType_.get()) : nullptr;
-    return capability ? static_cast<int>(capability - filter_.config().formats.data()) : -1;
+    return capability ? static_cast<int>(capability - formats().data()) : -1;
 }
 
 STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** mt) {
@@ -460,7 +472,7 @@ STDMETHODIMP CapturePin::GetNumberOfCapabilities(int* count, int* size) {
     if (!count || !size)
         return E_POINTER;
     std::lock_guard<std::recursive_mutex> guard(filter_.lock());
-    *count = static_cast<int>(filter_.config().formats.size());
+    *count = static_cast<int>(formats().size());
     *size = static_cast<int>(filter_.config().capsSize);
     return S_OK;
 }
@@ -473,12 +485,12 @@ STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps
     const auto& config = filter_.config();
     if (index < 0)
         return E_INVALIDARG;
-    if (static_cast<size_t>(index) >= config.formats.size())
+    if (static_cast<size_t>(index) >= formats().size())
         return S_FALSE;
-    if (config.failStreamCaps.count(index))
+    if (!still_ && config.failStreamCaps.count(index))
         return E_FAIL;
     try {
-        const VideoFormat& format = config.formats[static_cast<size_t>(index)];
+        const VideoFormat& format = formats()[static_cast<size_t>(index)];
         MediaType type = makeMediaType(format);
         fillConfigCaps(format, type.get(), caps, config.capsSize);
         *mt = type.createCopy();
@@ -491,11 +503,11 @@ STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps
 // --- streaming ------------------------------------------------------------------------------
 
 MediaType CapturePin::followingCapability() const {
-    const auto& formats = filter_.config().formats;
+    const auto& list = formats();
     const VideoFormat* connected = peer_ ? matchingCapability(connectedType_.get()) : nullptr;
-    if (!connected || formats.size() < 2)
+    if (!connected || list.size() < 2)
         return MediaType();
-    return makeMediaType(formats[static_cast<size_t>(connected - formats.data() + 1) % formats.size()]);
+    return makeMediaType(list[static_cast<size_t>(connected - list.data() + 1) % list.size()]);
 }
 
 void CapturePin::followStream(const MediaType& type) {

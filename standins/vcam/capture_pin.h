@@ -12,13 +12,13 @@
 
 class CaptureFilter;
 
-// The filter's only pin, "Capture": an output pin of category PIN_CATEGORY_CAPTURE that offers
-// the device's formats, lets them be chosen through IAMStreamConfig, and negotiates the
-// allocator the streaming thread takes its buffers from, and reports the filter's dropped frames.
-// It lives inside its filter and shares the filter's reference count and lock.
+// An output pin of the filter: "Capture" (PIN_CATEGORY_CAPTURE) offers the device's formats and
+// reports the filter's dropped frames; "Still" (PIN_CATEGORY_STILL) offers its still formats.
+// Either lets its formats be chosen through IAMStreamConfig and negotiates the allocator its
+// frames are taken from. It lives inside its filter and shares the filter's reference count and lock.
 class CapturePin : public IPin, public IKsPropertySet, public IAMStreamConfig, public DroppedFramesReport {
 public:
-    explicit CapturePin(CaptureFilter& filter);
+    CapturePin(CaptureFilter& filter, bool still);
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
@@ -68,7 +68,12 @@ public:
     // The stream went on in `type`: the connection now has it.
     void followStream(const MediaType& type);
 
+    // The connected type, or an empty one.
+    const MediaType& connectedType() const { return connectedType_; }
+
 private:
+    const std::vector<VideoFormat>& formats() const;
+    const wchar_t* name() const;
     const VideoFormat* matchingCapability(const AM_MEDIA_TYPE& mt) const;
     std::vector<MediaType> offeredTypes() const;
     HRESULT attemptConnection(IPin* peer, const AM_MEDIA_TYPE& mt);
@@ -76,6 +81,7 @@ private:
     HRESULT reconnect(IFilterGraph2* graph, const MediaType& format);
 
     CaptureFilter& filter_;
+    const bool still_;
     Microsoft::WRL::ComPtr<IPin> peer_;
     Microsoft::WRL::ComPtr<IMemInputPin> peerInput_;
     Microsoft::WRL::ComPtr<IMemAllocator> allocator_;

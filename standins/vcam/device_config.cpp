@@ -69,6 +69,8 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
     config.devicePath = readString(bag, L"DevicePath");
     if (auto formats = readString(bag, L"Formats"))
         config.formats = parseVideoFormatList(*formats);
+    if (auto stills = readString(bag, L"StillFormats"))
+        config.stillFormats = parseVideoFormatList(*stills);
     // Frames stay as the subtype makes them; only the format block says otherwise.
     if (auto bits = readNumber(bag, L"BitCount"))
         for (VideoFormat& format : config.formats)

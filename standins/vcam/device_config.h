@@ -16,6 +16,7 @@ struct DeviceConfig {
     std::wstring name;                                  // FriendlyName
     std::optional<std::wstring> devicePath;             // DevicePath; real devices may have none
     std::vector<VideoFormat> formats = defaultVideoFormats();
+    std::vector<VideoFormat> stillFormats;              // StillFormats; none: no still pin
     DWORD tag = 0;
     std::vector<ControlDefinition> controls;                  // Controls; none: no control interfaces
     // CaptureCard: a crossbar (CrossbarInputs) and an analog video decoder (VideoStandards).

@@ -115,6 +115,15 @@ bool DevicePresence::noSignal() const {
     return readNumber(keyPath_, L"NoSignal").value_or(0) != 0;
 }
 
+bool DevicePresence::takeButtonPress() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (readNumber(keyPath_, L"StillButton").value_or(0) == 0)
+        return false;
+    const DWORD released = 0;
+    RegSetKeyValueW(HKEY_CLASSES_ROOT, keyPath_.c_str(), L"StillButton", REG_DWORD, &released, sizeof(released));
+    return true;
+}
+
 bool DevicePresence::takeFailingBind(const std::wstring& keyPath) {
     const DWORD left = readNumber(keyPath, L"FailNextBinds").value_or(0);
     if (left == 0)

@@ -24,6 +24,9 @@ public:
     bool frozen() const;
     // Reads the key's `NoSignal`: 1 means a capture card's decoder has no signal to lock onto.
     bool noSignal() const;
+    // One press of the device's still button: true, and the key's `StillButton` set back to 0,
+    // when it is not 0.
+    bool takeButtonPress();
     // One failing bind: true, and the key's `FailNextBinds` counted down, while that is above 0.
     static bool takeFailingBind(const std::wstring& keyPath);
 

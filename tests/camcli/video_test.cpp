@@ -310,7 +310,7 @@ TEST(Video, DevicesJsonIsOneDocumentWithEveryDevicesFormats) {
                                      "\"pixelFormat\": \"YUY2\", \"pixelFormatCode\": 8}"))
         << run.output;
     EXPECT_TRUE(contains(run.output, "\"name\": \"Broken\"")) << run.output;
-    EXPECT_TRUE(contains(run.output, "\"formats\": null}")) << run.output;
+    EXPECT_TRUE(contains(run.output, "\"formats\": null,\n   \"stills\": null}")) << run.output;
 }
 
 TEST(Video, DevicesSaysSoWhenThereAreNone) {
@@ -664,4 +664,41 @@ TEST(Video, GrabWithStallKeepsGoingAcrossAStall) {
         EXPECT_TRUE(contains(run.output, "stalls 1, recoveries 1, failed recovery attempts 0")) << run.output;
         EXPECT_EQ(out.files().size(), 40u);
     }
+}
+
+// A still from the still pin, larger than the stream, as an upright PNG; the stills in devices --json.
+TEST(Video, StillWritesTheChosenStillAsAPngAndDevicesJsonListsTheStills) {
+    VcamDevice camera = vcamDevice(L"A", L"Cam", L"160x120@30 YUY2", 9);
+    camera.strings[L"StillFormats"] = L"640x480@0 RGB24;1280x960@0 MJPG";
+    VcamDevices devices({camera, vcamDevice(L"B", L"Plain", L"160x120@30 YUY2")});
+    const struct {
+        const wchar_t* arguments;
+        DWORD exitCode;
+        const char* printed;
+        UINT width;  // of the PNG written; 0: none
+    } rows[] = {
+        {L"still 0", 0, "still 640x480 written to", 640},
+        {L"still 0 --format 1", 0, "still 1280x960 written to", 1280},
+        {L"still 0 --format 2", 2, "refused still capability 2", 0},
+        {L"still 1", 1, "device 1 has no still pin", 0},
+    };
+    for (const auto& row : rows) {
+        TempFolder out;
+        const ProcessResult run = camcli(std::wstring(row.arguments) + L" --out \"" + out.path() + L"\"");
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.output;
+        EXPECT_TRUE(contains(run.output, row.printed)) << run.output;
+        ASSERT_EQ(out.files().size(), row.width ? 1u : 0u) << run.output;
+        if (!row.width)
+            continue;
+        const DecodedImage image = decodeImageFile(out.path() + L"\\" + out.files()[0]);
+        EXPECT_EQ(image.width, row.width);
+        EXPECT_TRUE(similar(pixel(image, row.width * 11 / 16, row.width * 9 / 16), {255, 0, 0}, 48)) << "red bar";
+    }
+    RunningCamcli json(L"devices --json", false);
+    const ProcessResult listed = json.finish(60000);
+    EXPECT_TRUE(JsonChecker::valid(listed.output)) << listed.output;
+    EXPECT_TRUE(contains(listed.output, "\"stills\": [\n      {\"index\": 0, \"width\": 640, \"height\": 480, \"bitCount\": 24, "
+                                        "\"fps\": 0, \"pixelFormat\": \"RGB24\", \"pixelFormatCode\": 5},"))
+        << listed.output;
+    EXPECT_TRUE(contains(listed.output, "\"stills\": []}")) << listed.output;
 }

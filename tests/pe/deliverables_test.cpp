@@ -56,7 +56,9 @@ const std::vector<std::string> kFenwyrExports = {
     // Capture cards: inputs and video standard.
     "getInputs", "selectInput", "getVideoStandard", "setVideoStandard",
     // The reason of a failure, for hosts that poll.
-    "getDeviceError"};
+    "getDeviceError",
+    // Still images.
+    "getStillFormats", "setStillFormat", "takeStill", "setStillCallback"};
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());

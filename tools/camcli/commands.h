@@ -15,6 +15,7 @@ int runInputs(Arguments& args);
 int runWatch(Arguments& args);
 int runIndustrial(Arguments& args);
 int runPreview(Arguments& args);
+int runStill(Arguments& args);
 // The industrial camera in the preview window, for N seconds (0: until it is closed).
 int runIndustrialPreview(double seconds);
 
@@ -27,3 +28,4 @@ extern const char* const kInputsHelp;
 extern const char* const kWatchHelp;
 extern const char* const kIndustrialHelp;
 extern const char* const kPreviewHelp;
+extern const char* const kStillHelp;

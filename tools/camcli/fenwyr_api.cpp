@@ -33,4 +33,7 @@ FenwyrApi::FenwyrApi(const Library& dll) {
     dll.bind("selectInput", selectInput);
     dll.bind("getVideoStandard", getVideoStandard);
     dll.bind("setVideoStandard", setVideoStandard);
+    dll.bind("getStillFormats", getStillFormats);
+    dll.bind("setStillFormat", setStillFormat);
+    dll.bind("takeStill", takeStill);
 }

@@ -38,4 +38,7 @@ struct FenwyrApi {
     decltype(&::selectInput) selectInput;
     decltype(&::getVideoStandard) getVideoStandard;
     decltype(&::setVideoStandard) setVideoStandard;
+    decltype(&::getStillFormats) getStillFormats;
+    decltype(&::setStillFormat) setStillFormat;
+    decltype(&::takeStill) takeStill;
 };

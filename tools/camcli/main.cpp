@@ -28,6 +28,7 @@ const char* const kUsage =
     "  watch D      capture from device D and report what happens to it: events, stalls, recoveries\n"
     "  industrial   open the industrial camera, show its ranges, capture frames to PNG\n"
     "  preview D    show device D's live picture in a window (--industrial: the industrial camera)\n"
+    "  still D      take one still image from device D's still pin to a PNG file\n"
     "D is a device's index, path or name, as 'camcli devices' shows them.\n"
     "grab, watch and preview take --stall MS: a device silent for MS is recovered by fenwyr.\n"
     "Run 'camcli <command> --help' for the options of a command; 'camcli --version' for the versions.\n"
@@ -50,6 +51,7 @@ const Command kCommands[] = {
     {"watch", runWatch, &kWatchHelp},
     {"industrial", runIndustrial, &kIndustrialHelp},
     {"preview", runPreview, &kPreviewHelp},
+    {"still", runStill, &kStillHelp},
 };
 
 // The command line in UTF-8: the code-page argv cannot hold every device name or folder.

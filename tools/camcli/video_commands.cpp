@@ -21,10 +21,11 @@ const char* const kDevicesHelp =
     "With --json, prints the table as one JSON document (UTF-8) for scripts, each device with\n"
     "index, name, path, state and formats: its capabilities (index, width, height, bitCount,\n"
     "fps, pixelFormat, pixelFormatCode), read by opening the device; null when it cannot be\n"
-    "opened. A capture card also has inputs (index, type, connector, routed, audioInput,\n"
-    "audioRouted) and standards (available, current, locked), as 'camcli inputs D' shows them;\n"
-    "null for a device without a crossbar or decoder. fenwyr's own messages then go to standard\n"
-    "error.\n";
+    "opened. Each device also has stills: the capabilities of its still pin, as formats (fps\n"
+    "their default rate, often 0); [] for a device without one, null when it cannot be opened.\n"
+    "A capture card also has inputs (index, type, connector, routed, audioInput, audioRouted)\n"
+    "and standards (available, current, locked), as 'camcli inputs D' shows them; null for a\n"
+    "device without a crossbar or decoder. fenwyr's own messages then go to standard error.\n";
 const char* const kFormatsHelp =
     "usage: camcli formats D\n"
     "Opens device D (index, path or name) and lists its capabilities and its current format.\n"
@@ -143,19 +144,24 @@ std::string devicesJson() {
     for (const auto& d : session.devices()) {
         // The state as found: reading the formats opens the device.
         const int32_t state = session.api().getDeviceState(d.index);
-        std::string formats = "null", inputs = "null", standards = "null";
+        std::string formats = "null", stills = "null", inputs = "null", standards = "null";
         if (session.api().openDevice(d.index)) {
             formats = "[";
             for (const ResolutionInfo& f : session.capabilities(d.index))
                 formats += (formats.size() > 1 ? ",\n      " : "\n      ") + jsonFormat(f);
             formats += "]";
+            stills = "[";
+            for (const FormatInfo& f : stillFormats(session.api(), d.index))
+                stills += (stills.size() > 1 ? ",\n      " : "\n      ") + jsonFormat(resolutionOf(f));
+            stills += "]";
             inputs = inputsJson(session.api(), d.index);
             standards = standardsJson(session.api(), d.index);
         }
         json += std::string(first ? "\n" : ",\n") + "  {\"index\": " + std::to_string(d.index) +
                 ", \"name\": " + jsonString(d.name) + ", \"path\": " + jsonString(d.path) +
                 ", \"state\": " + jsonString(stateName(state)) + ",\n   \"inputs\": " + inputs +
-                ",\n   \"standards\": " + standards + ",\n   \"formats\": " + formats + "}";
+                ",\n   \"standards\": " + standards + ",\n   \"formats\": " + formats +
+                ",\n   \"stills\": " + stills + "}";
         first = false;
     }
     return json + "\n]}\n";

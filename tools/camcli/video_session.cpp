@@ -91,6 +91,16 @@ std::vector<FormatInfo> VideoSession::formatRanges(int device) const {
     return formats;
 }
 
+std::vector<FormatInfo> stillFormats(const FenwyrApi& api, int device) {
+    const int32_t count = api.getStillFormats(device, nullptr, 0);
+    if (count <= 0)
+        return {};
+    std::vector<FormatInfo> formats(static_cast<size_t>(count));
+    const int32_t filled = api.getStillFormats(device, formats.data(), count);
+    formats.resize(filled < 0 ? 0 : static_cast<size_t>(filled < count ? filled : count));
+    return formats;
+}
+
 std::string fpsText(double fps) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", fps);

@@ -44,6 +44,8 @@ private:
 };
 
 const char* pixelFormatName(int32_t code, int32_t bitCount);
+// The still pin's capabilities (getStillFormats); empty for a device without a still pin.
+std::vector<FormatInfo> stillFormats(const FenwyrApi& api, int device);
 // A frame rate as people write it: 30, 7.5, 29.97 (up to three decimals, no trailing zeros).
 std::string fpsText(double fps);
 // A capability's rates in words, e.g. "5-60 fps, default 60".
