@@ -1,0 +1,89 @@
+using System;
+using System.Collections.Concurrent;
+using System.Threading;
+using System.Threading.Tasks;
+
+namespace CameraLibraries;
+
+// A thread of the package's own that runs the calls given to it one at a time. Waiting for
+// work it wakes every idle period to run onIdle (fenwyr's state watch). An STA thread's waits
+// pump COM's and the window manager's sent messages, as the library's init thread must.
+internal sealed class WorkThread : IDisposable
+{
+    private readonly BlockingCollection<Action> _work = new();
+    private readonly Thread _thread;
+    private readonly Action? _onIdle;
+    private readonly int _idleMs;
+
+    public WorkThread(string name, bool sta, Action? onIdle = null, int idleMs = Timeout.Infinite)
+    {
+        _onIdle = onIdle;
+        _idleMs = idleMs;
+        _thread = new Thread(Run) { IsBackground = true, Name = name };
+        if (sta && OperatingSystem.IsWindows()) _thread.SetApartmentState(ApartmentState.STA);
+        _thread.Start();
+    }
+
+    public bool IsCurrent => Thread.CurrentThread == _thread;
+
+    private void Run()
+    {
+        for (;;)
+        {
+            Action? action;
+            try
+            {
+                if (!_work.TryTake(out action, _idleMs)) action = null;
+            }
+            catch (InvalidOperationException)
+            {
+                return;  // completed and empty
+            }
+            if (action != null) action();
+            else if (_work.IsCompleted) return;
+            else
+            {
+                // A failing look must not end the thread: the next one tries again.
+                try { _onIdle?.Invoke(); } catch (Exception) { }
+            }
+        }
+    }
+
+    public Task<T> Run<T>(Func<T> call)
+    {
+        if (IsCurrent) return Task.FromResult(call());
+        var done = new TaskCompletionSource<T>(TaskCreationOptions.RunContinuationsAsynchronously);
+        Post(() =>
+        {
+            try { done.SetResult(call()); }
+            catch (Exception e) { done.SetException(e); }
+        }, done);
+        return done.Task;
+    }
+
+    public Task Run(Action call) => Run(() => { call(); return true; });
+
+    // Blocks the caller until the call has run on the thread.
+    public T Invoke<T>(Func<T> call) => IsCurrent ? call() : Run(call).GetAwaiter().GetResult();
+
+    public void Invoke(Action call) => Invoke(() => { call(); return true; });
+
+    private void Post<T>(Action action, TaskCompletionSource<T> done)
+    {
+        try
+        {
+            _work.Add(action);
+        }
+        catch (InvalidOperationException)
+        {
+            done.SetException(new ObjectDisposedException(_thread.Name));
+        }
+    }
+
+    // Runs what was given, then ends the thread.
+    public void Dispose()
+    {
+        _work.CompleteAdding();
+        if (!IsCurrent) _thread.Join();
+    }
+}
