@@ -316,6 +316,13 @@ public sealed class IndustrialCamera : IDisposable, IAsyncDisposable
         _thread.Dispose();
     }
 
-    /// <summary>As <see cref="Dispose"/>, without blocking the caller.</summary>
-    public ValueTask DisposeAsync() => new(Task.Run(Dispose));
+    /// <summary>As <see cref="Dispose"/>, without blocking the caller (nor a thread-pool thread).</summary>
+    public async ValueTask DisposeAsync()
+    {
+        if (_disposed) return;
+        _disposed = true;
+        Running = false;
+        await _thread.Run(_handle.Dispose).ConfigureAwait(false);
+        await _thread.DisposeAsync().ConfigureAwait(false);
+    }
 }

@@ -605,23 +605,39 @@ public sealed class VideoDevice : IDisposable, IAsyncDisposable
     /// <see cref="VideoDevices.Shutdown"/>). A waiting grab ends, a <see cref="Frames"/> loop ends. Disposing again does nothing.</summary>
     public void Dispose() => Dispose(_fenwyr);
 
-    /// <summary>As <see cref="Dispose()"/>, without blocking the caller.</summary>
-    public ValueTask DisposeAsync() => new(Task.Run(Dispose));
+    /// <summary>As <see cref="Dispose()"/>, without blocking the caller (nor a thread-pool thread).</summary>
+    public async ValueTask DisposeAsync()
+    {
+        if (!BeginDispose()) return;
+        await _fenwyr.Run(CloseOn).ConfigureAwait(false);
+        await _grabs.DisposeAsync().ConfigureAwait(false);
+    }
 
     internal void Dispose(WorkThread fenwyr)
     {
-        if (_disposed) return;
-        _disposed = true;
-        _closing.Cancel();
-        fenwyr.Invoke(() =>
-        {
-            VideoDevices.Unwatch(this);
-            StopAttempts();
-            if (Watch.StallMs != 0) Fenwyr.SetSupervision(Index, 0, 0);
-            var state = VideoDevices.StateOf(Index);
-            if (state == DeviceState.Running || state == DeviceState.Stalled) Fenwyr.StopCapture(Index);
-        });
-        // The grab in progress ends within a slice (the stop above ends it at once).
+        if (!BeginDispose()) return;
+        fenwyr.Invoke(CloseOn);
+        // The grab in progress ends within a slice (the stop ends it at once).
         _grabs.Dispose();
+    }
+
+    private bool BeginDispose()
+    {
+        lock (_closing)
+        {
+            if (_disposed) return false;
+            _disposed = true;
+        }
+        _closing.Cancel();
+        return true;
+    }
+
+    private void CloseOn()
+    {
+        VideoDevices.Unwatch(this);
+        StopAttempts();
+        if (Watch.StallMs != 0) Fenwyr.SetSupervision(Index, 0, 0);
+        var state = VideoDevices.StateOf(Index);
+        if (state == DeviceState.Running || state == DeviceState.Stalled) Fenwyr.StopCapture(Index);
     }
 }

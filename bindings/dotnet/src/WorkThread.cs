@@ -14,6 +14,7 @@ internal sealed class WorkThread : IDisposable
     private readonly Thread _thread;
     private readonly Action? _onIdle;
     private readonly int _idleMs;
+    private readonly TaskCompletionSource _ended = new(TaskCreationOptions.RunContinuationsAsynchronously);
 
     public WorkThread(string name, bool sta, Action? onIdle = null, int idleMs = Timeout.Infinite)
     {
@@ -28,6 +29,18 @@ internal sealed class WorkThread : IDisposable
 
     private void Run()
     {
+        try
+        {
+            Loop();
+        }
+        finally
+        {
+            _ended.SetResult();
+        }
+    }
+
+    private void Loop()
+    {
         for (;;)
         {
             Action? action;
@@ -39,7 +52,12 @@ internal sealed class WorkThread : IDisposable
             {
                 return;  // completed and empty
             }
-            if (action != null) action();
+            if (action != null)
+            {
+                action();
+                // Not kept alive while the thread waits: a finaliser may be due for what it held.
+                action = null;
+            }
             else if (_work.IsCompleted) return;
             else
             {
@@ -85,5 +103,12 @@ internal sealed class WorkThread : IDisposable
     {
         _work.CompleteAdding();
         if (!IsCurrent) _thread.Join();
+    }
+
+    // As Dispose, without blocking the caller: done when the thread has ended.
+    public Task DisposeAsync()
+    {
+        _work.CompleteAdding();
+        return _ended.Task;
     }
 }
