@@ -1,5 +1,6 @@
 using System;
 using System.Collections.Concurrent;
+using System.Runtime.CompilerServices;
 using System.Threading;
 using System.Threading.Tasks;
 
@@ -41,30 +42,33 @@ internal sealed class WorkThread : IDisposable
 
     private void Loop()
     {
-        for (;;)
+        while (Step()) { }
+    }
+
+    // One wait and what it brought, in a frame of its own: a call that has run leaves nothing of
+    // itself on this thread's stack (unoptimised code keeps a method's locals alive to its end),
+    // so what it held can be collected, and finalised, while the thread waits.
+    [MethodImpl(MethodImplOptions.NoInlining)]
+    private bool Step()
+    {
+        Action? action;
+        try
         {
-            Action? action;
-            try
-            {
-                if (!_work.TryTake(out action, _idleMs)) action = null;
-            }
-            catch (InvalidOperationException)
-            {
-                return;  // completed and empty
-            }
-            if (action != null)
-            {
-                action();
-                // Not kept alive while the thread waits: a finaliser may be due for what it held.
-                action = null;
-            }
-            else if (_work.IsCompleted) return;
-            else
-            {
-                // A failing look must not end the thread: the next one tries again.
-                try { _onIdle?.Invoke(); } catch (Exception) { }
-            }
+            if (!_work.TryTake(out action, _idleMs)) action = null;
         }
+        catch (InvalidOperationException)
+        {
+            return false;  // completed and empty
+        }
+        if (action != null)
+        {
+            action();
+            return true;
+        }
+        if (_work.IsCompleted) return false;
+        // A failing look must not end the thread: the next one tries again.
+        try { _onIdle?.Invoke(); } catch (Exception) { }
+        return true;
     }
 
     public Task<T> Run<T>(Func<T> call)
