@@ -170,6 +170,15 @@ FENWYR_API int32_t setFormat(int32_t device, int32_t capability, double fps) {
     return resultOnDevice(device, [&](CaptureDevice& d) { return formats::setFormat(d, capability, fps); });
 }
 
+FENWYR_API int32_t chooseFormat(int32_t device, int32_t width, int32_t height, double fps, int32_t fourcc) {
+    return onDevice(
+        device,
+        [&](CaptureDevice& d) {
+            return formats::chooseFormat(d, {width, height, fps, static_cast<uint32_t>(fourcc)});
+        },
+        -1);
+}
+
 FENWYR_API int32_t getControl(int32_t device, int32_t control, ControlInfo* info) {
     return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
         if (!info)

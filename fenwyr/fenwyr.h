@@ -307,6 +307,16 @@ FENWYR_API int32_t getFormats(int32_t device, FormatInfo* formats, int32_t capac
  * E_POINTER when the device is not open; else the failing platform call's result. */
 FENWYR_API int32_t setFormat(int32_t device, int32_t capability, double fps);
 
+/* The capability that serves a request, for setFormat(device, index, fps): its index, or -1 when
+ * none does, outside the table, on a device that is not open, or for a negative or NaN field.
+ * Every field that is not 0 is a requirement: the size exactly (height always positive), the
+ * encoding equal to fourcc (as FormatInfo.fourcc reports it, e.g. 'MJPG' as
+ * 'M' | 'J' << 8 | 'P' << 16 | 'G' << 24), and fps within the capability's rate range as
+ * setFormat judges it. Among the capabilities that meet them all, the one needing the least
+ * bandwidth wins: its frame size (biSizeImage, or width x height x bitCount / 8 when that is 0)
+ * times the rate asked for, or its default rate when fps is 0; the lowest index among equals. */
+FENWYR_API int32_t chooseFormat(int32_t device, int32_t width, int32_t height, double fps, int32_t fourcc);
+
 /* Camera controls, in the driver's units as the platform defines them. 0..9 through
  * IAMVideoProcAmp, 100..106 through IAMCameraControl. */
 enum {

@@ -204,6 +204,22 @@ HRESULT capabilityAt(IAMStreamConfig* config, int index, Capability& capability)
     return hr == S_OK && capability.type && media_type::averageTimePerFrameOf(*capability.type) ? S_OK : S_FALSE;
 }
 
+// The frame interval setFormat gives `fps`, which must lie within the capability's range.
+bool takesRate(const VIDEO_STREAM_CONFIG_CAPS& caps, double fps, REFERENCE_TIME& interval) {
+    interval = std::llround(1e7 / fps);
+    return interval >= caps.MinFrameInterval && interval <= caps.MaxFrameInterval;
+}
+
+// Bytes a second: the declared frame size (or the bitmap's, when none is declared) at the rate.
+double bandwidthOf(const Capability& capability, REFERENCE_TIME interval) {
+    const BITMAPINFOHEADER* header = media_type::bitmapHeaderOf(*capability.type);
+    const media_type::FrameLayout layout = media_type::layoutOf(*capability.type);
+    double frameBytes = header->biSizeImage;
+    if (frameBytes == 0)
+        frameBytes = static_cast<double>(layout.width) * layout.height * header->biBitCount / 8.0;
+    return interval > 0 ? frameBytes * 1e7 / static_cast<double>(interval) : frameBytes;
+}
+
 }  // namespace
 
 int32_t getFormats(CaptureDevice& device, FormatInfo* formats, int32_t capacity) {
@@ -253,8 +269,8 @@ HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps) {
     if (hr != S_OK)
         return E_INVALIDARG;
     if (fps > 0.0) {
-        const REFERENCE_TIME interval = std::llround(1e7 / fps);
-        if (interval < chosen.caps.MinFrameInterval || interval > chosen.caps.MaxFrameInterval)
+        REFERENCE_TIME interval = 0;
+        if (!takesRate(chosen.caps, fps, interval))
             return E_INVALIDARG;
         *media_type::averageTimePerFrameOf(*chosen.type) = interval;
     }
@@ -264,6 +280,35 @@ HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps) {
         device.choices.fps = fps;
     }
     return hr;
+}
+
+int32_t chooseFormat(CaptureDevice& device, const FormatRequest& request) {
+    if (request.width < 0 || request.height < 0 || !(request.fps >= 0.0) || request.fps > 1e7)
+        return -1;
+    ComPtr<IAMStreamConfig> config;
+    int count = 0;
+    if (FAILED(streamConfigOf(device, config, count)))
+        return -1;
+    int32_t best = -1;
+    double leastBandwidth = 0.0;
+    for (int i = 0; i < count; ++i) {
+        Capability capability;
+        if (capabilityAt(config.Get(), i, capability) != S_OK)
+            continue;
+        const media_type::FrameLayout layout = media_type::layoutOf(*capability.type);
+        if ((request.width && layout.width != request.width) || (request.height && layout.height != request.height) ||
+            (request.fourcc && layout.fourcc != request.fourcc))
+            continue;
+        REFERENCE_TIME interval = *media_type::averageTimePerFrameOf(*capability.type);
+        if (request.fps > 0.0 && !takesRate(capability.caps, request.fps, interval))
+            continue;
+        const double bandwidth = bandwidthOf(capability, interval);
+        if (best < 0 || bandwidth < leastBandwidth) {
+            best = i;
+            leastBandwidth = bandwidth;
+        }
+    }
+    return best;
 }
 
 }  // namespace formats

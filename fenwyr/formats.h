@@ -21,4 +21,14 @@ int32_t getFormats(CaptureDevice& device, FormatInfo* formats, int32_t capacity)
 // A capability at a frame rate, restarting a running device; see setFormat.
 HRESULT setFormat(CaptureDevice& device, int32_t capability, double fps);
 
+// What a host asks for: each field that is not 0 is a requirement.
+struct FormatRequest {
+    int32_t width = 0;
+    int32_t height = 0;
+    double fps = 0.0;
+    uint32_t fourcc = 0;
+};
+// The capability that serves the request at the least bandwidth, or -1; see chooseFormat.
+int32_t chooseFormat(CaptureDevice& device, const FormatRequest& request);
+
 }  // namespace formats

@@ -439,7 +439,10 @@ TEST(Video, BadArgumentsAndUnopenableDevices) {
         {L"grab 0 --stall 50", 2, "--stall must be 0 (off) or 100 to 600000 ms, not 50"},
         {L"grab 0 --format 3", 2, "device 0 has no capability 3; 'camcli formats 0' lists them"},
         {L"grab 0 --frames 0", 2, "--frames must be between 1 and 10000, not 0"},
-        {L"grab 0 --fps 10", 2, "--fps needs --format K"},
+        {L"grab 0 --format 0 --size 160x120", 2, "--size and --pixel ask for a format: give them or --format K"},
+        {L"grab 0 --size 160", 2, "--size must be WIDTHxHEIGHT, such as 1280x720, not '160'"},
+        {L"grab 0 --size 320x240 --pixel MJPG", 2,
+         "camcli grab: no capability of device 0 serves 320x240 MJPG; 'camcli formats 0' lists them"},
         {L"controls 0 --set bright=1", 2, "there is no control 'bright'"},
         {L"controls 0 --set gain=high", 2, "the value of gain must be a whole number, auto or manual, not 'high'"},
         {L"formats", 2, "missing device"},
@@ -528,6 +531,13 @@ TEST(Video, GrabTakesARateWithinTheCapabilitysRangeAndRefusesOneOutside) {
     EXPECT_TRUE(contains(outside.output, "capability 1 of device 0 refused 61 fps: it takes 5-60 fps, default 60\n"))
         << outside.output;
     EXPECT_TRUE(none.files().empty());
+
+    // Asked for by what is wanted: 30 fps at 320x240 is only the RGB24 one's.
+    TempFolder chosen;
+    const ProcessResult request = camcli(L"grab 0 --size 320x240 --fps 30 --frames 2 --out \"" + chosen.path() + L"\"");
+    ASSERT_EQ(request.exitCode, 0u) << request.output;
+    EXPECT_TRUE(contains(request.output, "capability 1 serves 320x240 at 30 fps\ndevice 0: 320x240 RGB24, 24 bits, 30.000 fps\n"))
+        << request.output;
 }
 
 // Each run binds the device afresh at its defaults, so a setting shows in the run that made it.

@@ -134,6 +134,52 @@ TEST(FormatsAndRates, TheEndsOfARangeAreAcceptedAndKeptToAndAnythingOutsideIsRef
     uninit();
 }
 
+TEST(FormatsAndRates, ChooseFormatTakesEveryGivenFieldAsARequirementThenTheLeastBandwidth) {
+    // Bytes a frame: YUY2 640x480 614400, RGB24 921600, MJPG (w x h x 3 + 65536) 987136 and
+    // 6286336, YUY2 1080p 4147200, the VIDEOINFOHEADER2 one 153600.
+    VcamDevices devices({vcamDevice(L"a", L"Alpha",
+                                    L"640x480@30 YUY2;1920x1080@5 YUY2;1920x1080@5-30 MJPG;640x480@15-30 MJPG;"
+                                    L"320x240@30 YUY2 VIH2;640x480@30 RGB24;640x480@10-60 YUY2")});
+    const int32_t mjpg = 'M' | 'J' << 8 | 'P' << 16 | 'G' << 24;
+    const int32_t yuy2 = 'Y' | 'U' << 8 | 'Y' << 16 | '2' << 24;
+    const int32_t nv12 = 'N' | 'V' << 8 | '1' << 16 | '2' << 24;
+    struct Case {
+        int32_t width, height;
+        double fps;
+        int32_t fourcc;
+        int32_t chosen;
+    };
+    const Case cases[] = {
+        {0, 0, 0, 0, 4},              // the smallest stream, though described by VIDEOINFOHEADER2
+        {1920, 1080, 0, 0, 1},        // YUY2 at its 5 fps needs less than MJPG at its default 30
+        {1920, 1080, 30, 0, 2},       // only MJPG reaches 30 at that size
+        {1920, 1080, 0, mjpg, 2},
+        {640, 480, 30, 0, 0},         // YUY2 0 and 6 need the same at 30: the lower index
+        {640, 480, 60, 0, 6},
+        {640, 480, 15, 0, 6},         // 0 is fixed at 30
+        {640, 480, 15, mjpg, 3},
+        {0, 480, 0, yuy2, 0},         // 6's default rate is 60
+        {0, 0, 60, 0, 6},
+        {1920, 1080, 31, 0, -1},
+        {800, 600, 0, 0, -1},
+        {0, 0, 0, nv12, -1},
+        {-640, 480, 0, 0, -1},
+        {640, 480, -30, 0, -1},
+        {640, 480, std::nan(""), 0, -1},
+    };
+    init();
+    EXPECT_EQ(chooseFormat(0, 640, 480, 30, 0), -1) << "not open";
+    ASSERT_EQ(openDevice(0), 1);
+    EXPECT_EQ(chooseFormat(1, 640, 480, 30, 0), -1) << "outside the table";
+    for (const Case& c : cases) {
+        const int32_t chosen = chooseFormat(0, c.width, c.height, c.fps, c.fourcc);
+        EXPECT_EQ(chosen, c.chosen) << c.width << "x" << c.height << " at " << c.fps << " fps, fourcc " << c.fourcc;
+        if (chosen >= 0)
+            EXPECT_EQ(setFormat(0, chosen, c.fps), S_OK) << "setFormat takes what chooseFormat chose";
+    }
+    uninit();
+}
+
 TEST(FormatsAndRates, AFormatChangeWhileRunningGivesEveryLaterFrameTheNewSize) {
     VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@30 RGB24;320x240@30 RGB24")});
     init();

@@ -48,7 +48,7 @@ const std::vector<std::string> kFenwyrExports = {
     // Which device is which, and what happens to it.
     "getDeviceIdentity", "findDevice", "refreshDevices", "setDeviceEventCallback", "getDeviceState",
     // Frame rates and camera controls.
-    "getFormats", "setFormat", "getControl", "setControl",
+    "getFormats", "setFormat", "chooseFormat", "getControl", "setControl",
     // Pictures.
     "setOutputFormat", "getOutputFormat",
     // Streams that stall, and devices brought back.

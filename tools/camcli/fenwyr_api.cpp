@@ -23,6 +23,7 @@ FenwyrApi::FenwyrApi(const Library& dll) {
     dll.bind("getDeviceState", getDeviceState);
     dll.bind("getFormats", getFormats);
     dll.bind("setFormat", setFormat);
+    dll.bind("chooseFormat", chooseFormat);
     dll.bind("getControl", getControl);
     dll.bind("setControl", setControl);
     dll.bind("setSupervision", setSupervision);

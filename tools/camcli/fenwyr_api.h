@@ -27,6 +27,7 @@ struct FenwyrApi {
     decltype(&::getDeviceState) getDeviceState;
     decltype(&::getFormats) getFormats;
     decltype(&::setFormat) setFormat;
+    decltype(&::chooseFormat) chooseFormat;
     decltype(&::getControl) getControl;
     decltype(&::setControl) setControl;
     decltype(&::setOutputFormat) setOutputFormat;

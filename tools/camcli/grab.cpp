@@ -26,10 +26,13 @@
 #include "video_session.h"
 
 const char* const kGrabHelp =
-    "usage: camcli grab D [--format K [--fps F]] [--set NAME=VALUE]... [--frames N] [--callback]\n"
+    "usage: camcli grab D [--format K [--fps F] | [--size WxH] [--pixel FOURCC] [--fps F]]\n"
+    "                  [--set NAME=VALUE]... [--frames N] [--callback]\n"
     "                  [--output bgr24|bgra|rgb|rgba|gray|native] [--out DIR] [--stall MS]\n"
     "Opens device D, selects capability K if given ('camcli formats D' lists them) at F frames\n"
-    "per second (within its rates; 0 or none: its default), applies each camera control setting\n"
+    "per second (within its rates; 0 or none: its default), or else the capability that serves\n"
+    "--size, --pixel (such as MJPG or YUY2) and --fps, each a requirement, at the least bandwidth\n"
+    "(fenwyr's chooseFormat; camcli prints which it chose), applies each camera control setting\n"
     "as 'camcli controls' does, captures N frames (default 5) and writes them to DIR: as PNG\n"
     "files of the pictures fenwyr converted them to (--output, default bgr24), or with --output\n"
     "native as the device's own bytes (.raw files).\n"
@@ -203,22 +206,17 @@ void writeFrame(const std::string& stem, const FrameInfo& info, const std::vecto
 
 int runGrab(Arguments& args) {
     const std::string word = args.positional("device");
-    long long capability = -1;
+    FormatOptions formatOptions;
     size_t frames = 5;
     std::string outDir = ".";
     bool byCallback = false;
-    double fps = -1;  // none given
     std::vector<ControlSetting> settings;
     int32_t output = FENWYR_OUTPUT_BGR24;
     int32_t stallMs = 0;
     while (!args.empty()) {
-        if (args.take("--format"))
-            capability = args.integer("--format", 0, 1023);
-        else if (args.take("--fps")) {
-            fps = args.number("--fps");
-            if (fps < 0)
-                throw UsageError("--fps must be 0 (the default rate) or more");
-        } else if (args.take("--set"))
+        if (formatOptions.take(args))
+            continue;
+        if (args.take("--set"))
             settings.push_back(parseControlSetting(args.value("--set")));
         else if (args.take("--frames"))
             frames = static_cast<size_t>(args.integer("--frames", 1, 10000));
@@ -233,9 +231,7 @@ int runGrab(Arguments& args) {
         else
             args.unknown();
     }
-    // A rate belongs to a capability: the device's ranges differ from one to the next.
-    if (fps >= 0 && capability < 0)
-        throw UsageError("--fps needs --format K");
+    formatOptions.check();
 
     VideoSession session;
     const int device = session.openArgument(word);
@@ -243,7 +239,7 @@ int runGrab(Arguments& args) {
         return 1;
     const FenwyrApi& api = session.api();
     ChosenFormat chosen;
-    if (const int refused = chooseCapability(session, device, word, capability, fps, "grab", chosen))
+    if (const int refused = chooseCapability(session, device, word, formatOptions, "grab", chosen))
         return refused;
     const ResolutionInfo& format = chosen.format;
     for (const ControlSetting& setting : settings)

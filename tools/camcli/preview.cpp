@@ -19,15 +19,16 @@
 #include "video_session.h"
 
 const char* const kPreviewHelp =
-    "usage: camcli preview D [--format K [--fps F]] [--output bgra|gray] [--stall MS] [--seconds N]\n"
+    "usage: camcli preview D [--format K [--fps F] | [--size WxH] [--pixel FOURCC] [--fps F]]\n"
+    "                        [--output bgra|gray] [--stall MS] [--seconds N]\n"
     "       camcli preview --industrial [--seconds N]\n"
     "Shows device D's live picture in a window: the newest frame, taken with grabFrame by a\n"
     "thread of camcli's own. The status line shows the device's name, the picture's size, the\n"
     "device's pixel format, the frame rate asked for and the one measured, the frames camcli\n"
     "missed (gaps in fenwyr's frame sequence), the frames the device reports dropped, 'stalled'\n"
     "while no frame comes and the recoveries fenwyr made.\n"
-    "--format K and --fps F choose a capability and its rate as 'camcli grab' does; --output gray\n"
-    "shows the luma only (default bgra, the colour picture).\n"
+    "--format, --size, --pixel and --fps choose a capability and its rate as 'camcli grab' does;\n"
+    "--output gray shows the luma only (default bgra, the colour picture).\n"
     "Keys: s writes the picture shown as a PNG file into the working folder, p opens the driver's\n"
     "property pages, + and - step the brightness when the device has that control, q ends.\n"
     "--stall MS (100 to 600000, default 2000; 0: off): a device that sends no frame for MS shows\n"
@@ -47,8 +48,7 @@ constexpr HRESULT kUnsupported = static_cast<HRESULT>(0x80070490L);  // E_PROP_I
 
 struct Options {
     std::string word;
-    long long capability = -1;
-    double fps = -1;  // none given
+    FormatOptions format;
     int32_t output = FENWYR_OUTPUT_BGRA32;
     double seconds = 0;
     int32_t stallMs = 2000;
@@ -108,7 +108,7 @@ public:
                 name_ = d.name;
                 path_ = d.path;
             }
-        requestedFps_ = options.fps > 0 ? options.fps : format_.framesPerSecond;
+        requestedFps_ = options.format.fps > 0 ? options.format.fps : format_.framesPerSecond;
         updateStatus();
     }
 
@@ -224,8 +224,9 @@ private:
         reopened_ = true;
         if (!api_.openDevice(device_))
             return;
-        if (options_.capability >= 0)
-            api_.setFormat(device_, static_cast<int32_t>(options_.capability), options_.fps > 0 ? options_.fps : 0);
+        const FormatOptions& format = options_.format;
+        if (format.capability >= 0)
+            api_.setFormat(device_, static_cast<int32_t>(format.capability), format.fps > 0 ? format.fps : 0);
         // A new bind starts at the device's defaults: the brightness chosen here comes back.
         if (brightness_ != kNoBrightness)
             api_.setControl(device_, FENWYR_CONTROL_BRIGHTNESS, brightness_, FENWYR_CONTROL_MANUAL);
@@ -316,13 +317,9 @@ int runPreview(Arguments& args) {
     Options options;
     options.word = args.positional("device");
     while (!args.empty()) {
-        if (args.take("--format")) {
-            options.capability = args.integer("--format", 0, 1023);
-        } else if (args.take("--fps")) {
-            options.fps = args.number("--fps");
-            if (options.fps < 0)
-                throw UsageError("--fps must be 0 (the default rate) or more");
-        } else if (args.take("--output")) {
+        if (options.format.take(args))
+            continue;
+        if (args.take("--output")) {
             const std::string output = args.value("--output");
             if (output != "bgra" && output != "gray")
                 throw UsageError("--output takes bgra or gray, not " + output);
@@ -335,16 +332,14 @@ int runPreview(Arguments& args) {
             args.unknown();
         }
     }
-    if (options.fps >= 0 && options.capability < 0)
-        throw UsageError("--fps needs --format K");
+    options.format.check();
 
     VideoSession session;
     const int device = session.openArgument(options.word);
     if (device < 0)
         return 1;
     ChosenFormat chosen;
-    if (const int refused = chooseCapability(session, device, options.word, options.capability, options.fps, "preview",
-                                             chosen))
+    if (const int refused = chooseCapability(session, device, options.word, options.format, "preview", chosen))
         return refused;
     session.api().setOutputFormat(device, options.output);
     VideoPreview preview(session, device, options, chosen);
