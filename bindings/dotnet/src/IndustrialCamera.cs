@@ -40,7 +40,7 @@ public sealed class IndustrialCamera : IDisposable, IAsyncDisposable
     /// <summary>As <see cref="Open"/>, without blocking the caller.</summary>
     public static async Task<IndustrialCamera> OpenAsync()
     {
-        var thread = new WorkThread("tarvik", sta: false);
+        var thread = WorkThread.Rent();
         try
         {
             var camera = await thread.Run(() =>
@@ -55,7 +55,7 @@ public sealed class IndustrialCamera : IDisposable, IAsyncDisposable
         }
         catch
         {
-            thread.Dispose();
+            thread.Return();
             throw;
         }
     }
@@ -313,7 +313,7 @@ public sealed class IndustrialCamera : IDisposable, IAsyncDisposable
         _disposed = true;
         Running = false;
         _thread.Invoke(_handle.Dispose);
-        _thread.Dispose();
+        _thread.Return();
     }
 
     /// <summary>As <see cref="Dispose"/>, without blocking the caller (nor a thread-pool thread).</summary>
@@ -323,6 +323,6 @@ public sealed class IndustrialCamera : IDisposable, IAsyncDisposable
         _disposed = true;
         Running = false;
         await _thread.Run(_handle.Dispose).ConfigureAwait(false);
-        await _thread.DisposeAsync().ConfigureAwait(false);
+        _thread.Return();
     }
 }

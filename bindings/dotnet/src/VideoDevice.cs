@@ -42,7 +42,7 @@ public sealed class VideoDevice : IDisposable, IAsyncDisposable
         Index = info.Index;
         Name = info.Name;
         Path = info.Path;
-        _grabs = new WorkThread($"fenwyr grabs {Index}", sta: false);
+        _grabs = WorkThread.Rent();
     }
 
     /// <summary>The device's index.</summary>
@@ -610,15 +610,15 @@ public sealed class VideoDevice : IDisposable, IAsyncDisposable
     {
         if (!BeginDispose()) return;
         await _fenwyr.Run(CloseOn).ConfigureAwait(false);
-        await _grabs.DisposeAsync().ConfigureAwait(false);
+        _grabs.Return();
     }
 
     internal void Dispose(WorkThread fenwyr)
     {
         if (!BeginDispose()) return;
         fenwyr.Invoke(CloseOn);
-        // The grab in progress ends within a slice (the stop ends it at once).
-        _grabs.Dispose();
+        // A grab in progress has been answered already; its wait ends within a slice.
+        _grabs.Return();
     }
 
     private bool BeginDispose()

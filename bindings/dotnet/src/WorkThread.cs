@@ -1,5 +1,6 @@
 using System;
 using System.Collections.Concurrent;
+using System.Collections.Generic;
 using System.Runtime.CompilerServices;
 using System.Threading;
 using System.Threading.Tasks;
@@ -100,6 +101,36 @@ internal sealed class WorkThread : IDisposable
         {
             done.SetException(new ObjectDisposedException(_thread.Name));
         }
+    }
+
+    // Threads of closed cameras and devices, kept for the next ones: opening and closing many
+    // times would otherwise leave a trail of ended threads, whose handles the runtime frees late.
+    private static readonly Stack<WorkThread> Spare = new();
+    private const int MaxSpare = 4;
+
+    // An idle thread (not an STA) for a camera's calls or a device's grabs.
+    public static WorkThread Rent()
+    {
+        lock (Spare)
+        {
+            if (Spare.Count > 0) return Spare.Pop();
+        }
+        return new WorkThread("camera libraries worker", sta: false);
+    }
+
+    // Gives back a rented thread once its owner has no more calls for it; a call still running
+    // there (a grab's last wait slice) ends before the next owner's calls start.
+    public void Return()
+    {
+        lock (Spare)
+        {
+            if (Spare.Count < MaxSpare)
+            {
+                Spare.Push(this);
+                return;
+            }
+        }
+        DisposeAsync();
     }
 
     // Runs what was given, then ends the thread.
