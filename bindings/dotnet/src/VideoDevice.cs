@@ -145,8 +145,8 @@ public sealed class VideoDevice : IDisposable, IAsyncDisposable
         return _fenwyr.Run(call);
     }
 
-    /// <summary>The state now.</summary>
-    public DeviceState State => _disposed ? DeviceState.Closed : _fenwyr.Invoke(() => VideoDevices.StateOf(Index));
+    /// <summary>The state now (getDeviceState answers on any thread).</summary>
+    public DeviceState State => _disposed ? DeviceState.Closed : VideoDevices.StateOf(Index);
 
     /// <summary>Every capability with its frame-rate range.</summary>
     public unsafe IReadOnlyList<VideoFormat> Formats => Call(() =>
