@@ -1,9 +1,18 @@
 # The .NET package (bindings/dotnet) as a NuGet package made from the DLLs that ship; the archive
 # carries it. NuGet restores into this build tree (dotnet/nuget), never the user's own cache.
 # Without the .NET SDK there is no package, and tests/dotnet reports its test skipped.
-find_program(DOTNET_EXECUTABLE dotnet)
-if(NOT DOTNET_EXECUTABLE)
-  message(STATUS "No .NET SDK (dotnet): no NuGet package; the .NET tests are skipped")
+option(CAMERALIBS_DOTNET "Build the .NET package and its test program (needs the .NET SDK)" ON)
+set(CAMERALIBS_DOTNET_MISSING "")
+if(CAMERALIBS_DOTNET)
+  find_program(DOTNET_EXECUTABLE dotnet)
+  if(NOT DOTNET_EXECUTABLE)
+    set(CAMERALIBS_DOTNET_MISSING "the .NET SDK (dotnet) is not on this machine")
+  endif()
+else()
+  set(CAMERALIBS_DOTNET_MISSING "CAMERALIBS_DOTNET is OFF")
+endif()
+if(CAMERALIBS_DOTNET_MISSING)
+  message(STATUS "No .NET package: ${CAMERALIBS_DOTNET_MISSING}; the .NET test is skipped")
   return()
 endif()
 set(CAMERALIBS_DOTNET_DIR ${CMAKE_BINARY_DIR}/dotnet)
