@@ -61,6 +61,7 @@ bool CaptureDevice::open() {
     wantsRunning = false;
     // A new graph says again whether the device is there.
     absent = false;
+    streamError = S_OK;
     choices = HostChoices{};
     watch.restart();
     sampleHandler_.resetCounters();
@@ -618,6 +619,8 @@ void CaptureDevice::onGraphEvent(long code, LONG_PTR first, LONG_PTR second) {
         break;
     case EC_ERRORABORT:
     case EC_STREAM_ERROR_STOPPED:
+        // Before the state, so that a host that sees it failed reads the reason.
+        streamError = FAILED(static_cast<HRESULT>(first)) ? static_cast<int32_t>(first) : int32_t(E_FAIL);
         state = FENWYR_STATE_FAILED;
         if (!supervision::recovers(*this))
             sampleHandler_.mailbox().setRunning(false);

@@ -74,6 +74,8 @@ struct CaptureDevice {
         int32_t capability = -1;  // -1: none made
         double fps = 0.0;
         std::map<int32_t, std::pair<int32_t, int32_t>> controls;  // control: value, flags
+        int32_t input = -1;    // a capture card's input selected; -1: none
+        int32_t standard = 0;  // its decoder's standard set; 0: none
     };
     HostChoices choices;
     // Stall detection and recovery (see supervision.h): the settings stay until uninit, the
@@ -135,6 +137,8 @@ struct CaptureDevice {
     bool built = false;
     // FENWYR_STATE_CLOSED to FENWYR_STATE_FAILED; absence is kept apart in `present`.
     std::atomic<int32_t> state{FENWYR_STATE_CLOSED};
+    // What the stream last failed with since the open (for hosts that poll the state).
+    std::atomic<int32_t> streamError{S_OK};
     // False once a re-scan no longer finds the device.
     std::atomic<bool> present{true};
 

@@ -3,6 +3,7 @@
 
 #include "camera_controls.h"
 #include "capture_device.h"
+#include "crossbar_inputs.h"
 #include "device_events.h"
 #include "device_identity.h"
 #include "device_table.h"
@@ -12,6 +13,7 @@
 #include "frame_converter.h"
 #include "property_pages.h"
 #include "supervision.h"
+#include "video_standard.h"
 
 namespace {
 
@@ -156,6 +158,10 @@ FENWYR_API int32_t getDeviceState(int32_t device) {
         int32_t(FENWYR_STATE_ABSENT));
 }
 
+FENWYR_API int32_t getDeviceError(int32_t device) {
+    return onDevice(device, [](CaptureDevice& d) -> int32_t { return d.streamError.load(); }, int32_t(E_INVALIDARG));
+}
+
 FENWYR_API int32_t getFormats(int32_t device, FormatInfo* formats, int32_t capacity) {
     return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
         if (capacity < 0)
@@ -206,6 +212,32 @@ FENWYR_API int32_t getStreamStats(int32_t device, StreamStats* stats) {
         *stats = supervision::statsOf(d);
         return S_OK;
     });
+}
+
+FENWYR_API int32_t getInputs(int32_t device, InputInfo* inputs, int32_t capacity) {
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (capacity < 0)
+            return E_INVALIDARG;
+        if (!inputs && capacity > 0)
+            return E_POINTER;
+        return crossbar_inputs::list(d, inputs, capacity);
+    });
+}
+
+FENWYR_API int32_t selectInput(int32_t device, int32_t input) {
+    return resultOnDevice(device, [&](CaptureDevice& d) { return crossbar_inputs::select(d, input); });
+}
+
+FENWYR_API int32_t getVideoStandard(int32_t device, int32_t* available, int32_t* current, int32_t* locked) {
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (!available || !current || !locked)
+            return E_POINTER;
+        return video_standard::get(d, *available, *current, *locked);
+    });
+}
+
+FENWYR_API int32_t setVideoStandard(int32_t device, int32_t standard) {
+    return resultOnDevice(device, [&](CaptureDevice& d) { return video_standard::set(d, standard); });
 }
 
 }  // extern "C"

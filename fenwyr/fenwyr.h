@@ -210,7 +210,7 @@ FENWYR_API int32_t setOutputFormat(int32_t device, int32_t output);
 FENWYR_API int32_t getOutputFormat(int32_t device);
 
 /* ---- Which device is which, and what happens to it -----------------------------------------
- * Call these from the init thread, except getDeviceState (any thread). */
+ * Call these from the init thread, except getDeviceState and getDeviceError (any thread). */
 
 /* One device's identity: 772 bytes. */
 typedef struct DeviceIdentity {
@@ -267,6 +267,11 @@ enum {
 
 /* One of the FENWYR_STATE_ values. Any thread. */
 FENWYR_API int32_t getDeviceState(int32_t device);
+
+/* The HRESULT the device's stream last failed with since openDevice (FENWYR_DEVICE_ERROR's
+ * detail; E_FAIL when the graph gave none), for hosts that poll getDeviceState; S_OK when it has
+ * not failed; E_INVALIDARG outside the table. Any thread. */
+FENWYR_API int32_t getDeviceError(int32_t device);
 
 /* ---- Frame rates and camera controls --------------------------------------------------------
  * Call these from the init thread, on an open device. They print nothing. */
@@ -417,6 +422,66 @@ typedef char fenwyr_check_StreamStats_size[sizeof(StreamStats) == 40 ? 1 : -1];
 /* Any thread, cheap; the counters start at 0 with each openDevice and go on across recoveries.
  * S_OK; E_INVALIDARG outside the table; E_POINTER for a null stats. */
 FENWYR_API int32_t getStreamStats(int32_t device, StreamStats* stats);
+
+/* ---- Capture cards: inputs and video standard ----------------------------------------------
+ * Over the crossbar (IAMCrossbar) and the analog video decoder (IAMAnalogVideoDecoder) of the
+ * device's graph: on the capture filter itself or upstream of it. Call these from the init thread,
+ * on an open device, also while it runs. A device without a crossbar (getInputs, selectInput) or
+ * without a decoder (getVideoStandard, setVideoStandard) answers E_PROP_ID_UNSUPPORTED (0x80070490).
+ * recoverDevice routes the input last selected and sets the standard last set again. */
+
+/* What an input is. The platform names no HDMI connector: fenwyr takes PhysConn_Video_ParallelDigital
+ * (the digital input that is not SDI) as HDMI. */
+enum {
+    FENWYR_INPUT_OTHER = 0,
+    FENWYR_INPUT_COMPOSITE = 1, /* PhysConn_Video_Composite */
+    FENWYR_INPUT_SVIDEO = 2,    /* PhysConn_Video_SVideo */
+    FENWYR_INPUT_TUNER = 3,     /* PhysConn_Video_Tuner */
+    FENWYR_INPUT_COMPONENT = 4, /* PhysConn_Video_YRYBY and PhysConn_Video_RGB */
+    FENWYR_INPUT_HDMI = 5,      /* PhysConn_Video_ParallelDigital */
+    FENWYR_INPUT_SDI = 6        /* PhysConn_Video_SerialDigital */
+};
+
+/* One video input of the crossbar: 24 bytes. */
+typedef struct InputInfo {
+    int32_t index;       /* the crossbar's input pin, as selectInput takes it */
+    int32_t type;        /* a FENWYR_INPUT_ value */
+    int32_t connector;   /* the platform's PhysConn_Video_ value, as the crossbar reports it */
+    int32_t routed;      /* 1 when this input reaches the capture filter now, else 0 */
+    int32_t audioInput;  /* the crossbar's related audio input pin; -1 when it names none */
+    int32_t audioRouted; /* 1 when audioInput reaches the crossbar's audio output now, else 0 */
+} InputInfo;
+
+typedef char fenwyr_check_InputInfo_size[sizeof(InputInfo) == 24 ? 1 : -1];
+typedef char fenwyr_check_InputInfo_audioInput[offsetof(InputInfo, audioInput) == 16 ? 1 : -1];
+
+/* Fills up to capacity records, one per video input of the crossbar in pin order, and returns how
+ * many there are in all (ask with capacity 0 first). Negative HRESULT: E_INVALIDARG outside the
+ * table or for a negative capacity; E_POINTER when the device is not open, or inputs is null with a
+ * non-zero capacity; E_PROP_ID_UNSUPPORTED without a crossbar; else the failing platform call's. */
+FENWYR_API int32_t getInputs(int32_t device, InputInfo* inputs, int32_t capacity);
+
+/* Routes a video input (InputInfo.index) to the capture filter, and its related audio input to the
+ * crossbar's audio output when the crossbar names one and can route it. Frames show the new input
+ * from the device's next frame on. S_OK; E_INVALIDARG outside the table or for an index that is no
+ * video input (the device is not touched); E_POINTER when the device is not open;
+ * E_PROP_ID_UNSUPPORTED without a crossbar; else the crossbar's failure (when only the audio route
+ * failed, the video input is routed). */
+FENWYR_API int32_t selectInput(int32_t device, int32_t input);
+
+/* The decoder's standards, as the platform's AnalogVideo_ bits (AnalogVideo_NTSC_M 0x1 ...
+ * AnalogVideo_SECAM_L 0x40000 ... AnalogVideo_PAL_N_COMBO 0x100000): every standard it offers in
+ * *available, the one it decodes now in *current, and in *locked 1 when it has locked onto a signal,
+ * 0 when not, -1 when it does not tell. S_OK; E_INVALIDARG outside the table; E_POINTER when the
+ * device is not open or a pointer is null; E_PROP_ID_UNSUPPORTED without a decoder; else the
+ * failing platform call's. */
+FENWYR_API int32_t getVideoStandard(int32_t device, int32_t* available, int32_t* current, int32_t* locked);
+
+/* Sets the decoder's standard: exactly one AnalogVideo_ bit the decoder offers, else E_INVALIDARG
+ * (the device is not touched); otherwise as getVideoStandard, or the decoder's own refusal (some
+ * decoders take a new standard only while stopped). The frame size may change with it: read
+ * getFormats again. */
+FENWYR_API int32_t setVideoStandard(int32_t device, int32_t standard);
 
 #ifdef __cplusplus
 }

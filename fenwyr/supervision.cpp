@@ -6,11 +6,13 @@
 
 #include "arrival_clock.h"
 #include "camera_controls.h"
+#include "crossbar_inputs.h"
 #include "device_events.h"
 #include "device_table.h"
 #include "formats.h"
 #include "host_callback_thread.h"
 #include "module_pin.h"
+#include "video_standard.h"
 
 namespace {
 
@@ -94,6 +96,11 @@ void restore(CaptureDevice& device, HRESULT& hr) {
     for (const auto& control : choices.controls)
         if (SUCCEEDED(hr))
             hr = camera_controls::set(device, control.first, control.second.first, control.second.second);
+    // A new graph's card is at its own defaults again.
+    if (SUCCEEDED(hr) && choices.standard != 0)
+        hr = video_standard::set(device, choices.standard);
+    if (SUCCEEDED(hr) && choices.input >= 0)
+        hr = crossbar_inputs::select(device, choices.input);
     // Setting them again records them again: the same choices.
     device.choices = choices;
 }

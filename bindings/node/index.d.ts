@@ -10,19 +10,29 @@ export type HresultName =
   | 'VFW_E_WRONG_STATE'
   /** A result without a name of its own. */
   | `HRESULT 0x${string}`;
-/** A CameraError's code: a result's name, or the package's own for a closed, lost or failed device. */
-export type CameraErrorCode = HresultName | 'DEVICE_CLOSED' | 'DEVICE_LOST' | 'DEVICE_FAILED' | 'UNSUPPORTED_PLATFORM';
+/**
+ * A CameraError's code: a result's name (UNKNOWN_HRESULT for one without a name), or the package's own:
+ * a closed handle, a device lost, failed, not found or busy (could not be opened), no industrial camera, a DLL
+ * that cannot be loaded, the library used by another thread of the process, the package's thread ended.
+ */
+export type CameraErrorCode = Exclude<HresultName, `HRESULT 0x${string}`> | 'UNKNOWN_HRESULT'
+  | 'DEVICE_CLOSED' | 'DEVICE_LOST' | 'DEVICE_FAILED' | 'DEVICE_NOT_FOUND' | 'DEVICE_BUSY' | 'CAMERA_NOT_FOUND'
+  | 'LIBRARY_NOT_FOUND' | 'LIBRARY_IN_USE' | 'LIBRARY_FAILED' | 'FORMAT_NOT_FOUND' | 'UNSUPPORTED_PLATFORM';
 
 /** A failure of a library call: `hresult` is its result (unsigned), `code` its symbolic name. */
 export class CameraError extends Error {
   /** With an hresult, the message ends with its name and `code` is that name. */
-  constructor(message: string, hresult?: number);
+  constructor(message: string, hresult?: number, options?: ErrorOptions);
   hresult?: number;
   code?: CameraErrorCode;
 }
 export function hresultName(hresult: number): HresultName;
 /** Loads the DLLs from this folder instead of the package's own; before the first call only. */
 export function setLibraryDirectory(folder: string): void;
+
+/** fenwyr's exports that any thread may call, as koffi functions (the others are the package's fenwyr thread's). */
+export type AnyThreadExport = 'grabFrame' | 'getDeviceState' | 'getDeviceError' | 'setOutputFormat' | 'getOutputFormat'
+  | 'getStreamStats';
 
 /** 'stalled': running, but no frame came for supervise()'s stallMs. */
 export type DeviceState = 'absent' | 'closed' | 'stopped' | 'running' | 'lost' | 'failed' | 'stalled';
@@ -39,6 +49,9 @@ export interface Format {
   index: number; width: number; height: number; bitCount: number; pixelFormat: PixelFormat; fourcc: string;
   defaultFps: number; minFps: number; maxFps: number;
 }
+export interface FormatWanted { width?: number; height?: number; fps?: number; pixelFormat?: PixelFormat | string; }
+/** A capability chosen for a FormatWanted, with the rate set (its default when none was asked for). */
+export interface ChosenFormat extends Format { fps: number; }
 export interface CurrentFormat { width: number; height: number; bitCount: number; fps: number; pixelFormat: PixelFormat; }
 export interface Control {
   name: ControlName; min: number; max: number; step: number; default: number; value: number;
@@ -91,8 +104,10 @@ export interface Supervision {
 
 export namespace fenwyr {
   /**
-   * A device. Calls run on the package's fenwyr thread (the library's init thread) and waits for
-   * frames on a thread per device: none blocks the event loop or Node's thread pool.
+   * A handle on a device, of the caller's own: the handles of one device share its settings, state and
+   * events; close() ends this handle's loops and waits, and the device stops with its last handle. Calls run
+   * on the package's fenwyr thread (the library's init thread) and waits for frames on a thread per device:
+   * none blocks the event loop or Node's thread pool.
    */
   class Device extends EventEmitter {
     /** Devices come from open() and openSync(). */
@@ -100,35 +115,47 @@ export namespace fenwyr {
     readonly index: number;
     readonly name: string;
     readonly path: string;
-    /** As last reported by this object's calls and the state watch (every 100 ms). */
+    /** As last reported by the device's calls and the state watch (every 100 ms); 'closed' once this handle is. */
     readonly state: DeviceState;
     formats(): Promise<Format[]>;
     format(): Promise<CurrentFormat>;
     /** fps 0 keeps the capability's default rate. */
     setFormat(index: number, fps?: number): Promise<void>;
+    /**
+     * The best capability for what is wanted (each field optional, 0: any): the exact size and encoding (a FourCC
+     * such as 'YUY2' or 'MJPG', or an RGB capability's pixelFormat such as 'RGB24'), the least bandwidth, at the
+     * nearest rate within its range. Resolves with the format chosen; rejects with FORMAT_NOT_FOUND when none fits.
+     */
+    setFormat(wanted: FormatWanted): Promise<ChosenFormat>;
     controls(): Promise<Control[]>;
     control(name: ControlName): Promise<Control>;
     setControl(name: ControlName, value: number | 'auto'): Promise<void>;
     start(): Promise<void>;
     stop(): Promise<void>;
-    /** The newest frame not yet taken, or null after timeoutMs; rejects with VFW_E_NOT_RUNNING when stopped. */
+    /**
+     * The newest frame not yet taken (with output, one in that output), or null after timeoutMs; rejects with
+     * VFW_E_NOT_RUNNING when stopped, DEVICE_LOST or DEVICE_FAILED when lost or failed.
+     */
     grab(options?: number | { timeoutMs?: number; output?: Output; signal?: AbortSignal }): Promise<Frame | null>;
     /** Sets (or, without an argument, reads) what this device's frames become, from the next frame on. */
     output(name?: Output): Promise<Output>;
     /**
-     * Frames until the device is stopped or closed; throws DEVICE_LOST or DEVICE_FAILED when it is lost or fails,
+     * Frames until the device is stopped or this handle closed; throws DEVICE_LOST or DEVICE_FAILED when it is lost or fails,
      * unless supervise() recovers it: then it waits, through stalls and recoveries.
      * reuse: every frame in one buffer, emptied when the loop takes the next frame. timeoutMs: each wait, at least 10 ms.
      */
     frames(options?: { timeoutMs?: number; reuse?: boolean; output?: Output; signal?: AbortSignal }):
       AsyncGenerator<Frame, void, undefined>;
-    /** Closes the device: `await using device = await fenwyr.open(...)`. */
+    /** Closes the handle: `await using device = await fenwyr.open(...)`. */
     [Symbol.asyncDispose](): Promise<void>;
+    /** closeSync(): `using device = fenwyr.openSync(...)`. */
+    [Symbol.dispose](): void;
     /** The driver's property dialog; modal. */
     showProperties(): Promise<void>;
     showPinProperties(): Promise<void>;
+    /** Closes this handle (its loops end, its waits stop); the device stops with its last handle. */
     close(): Promise<void>;
-    /** Blocks until the device has stopped: for exit handlers. */
+    /** As close(), blocking until done: for exit handlers. */
     closeSync(): void;
     /** Builds the device's graph again (after 'returned'); fenwyr.open() of a lost device does it too. */
     reopen(): Promise<void>;
@@ -143,7 +170,11 @@ export namespace fenwyr {
     on(event: 'stalled', listener: (silentMs: number) => void): this;
     /** Frames flow again: the recovery attempts it took (0: it resumed by itself). */
     on(event: 'recovered', listener: (attempts: number) => void): this;
-    /** The device failed (code DEVICE_FAILED) and is not being recovered; with no listener, Node throws it. */
+    /**
+     * The device failed (code DEVICE_FAILED, hresult the stream's result) and is not being recovered, or the
+     * package's thread ended (LIBRARY_FAILED); only when no frames() loop or grab() of this handle waits (it
+     * throws the error then). With no listener, Node throws it.
+     */
     on(event: 'error', listener: (error: CameraError) => void): this;
   }
   /** Control names and the ids the library takes for them. */
@@ -155,7 +186,7 @@ export namespace fenwyr {
   function devices(): Promise<DeviceEntry[]>;
   /** Blocks the calling thread. */
   function devicesSync(): DeviceEntry[];
-  /** The device's one Device object: a second open() returns the same one. */
+  /** A new handle on the device; rejects with DEVICE_NOT_FOUND or DEVICE_BUSY. */
   function open(deviceOrPathOrName: number | string): Promise<Device>;
   /** Blocks the calling thread. */
   function openSync(deviceOrPathOrName: number | string): Device;
@@ -165,8 +196,8 @@ export namespace fenwyr {
   function shutdownSync(): void;
   /** The original device block: names in the ANSI code page. */
   function listDevices(): Promise<{ index: number; name: string }[]>;
-  /** The DLL's exports as koffi functions, called on the calling thread. */
-  const native: Record<string, (...args: any[]) => any>;
+  /** The DLL's exports that any thread may call, as koffi functions, called on the calling thread. */
+  const native: Readonly<Record<AnyThreadExport, (...args: any[]) => any>>;
   /** The koffi record and callback types those exports are declared with (this copy's own names). */
   const types: Record<string, unknown>;
 }
@@ -198,7 +229,7 @@ export namespace tarvik {
   class Camera {
     /** Cameras come from open() and openSync(). */
     private constructor();
-    /** Opens the first available camera in 8-bit mono; rejects when there is none. */
+    /** Opens the first available camera in 8-bit mono; rejects with CAMERA_NOT_FOUND when there is none. */
     static open(): Promise<Camera>;
     /** Blocks the calling thread. */
     static openSync(): Camera;
@@ -221,6 +252,8 @@ export namespace tarvik {
      */
     frames(options?: { reuse?: boolean; signal?: AbortSignal }): AsyncGenerator<Buffer, void, undefined>;
     [Symbol.asyncDispose](): Promise<void>;
+    /** closeSync(): `using camera = tarvik.Camera.openSync()`. */
+    [Symbol.dispose](): void;
     close(): Promise<void>;
     /** Blocks the calling thread: for exit handlers. */
     closeSync(): void;

@@ -26,7 +26,8 @@ HRESULT CaptureFilter::create(REFIID iid, void** object) {
 }
 
 CaptureFilter::CaptureFilter()
-    : DroppedFramesReport(counters_), VideoProcAmp(controls_), CameraControl(controls_), pin_(*this) {}
+    : DroppedFramesReport(counters_), VideoProcAmp(controls_), CameraControl(controls_), Crossbar(card_),
+      AnalogDecoder(card_, presence_), pin_(*this) {}
 
 CaptureFilter::~CaptureFilter() {
     // The graph stops its filters before letting them go; this covers a filter used alone.
@@ -58,6 +59,10 @@ STDMETHODIMP CaptureFilter::QueryInterface(REFIID iid, void** object) {
         *object = static_cast<IAMVideoProcAmp*>(this);
     else if (iid == IID_IAMCameraControl && controls_.offers(ControlFamily::CameraControl))
         *object = static_cast<IAMCameraControl*>(this);
+    else if (iid == IID_IAMCrossbar && config_.captureCard)
+        *object = static_cast<IAMCrossbar*>(this);
+    else if (iid == IID_IAMAnalogVideoDecoder && config_.captureCard)
+        *object = static_cast<IAMAnalogVideoDecoder*>(this);
     else
         return E_NOINTERFACE;
     AddRef();
@@ -144,6 +149,8 @@ HRESULT CaptureFilter::pauseFromStopped() {
         settings.identity = identity();
         settings.absent = !presence_.present();
         settings.controls = &controls_;
+        if (config_.captureCard)
+            settings.card = &card_;
         auto pump = std::make_unique<FramePump>(std::move(settings));
         hr = pump->start();
         if (FAILED(hr)) {
@@ -287,6 +294,8 @@ STDMETHODIMP CaptureFilter::Load(IPropertyBag* bag, IErrorLog*) {
         config_ = std::move(config);
         presence_.watch(key);
         controls_.configure(config_.controls);
+        if (config_.captureCard)
+            card_.configure(config_.cardInputs, static_cast<LONG>(config_.videoStandards));
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;

@@ -8,8 +8,11 @@
 #include <mutex>
 #include <string>
 
+#include "analog_decoder.h"
 #include "camera_control.h"
+#include "capture_card.h"
 #include "capture_pin.h"
+#include "crossbar.h"
 #include "device_config.h"
 #include "device_controls.h"
 #include "device_info.h"
@@ -30,6 +33,8 @@ class CaptureFilter final : public IBaseFilter,
                       public DroppedFramesReport,
                       public VideoProcAmp,
                       public CameraControl,
+                      public Crossbar,
+                      public AnalogDecoder,
                       private GraphNotifier {
 public:
     static HRESULT create(REFIID iid, void** object);
@@ -100,6 +105,7 @@ private:
     FrameCounters counters_;  // before the pin, which reports them too
     DevicePresence presence_;
     DeviceControls controls_;  // for the filter's life, whatever streams come and go
+    CaptureCard card_;         // likewise: routing and standard last the filter's life
     CapturePin pin_;
     std::unique_ptr<FramePump> pump_;
 };

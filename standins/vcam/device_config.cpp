@@ -81,6 +81,11 @@ HRESULT loadDeviceConfig(IPropertyBag* bag, DeviceConfig& config) {
         config.tag = *tag;
     if (auto controls = readString(bag, L"Controls"))
         config.controls = parseControlList(*controls);
+    config.captureCard = readSwitch(bag, L"CaptureCard");
+    if (auto inputs = readString(bag, L"CrossbarInputs"))
+        config.cardInputs = parseCardInputs(*inputs);
+    if (auto standards = readNumber(bag, L"VideoStandards"))
+        config.videoStandards = *standards;
     config.noStreamConfig = readSwitch(bag, L"NoStreamConfig");
     config.noPropertyPages = readSwitch(bag, L"NoPropertyPages");
     config.failJoin = readSwitch(bag, L"FailJoin");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_card.h"
 #include "device_controls.h"
 #include "video_format.h"
 
@@ -17,6 +18,10 @@ struct DeviceConfig {
     std::vector<VideoFormat> formats = defaultVideoFormats();
     DWORD tag = 0;
     std::vector<ControlDefinition> controls;                  // Controls; none: no control interfaces
+    // CaptureCard: a crossbar (CrossbarInputs) and an analog video decoder (VideoStandards).
+    bool captureCard = false;
+    std::vector<CardInput> cardInputs = defaultCardInputs();
+    DWORD videoStandards = kDefaultVideoStandards;
     // Fault switches, for tests that need a misbehaving device.
     bool noStreamConfig = false;
     bool noPropertyPages = false;

@@ -110,6 +110,11 @@ bool DevicePresence::frozen() const {
     return readNumber(keyPath_, L"Frozen").value_or(0) != 0;
 }
 
+bool DevicePresence::noSignal() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return readNumber(keyPath_, L"NoSignal").value_or(0) != 0;
+}
+
 bool DevicePresence::takeFailingBind(const std::wstring& keyPath) {
     const DWORD left = readNumber(keyPath, L"FailNextBinds").value_or(0);
     if (left == 0)

@@ -22,6 +22,8 @@ public:
     std::optional<bool> poll();
     // Reads the key's `Frozen`: 1 means the device is there but sends nothing (a hung driver).
     bool frozen() const;
+    // Reads the key's `NoSignal`: 1 means a capture card's decoder has no signal to lock onto.
+    bool noSignal() const;
     // One failing bind: true, and the key's `FailNextBinds` counted down, while that is above 0.
     static bool takeFailingBind(const std::wstring& keyPath);
 

@@ -250,7 +250,11 @@ HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFEREN
     hr = sample->GetPointer(&data);
     if (FAILED(hr))
         return hr;
-    const PictureTone tone = settings_.controls ? settings_.controls->tone() : PictureTone();
+    PictureTone tone = settings_.controls ? settings_.controls->tone() : PictureTone();
+    if (settings_.card) {
+        const InputTint tint = settings_.card->tint();
+        tone.channels = {tint.blue, tint.green, tint.red};
+    }
     const size_t used = source.fill(sequence, tone, data, static_cast<size_t>(std::max<long>(0, sample->GetSize())));
     if (!used)
         return E_FAIL;

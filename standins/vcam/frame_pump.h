@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "capture_card.h"
 #include "device_controls.h"
 #include "device_presence.h"
 #include "frame_counters.h"
@@ -48,6 +49,7 @@ struct PumpSettings {
     LONG_PTR identity = 0;               // the filter's IUnknown, for EC_DEVICE_LOST
     bool absent = false;                 // the device was unplugged when the stream started
     const DeviceControls* controls = nullptr;  // outlives the pump; read for every frame
+    const CaptureCard* card = nullptr;         // likewise, on a capture card: the routed input's tint
 };
 
 // The device's streaming thread: from start() to finish() it exists; between run() and

@@ -568,6 +568,54 @@ TEST(Video, ControlsListsTheDevicesControlsAndSetsThem) {
         << refused.output;
 }
 
+TEST(Video, InputsListsACardsInputsAndStandardAndChoosesThem) {
+    VcamDevice card = vcamDevice(L"A", L"Card", L"160x120@30 RGB24");
+    card.dwords[L"CaptureCard"] = 1;
+    VcamDevices devices({card, vcamDevice(L"B", L"Cam", L"160x120@30 RGB24")});
+    const ProcessResult list = camcli(L"inputs 0");
+    ASSERT_EQ(list.exitCode, 0u) << list.output;
+    EXPECT_TRUE(contains(list.output, "input  type       connector  routed  audio\n"
+                                      "    0  composite          2  yes     3 (routed)\n"
+                                      "    1  S-Video            3  no      4\n"
+                                      "    2  HDMI               7  no      5\n"
+                                      "standard: NTSC_M (offered: NTSC_M, PAL_B, PAL_I, SECAM_L); signal: locked\n"))
+        << list.output;
+
+    const ProcessResult chosen = camcli(L"inputs 0 --standard pal-b --select 2");
+    ASSERT_EQ(chosen.exitCode, 0u) << chosen.output;
+    EXPECT_TRUE(contains(chosen.output, "standard: PAL_B set\ninput 2 selected\n")) << chosen.output;
+    EXPECT_TRUE(contains(chosen.output, "    2  HDMI               7  yes     5 (routed)\n")) << chosen.output;
+    EXPECT_TRUE(contains(chosen.output, "standard: PAL_B (offered")) << chosen.output;
+
+    const struct {
+        const wchar_t* arguments;
+        unsigned code;
+        const char* says;
+    } refused[] = {
+        {L"inputs 0 --select 3", 2, "device 0 has no video input 3\n"},
+        {L"inputs 0 --standard PAL_M", 2, "device 0 does not offer PAL_M\n"},
+        {L"inputs 0 --standard PAL", 2, "unknown video standard 'PAL'"},
+        {L"inputs 1 --select 0", 2, "device 1 has no crossbar: no input to select\n"},
+        {L"inputs 1", 0, "device 1 has no crossbar: no inputs to choose\ndevice 1 has no analog video decoder\n"},
+    };
+    for (const auto& r : refused) {
+        const ProcessResult run = camcli(r.arguments);
+        EXPECT_EQ(run.exitCode, r.code) << run.output;
+        EXPECT_TRUE(contains(run.output, r.says)) << run.output;
+    }
+
+    const ProcessResult json = camcli(L"devices --json");
+    ASSERT_EQ(json.exitCode, 0u) << json.output;
+    EXPECT_TRUE(JsonChecker::valid(json.output)) << json.output;
+    EXPECT_TRUE(contains(json.output, "\"inputs\": [{\"index\": 0, \"type\": \"composite\", \"connector\": 2, "
+                                      "\"routed\": true, \"audioInput\": 3, \"audioRouted\": true}, "))
+        << json.output;
+    EXPECT_TRUE(contains(json.output, "\"standards\": {\"available\": [\"NTSC_M\", \"PAL_B\", \"PAL_I\", "
+                                      "\"SECAM_L\"], \"current\": \"NTSC_M\", \"locked\": true},\n   \"formats\": ["))
+        << json.output;
+    EXPECT_TRUE(contains(json.output, "\"inputs\": null,\n   \"standards\": null,\n   \"formats\": [")) << json.output;
+}
+
 // The grey ramp's dark end, painted 60 levels brighter once grab has set the brightness.
 TEST(Video, GrabWithABrightnessSettingCapturesTheBrighterPicture) {
     VcamDevice device = vcamDevice(L"A", L"Cam", L"320x240@30 RGB24");

@@ -224,3 +224,21 @@ TEST(DeviceEvents, EventsQueuedBehindASlowCallbackReachTheHostOnceEach) {
     for (int d = 0; d < 3; ++d)
         EXPECT_EQ(lost[d], 1) << "LOST events of device " << d;
 }
+
+TEST(DeviceEvents, AFailedStreamsResultIsReadByAHostThatPolls) {
+    VcamDevices devices({withSwitch(camera(L"f", L"Failing", 0xF), L"FrameLimit", 3)});
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    EXPECT_EQ(getDeviceError(0), S_OK);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (getDeviceState(0) != FENWYR_STATE_FAILED && Clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(5));
+    ASSERT_EQ(getDeviceState(0), FENWYR_STATE_FAILED);
+    EXPECT_EQ(getDeviceError(0), HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(getDeviceError(7), E_INVALIDARG);
+    // Opened again, the device has not failed.
+    ASSERT_EQ(openDevice(0), 1);
+    EXPECT_EQ(getDeviceError(0), S_OK);
+    uninit();
+}

@@ -52,7 +52,11 @@ const std::vector<std::string> kFenwyrExports = {
     // Pictures.
     "setOutputFormat", "getOutputFormat",
     // Streams that stall, and devices brought back.
-    "setSupervision", "recoverDevice", "getStreamStats"};
+    "setSupervision", "recoverDevice", "getStreamStats",
+    // Capture cards: inputs and video standard.
+    "getInputs", "selectInput", "getVideoStandard", "setVideoStandard",
+    // The reason of a failure, for hosts that poll.
+    "getDeviceError"};
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());

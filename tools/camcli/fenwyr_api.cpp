@@ -29,4 +29,8 @@ FenwyrApi::FenwyrApi(const Library& dll) {
     dll.bind("setSupervision", setSupervision);
     dll.bind("recoverDevice", recoverDevice);
     dll.bind("getStreamStats", getStreamStats);
+    dll.bind("getInputs", getInputs);
+    dll.bind("selectInput", selectInput);
+    dll.bind("getVideoStandard", getVideoStandard);
+    dll.bind("setVideoStandard", setVideoStandard);
 }

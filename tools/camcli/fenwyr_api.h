@@ -34,4 +34,8 @@ struct FenwyrApi {
     decltype(&::setSupervision) setSupervision;
     decltype(&::recoverDevice) recoverDevice;
     decltype(&::getStreamStats) getStreamStats;
+    decltype(&::getInputs) getInputs;
+    decltype(&::selectInput) selectInput;
+    decltype(&::getVideoStandard) getVideoStandard;
+    decltype(&::setVideoStandard) setVideoStandard;
 };

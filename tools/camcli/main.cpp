@@ -24,6 +24,7 @@ const char* const kUsage =
     "  grab D       capture frames from device D to PNG files\n"
     "  props D      show the property dialog of device D\n"
     "  controls D   list device D's camera controls, or set them\n"
+    "  inputs D     list capture card D's inputs and video standard, or choose them\n"
     "  watch D      capture from device D and report what happens to it: events, stalls, recoveries\n"
     "  industrial   open the industrial camera, show its ranges, capture frames to PNG\n"
     "  preview D    show device D's live picture in a window (--industrial: the industrial camera)\n"
@@ -45,6 +46,7 @@ const Command kCommands[] = {
     {"grab", runGrab, &kGrabHelp},
     {"props", runProps, &kPropsHelp},
     {"controls", runControls, &kControlsHelp},
+    {"inputs", runInputs, &kInputsHelp},
     {"watch", runWatch, &kWatchHelp},
     {"industrial", runIndustrial, &kIndustrialHelp},
     {"preview", runPreview, &kPreviewHelp},

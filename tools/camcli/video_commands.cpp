@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "camera_controls.h"
+#include "capture_card.h"
 #include "commands.h"
 #include "video_session.h"
 
@@ -20,7 +21,10 @@ const char* const kDevicesHelp =
     "With --json, prints the table as one JSON document (UTF-8) for scripts, each device with\n"
     "index, name, path, state and formats: its capabilities (index, width, height, bitCount,\n"
     "fps, pixelFormat, pixelFormatCode), read by opening the device; null when it cannot be\n"
-    "opened. fenwyr's own messages then go to standard error.\n";
+    "opened. A capture card also has inputs (index, type, connector, routed, audioInput,\n"
+    "audioRouted) and standards (available, current, locked), as 'camcli inputs D' shows them;\n"
+    "null for a device without a crossbar or decoder. fenwyr's own messages then go to standard\n"
+    "error.\n";
 const char* const kFormatsHelp =
     "usage: camcli formats D\n"
     "Opens device D (index, path or name) and lists its capabilities and its current format.\n"
@@ -139,16 +143,19 @@ std::string devicesJson() {
     for (const auto& d : session.devices()) {
         // The state as found: reading the formats opens the device.
         const int32_t state = session.api().getDeviceState(d.index);
-        std::string formats = "null";
+        std::string formats = "null", inputs = "null", standards = "null";
         if (session.api().openDevice(d.index)) {
             formats = "[";
             for (const ResolutionInfo& f : session.capabilities(d.index))
                 formats += (formats.size() > 1 ? ",\n      " : "\n      ") + jsonFormat(f);
             formats += "]";
+            inputs = inputsJson(session.api(), d.index);
+            standards = standardsJson(session.api(), d.index);
         }
         json += std::string(first ? "\n" : ",\n") + "  {\"index\": " + std::to_string(d.index) +
                 ", \"name\": " + jsonString(d.name) + ", \"path\": " + jsonString(d.path) +
-                ", \"state\": " + jsonString(stateName(state)) + ",\n   \"formats\": " + formats + "}";
+                ", \"state\": " + jsonString(stateName(state)) + ",\n   \"inputs\": " + inputs +
+                ",\n   \"standards\": " + standards + ",\n   \"formats\": " + formats + "}";
         first = false;
     }
     return json + "\n]}\n";

@@ -6,7 +6,16 @@ const { parentPort, workerData } = require('worker_threads');
 const native = require('./native');
 const { errorToMessage } = require('./errors');
 
+// [answers given to callSync, 1 once this thread ends]
 const flag = new Int32Array(workerData.flag);
+const wake = () => {
+  Atomics.add(flag, 0, 1);
+  Atomics.notify(flag, 0);
+};
+process.on('exit', () => {
+  Atomics.store(flag, 1, 1);
+  wake();
+});
 // A library that cannot be loaded is every call's answer: the thread stays, so that a caller
 // blocked in callSync is answered too.
 let calls = null;
@@ -36,6 +45,5 @@ parentPort.on('message', ({ id, name, args, sync }) => {
     return;
   }
   workerData.syncPort.postMessage(answer, transfer);
-  Atomics.store(flag, 0, 1);
-  Atomics.notify(flag, 0);
+  wake();
 });

@@ -27,17 +27,23 @@ function hresultName(hresult) {
   return names.get(hresult >>> 0) || 'HRESULT 0x' + (hresult >>> 0).toString(16).toUpperCase().padStart(8, '0');
 }
 
-// An Error with the library's result: `hresult` (unsigned) and `code` (its symbolic name).
+// An Error with the library's result: `hresult` (unsigned) and `code`, its symbolic name
+// (UNKNOWN_HRESULT for one without a name); `options.cause` as Error's.
 class CameraError extends Error {
-  constructor(message, hresult) {
+  constructor(message, hresult, options) {
     const name = hresult === undefined ? undefined : hresultName(hresult);
-    super(name ? `${message}: ${name}` : message);
+    super(name ? `${message}: ${name}` : message, options);
     this.name = 'CameraError';
     if (hresult !== undefined) {
       this.hresult = hresult >>> 0;
-      this.code = name;
+      this.code = names.has(this.hresult) ? name : 'UNKNOWN_HRESULT';
     }
   }
+}
+
+// A CameraError with a code of the package's own (DEVICE_CLOSED, DEVICE_NOT_FOUND, ...).
+function codedError(code, message, hresult, cause) {
+  return Object.assign(new CameraError(message, hresult, cause === undefined ? undefined : { cause }), { code });
 }
 
 function failed(hresult) {
@@ -52,20 +58,27 @@ function check(hresult, what) {
 
 // What a call on a closed device or camera throws: code DEVICE_CLOSED.
 function closedError(what) {
-  return Object.assign(new CameraError(`${what} is closed`), { code: 'DEVICE_CLOSED' });
+  return codedError('DEVICE_CLOSED', `${what} is closed`);
 }
 
-// An error as a message between threads, and back: the class, message, hresult and code survive.
+// An error as a message between threads, and back: the class, message, hresult, code and cause
+// survive. `site` (an object with a stack) is where the call was made: the error's stack is that one.
 function errorToMessage(error) {
-  return { name: error?.name, message: String(error?.message ?? error), hresult: error?.hresult, code: error?.code };
+  const cause = error?.cause instanceof Error ? errorToMessage(error.cause) : undefined;
+  return { name: error?.name, message: String(error?.message ?? error), hresult: error?.hresult, code: error?.code, cause };
 }
 
-function errorFromMessage({ name, message, hresult, code }) {
+function errorFromMessage({ name, message, hresult, code, cause }, site) {
   const Kind = { CameraError, TypeError, RangeError }[name] || Error;
-  const error = new Kind(message);
+  const error = new Kind(message, ...(Kind === CameraError ? [undefined] : []),
+    ...(cause ? [{ cause: errorFromMessage(cause) }] : []));
+  if (Kind === Error && name) error.name = name;
   if (hresult !== undefined) error.hresult = hresult;
   if (code !== undefined) error.code = code;
+  if (site?.stack) error.stack = `${error.name}: ${error.message}${site.stack.slice(site.stack.indexOf('\n'))}`;
   return error;
 }
 
-module.exports = { CameraError, codes, hresultName, failed, check, closedError, errorToMessage, errorFromMessage };
+module.exports = {
+  CameraError, codes, hresultName, failed, check, closedError, codedError, errorToMessage, errorFromMessage,
+};

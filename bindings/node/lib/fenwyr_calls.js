@@ -3,7 +3,7 @@
 // apartment): everything but the waits for frames runs here. It also watches the open devices'
 // states and reports their changes, so that no library callback ever waits for JavaScript.
 const native = require('./native');
-const { CameraError, check, codes, failed } = require('./errors');
+const { CameraError, check, codes, codedError, failed } = require('./errors');
 
 const { koffi } = native;
 const { DeviceInfo, ResolutionInfo, FormatInfo } = native.types;
@@ -42,13 +42,40 @@ function calls(options, report) {
   let poller = null;
   let lastRefresh = 0;
 
+  // This thread's hold on the process's one init thread (a second copy of the package, or one in
+  // another worker_thread, would make a second init thread: the library takes one).
+  let claim = null;
+
   function lib() {
     const n = native.fenwyr();
     if (!initialised) {
+      claimInitThread();
       n.init();
       initialised = true;
     }
     return n;
+  }
+
+  function claimInitThread() {
+    const k = native.claim();
+    const mutex = k.CreateMutexW(null, 0, `Local\\camera-libraries.fenwyr.${process.pid}`);
+    if (!mutex) throw new CameraError('the init thread\'s mutex cannot be made');
+    // WAIT_OBJECT_0, or WAIT_ABANDONED: the thread that held it ended without letting go.
+    const waited = k.WaitForSingleObject(mutex, 0);
+    if (waited !== 0 && waited !== 0x80) {
+      k.CloseHandle(mutex);
+      throw codedError('LIBRARY_IN_USE', 'fenwyr is already used by another thread of this process ' +
+        '(another copy of the package, or one in another worker_thread)');
+    }
+    claim = mutex;
+  }
+
+  function releaseInitThread() {
+    if (!claim) return;
+    const k = native.claim();
+    k.ReleaseMutex(claim);
+    k.CloseHandle(claim);
+    claim = null;
   }
 
   function stateOf(index) {
@@ -164,6 +191,7 @@ function calls(options, report) {
         happened = 'lost';
       } else if (state === STATE.failed) {
         happened = 'failed';
+        detail = lib().getDeviceError(index) >>> 0;
         if (recovering) startAttempts(index, seen);
       } else if (state === STATE.stalled) {
         happened = 'stalled';
@@ -180,7 +208,7 @@ function calls(options, report) {
 
   function watch(index) {
     const state = stateOf(index);
-    watched.set(index, { state, lost: false, gone: false, running: state === STATE.running, startedAt: Date.now(),
+    watched.set(index, { handles: 1, state, lost: false, gone: false, running: state === STATE.running, startedAt: Date.now(),
       attempts: 0, step: 0, timer: null, awaiting: false, recoveries: streamStats(index).recoveries });
     // A failing look must not end the thread: the next one tries again.
     poller ??= setInterval(() => { try { poll(); } catch { /* next time */ } }, STATE_POLL_MS);
@@ -230,8 +258,47 @@ function calls(options, report) {
       pixelFormat: PIXEL_FORMATS[r.pixelFormat] || 'other' };
   }
 
+  function formatsOf(index) {
+    const n = lib();
+    const count = check(n.getFormats(index, null, 0), 'getFormats');
+    if (count === 0) return [];
+    const block = Buffer.alloc(count * koffi.sizeof(FormatInfo));
+    check(n.getFormats(index, block, count), 'getFormats');
+    return koffi.decode(block, FormatInfo, count).map((f) => ({
+      index: f.index, width: f.width, height: f.height, bitCount: f.bitCount,
+      pixelFormat: PIXEL_FORMATS[f.pixelFormat] || 'other', fourcc: fourccText(f.fourcc),
+      defaultFps: f.defaultFps, minFps: f.minFps, maxFps: f.maxFps,
+    }));
+  }
+
+  // A capability by what the host wants (0 or undefined: any): the library's choice (exact size and
+  // FourCC, least bandwidth), then the nearest rate within the chosen one's range. RGB
+  // capabilities have no FourCC: asked by their pixelFormat name, they are chosen here.
+  function chooseFormat(index, { width = 0, height = 0, fps = 0, pixelFormat }) {
+    const list = formatsOf(index);
+    let chosen;
+    if (pixelFormat === undefined || !list.some((f) => !f.fourcc && f.pixelFormat === pixelFormat)) {
+      const fourcc = pixelFormat === undefined ? 0
+        : [...pixelFormat.padEnd(4).slice(0, 4)].reduce((code, c, k) => code | (c.charCodeAt(0) << (8 * k)), 0);
+      let at = lib().chooseFormat(index, width, height, fps, fourcc);
+      if (at < 0 && fps) at = lib().chooseFormat(index, width, height, 0, fourcc);
+      chosen = list.find((f) => f.index === at);
+    } else {
+      const fits = list.filter((f) => !f.fourcc && f.pixelFormat === pixelFormat &&
+        (!width || f.width === width) && (!height || f.height === height));
+      chosen = fits.find((f) => fps >= f.minFps && fps <= f.maxFps) ?? fits[0];
+    }
+    if (!chosen) {
+      const wanted = `${width || 'any'}x${height || 'any'} ${pixelFormat ?? 'any'} at ${fps || 'any'} fps`;
+      throw codedError('FORMAT_NOT_FOUND', `device ${index} has no format for ${wanted}`, codes.E_INVALIDARG);
+    }
+    const rate = fps ? Math.min(Math.max(fps, chosen.minFps), chosen.maxFps) : 0;
+    check(lib().setFormat(index, chosen.index, rate), `setFormat(${chosen.index}, ${rate})`);
+    return { state: settled(index), format: { ...chosen, fps: rate || chosen.defaultFps } };
+  }
+
   function reopen(index) {
-    if (lib().openDevice(index) !== 1) throw new CameraError(`device ${index} could not be opened`);
+    if (lib().openDevice(index) !== 1) throw codedError('DEVICE_BUSY', `device ${index} could not be opened`);
     return settled(index);
   }
 
@@ -273,13 +340,16 @@ function calls(options, report) {
           n.refreshDevices();
           index = n.findDevice(device);
         }
-        if (index < 0) throw new CameraError(`no device has the path or name "${device}"`);
+        if (index < 0) throw codedError('DEVICE_NOT_FOUND', `no device has the path or name "${device}"`);
       }
       const identity = identityOf(index);
-      if (!identity) throw new CameraError(`no device ${index}`, codes.E_INVALIDARG);
+      if (!identity) throw codedError('DEVICE_NOT_FOUND', `no device ${index}`, codes.E_INVALIDARG);
       const state = stateOf(index);
-      if (!watched.has(index) || state === STATE.lost || state === STATE.failed) reopen(index);
-      watch(index);
+      const seen = watched.get(index);
+      if (!seen || state === STATE.lost || state === STATE.failed) reopen(index);
+      // Each open is a handle; the device closes with the last of them.
+      if (seen) ++seen.handles;
+      else watch(index);
       return { ...identity, state: STATES[stateOf(index)] };
     },
 
@@ -289,20 +359,17 @@ function calls(options, report) {
       return STATES[stateOf(index)];
     },
 
-    formats(index) {
-      const n = lib();
-      const count = check(n.getFormats(index, null, 0), 'getFormats');
-      if (count === 0) return [];
-      const block = Buffer.alloc(count * koffi.sizeof(FormatInfo));
-      check(n.getFormats(index, block, count), 'getFormats');
-      return koffi.decode(block, FormatInfo, count).map((f) => ({
-        index: f.index, width: f.width, height: f.height, bitCount: f.bitCount,
-        pixelFormat: PIXEL_FORMATS[f.pixelFormat] || 'other', fourcc: fourccText(f.fourcc),
-        defaultFps: f.defaultFps, minFps: f.minFps, maxFps: f.maxFps,
-      }));
+    // The state, and for a failed device the HRESULT its stream failed with.
+    failure(index) {
+      const state = stateOf(index);
+      return { state: STATES[state], error: state === STATE.failed ? lib().getDeviceError(index) >>> 0 : undefined };
     },
 
+    formats: formatsOf,
+
     format,
+
+    chooseFormat,
 
     setFormat(index, capability, fps) {
       check(lib().setFormat(index, capability, fps), `setFormat(${capability}, ${fps})`);
@@ -375,20 +442,26 @@ function calls(options, report) {
       check(lib().showCapturePinProperties(index), 'showCapturePinProperties');
     },
 
-    // Stops the device (its graph is kept until shutdown), its events and its supervision, which
-    // ends with the Device object: a later open starts without.
+    // Ends a handle. With the last one: stops the device (its graph is kept until shutdown), its
+    // events and its supervision, which ends with it: a later open starts without.
     close(index) {
+      const seen = watched.get(index);
+      if (seen && --seen.handles > 0) return;
       unwatch(index);
       if (supervised.delete(index)) lib().setSupervision(index, 0, 0);
       const state = stateOf(index);
       if (state === STATE.running || state === STATE.stalled) lib().stopCapture(index);
     },
 
+    // Nothing: answered once the calls before it are (what a blocked caller waits for).
+    idle() {},
+
     shutdown() {
       for (const index of [...watched.keys()]) unwatch(index);
       supervised.clear();
       if (initialised) native.fenwyr().uninit();
       initialised = false;
+      releaseInitThread();
     },
   };
 }

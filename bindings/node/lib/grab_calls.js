@@ -5,11 +5,15 @@ const native = require('./native');
 
 // The longest single native wait: an abort is seen between waits, so it frees this thread soon.
 const SLICE_MS = 100;
+// `aborts` (shared with the main thread): grabs aborted there, each at its number modulo RING,
+// and at RING a non-zero value once every wait is to stop (the device is closing).
+const RING = 16;
 
-// `aborts` (shared with the main thread) holds the number of the latest grab aborted there.
 module.exports = ({ device, aborts }) => {
   const { grabFrame } = native.fenwyr();
   const aborted = new BigInt64Array(aborts);
+  const stopped = (ticket) =>
+    Atomics.load(aborted, RING) !== 0n || Atomics.load(aborted, ticket % RING) === BigInt(ticket);
   const ERROR_TIMEOUT = 0x800705b4 | 0;
   return {
     grab(buffer, timeoutMs, ticket) {
@@ -18,9 +22,13 @@ module.exports = ({ device, aborts }) => {
       for (;;) {
         const left = Math.max(0, deadline - Date.now());
         const hr = grabFrame(device, Buffer.from(buffer), buffer.byteLength, Buffer.from(info), Math.min(left, SLICE_MS));
-        if (hr !== ERROR_TIMEOUT || left <= SLICE_MS || Atomics.load(aborted, 0) >= BigInt(ticket))
-          return { hr, buffer, info };
+        if (hr !== ERROR_TIMEOUT || left <= SLICE_MS || stopped(ticket)) return { hr, buffer, info };
       }
     },
+
+    // Answered once the grabs asked before it are.
+    idle() {},
   };
 };
+
+module.exports.RING = RING;

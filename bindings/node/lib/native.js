@@ -4,16 +4,18 @@ const path = require('path');
 const koffi = require('koffi');
 
 const fs = require('fs');
-const { CameraError } = require('./errors');
+const { codedError } = require('./errors');
 
 // Where the DLLs are: a folder the host named, else the package's own bin folder (where the
 // archive's copy of the package carries them, so that one installed under an application's
 // node_modules has them), else beside the package, else the archive's bin folder.
 let directory = process.env.CAMERA_LIBRARIES_DIR || null;
+// Set once a thread of the package's own was given the folder (the DLLs load there, not here).
+let settled = false;
 const libraries = {};
 
 function setLibraryDirectory(folder) {
-  if (libraries.fenwyr || libraries.tarvik)
+  if (settled || libraries.fenwyr || libraries.tarvik)
     throw new Error('setLibraryDirectory must come before the first call into a library');
   directory = path.resolve(folder);
 }
@@ -73,13 +75,22 @@ const STREAM_STATS_SIZE = 40;
 // The package installs anywhere (a project's Linux CI too) and refuses here, where it would run.
 function checkPlatform(platform = process.platform, arch = process.arch) {
   if (platform === 'win32' && arch === 'x64') return;
-  throw Object.assign(new CameraError(`camera-libraries runs on Windows x64 only, not on ${platform} ${arch}`),
-    { code: 'UNSUPPORTED_PLATFORM' });
+  throw codedError('UNSUPPORTED_PLATFORM', `camera-libraries runs on Windows x64 only, not on ${platform} ${arch}`);
+}
+
+// A DLL that cannot be loaded (missing, or a DLL it needs missing, as tarvik.dll's uEye_api_64.dll).
+function load(file) {
+  const at = libraryPath(file);
+  try {
+    return koffi.load(at);
+  } catch (error) {
+    throw codedError('LIBRARY_NOT_FOUND', `${file} cannot be loaded from ${path.dirname(at)}`, undefined, error);
+  }
 }
 
 function loadFenwyr() {
   checkPlatform();
-  const lib = koffi.load(libraryPath('fenwyr.dll'));
+  const lib = load('fenwyr.dll');
   const ole32 = koffi.load('ole32.dll');
   return {
     init: lib.func(declare('void init(void)')),
@@ -106,9 +117,12 @@ function loadFenwyr() {
     setDeviceEventCallback: lib.func(declare(
       'void setDeviceEventCallback(DeviceEventCallback *callback, void *userData)')),
     getDeviceState: lib.func(declare('int32_t getDeviceState(int32_t device)')),
+    getDeviceError: lib.func(declare('int32_t getDeviceError(int32_t device)')),
     // formats is a Buffer of capacity records, decoded with koffi.decode.
     getFormats: lib.func(declare('int32_t getFormats(int32_t device, void *formats, int32_t capacity)')),
     setFormat: lib.func(declare('int32_t setFormat(int32_t device, int32_t capability, double fps)')),
+    chooseFormat: lib.func(declare(
+      'int32_t chooseFormat(int32_t device, int32_t width, int32_t height, double fps, int32_t fourcc)')),
     getControl: lib.func(declare('int32_t getControl(int32_t device, int32_t control, _Out_ ControlInfo *info)')),
     setControl: lib.func(declare(
       'int32_t setControl(int32_t device, int32_t control, int32_t value, int32_t flags)')),
@@ -122,9 +136,20 @@ function loadFenwyr() {
   };
 }
 
+// The process-wide claim of fenwyr's init thread: a named mutex of this process, owned by that thread.
+function loadClaim() {
+  const kernel32 = koffi.load('kernel32.dll');
+  return {
+    CreateMutexW: kernel32.func('void * __stdcall CreateMutexW(void *attributes, int initialOwner, const char16_t *name)'),
+    WaitForSingleObject: kernel32.func('uint32_t __stdcall WaitForSingleObject(void *handle, uint32_t ms)'),
+    ReleaseMutex: kernel32.func('int __stdcall ReleaseMutex(void *handle)'),
+    CloseHandle: kernel32.func('int __stdcall CloseHandle(void *handle)'),
+  };
+}
+
 function loadTarvik() {
   checkPlatform();
-  const lib = koffi.load(libraryPath('tarvik.dll'));
+  const lib = load('tarvik.dll');
   return {
     findAvailableCamera: lib.func(declare('CameraContext findAvailableCamera(void)')),
     closeCamera: lib.func(declare('int32_t closeCamera(CameraContext ctx)')),
@@ -162,11 +187,16 @@ function tarvik() {
 
 // The folder fenwyr.dll is loaded from, for threads of the package's own that load it too.
 function libraryDirectory() {
+  settled = true;
   return path.dirname(libraryPath('fenwyr.dll'));
 }
 
+function claim() {
+  return (libraries.claim ??= loadClaim());
+}
+
 module.exports = {
-  koffi, fenwyr, tarvik, setLibraryDirectory, libraryDirectory, FRAME_INFO_SIZE, STREAM_STATS_SIZE,
+  koffi, fenwyr, tarvik, claim, setLibraryDirectory, libraryDirectory, FRAME_INFO_SIZE, STREAM_STATS_SIZE,
   types: {
     DeviceInfo, ResolutionInfo, DeviceIdentity, FormatInfo, ControlInfo, FrameArrivedCallback, FrameCallbackEx,
     DeviceEventCallback, AoiRect, AoiSize, AoiInfoRecord, RangeRecord, CameraContext,

@@ -147,6 +147,11 @@ class Camera {
     return this.close();
   }
 
+  // `using camera = tarvik.Camera.openSync()`.
+  [Symbol.dispose]() {
+    this.closeSync();
+  }
+
   // Closes the camera, after the call in progress; closing again does nothing.
   async close() {
     const thread = this._thread;

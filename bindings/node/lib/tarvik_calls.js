@@ -2,7 +2,7 @@
 // One camera's calls on a thread of its own: the library takes one call of a context at a time,
 // and a capture waits up to a second for its frame. The context never leaves this thread.
 const native = require('./native');
-const { CameraError, codes } = require('./errors');
+const { CameraError, codes, codedError } = require('./errors');
 
 const MAX_PIXEL_CLOCKS = 150;
 
@@ -86,7 +86,7 @@ module.exports = () => {
     // Opens the first available camera (8-bit mono): its id and serial number.
     open() {
       context = t.findAvailableCamera();
-      if (!context) throw new CameraError('no camera could be opened');
+      if (!context) throw codedError('CAMERA_NOT_FOUND', 'no camera could be opened');
       const id = t.getCameraId(context);
       const text = Buffer.alloc(12);
       t.getCameraName(context, text);

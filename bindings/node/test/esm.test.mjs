@@ -10,5 +10,8 @@ test('the ES module names the same objects as require()', () => {
   assert.strictEqual(typeof setLibraryDirectory, 'function');
   assert.strictEqual(hresultName(0x80070057), 'E_INVALIDARG');
   assert.ok(new CameraError('x', 0x80070057) instanceof Error);
+  // A result without a name keeps its hex in the message, never as the code.
+  assert.deepStrictEqual([new CameraError('x', 0x80040154).code, new CameraError('x', 0x80040154).message],
+    ['UNKNOWN_HRESULT', 'x: HRESULT 0x80040154']);
   assert.strictEqual(pkg.fenwyr, fenwyr);
 });

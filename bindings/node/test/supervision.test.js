@@ -11,6 +11,8 @@ const devices = new VirtualDevices([
   { key: 'NodeStall', name: 'Node Stall', formats: small, tag: 0x52, devicePath: '\\\\?\\usb#node_stall',
     strings: { Controls: 'brightness=-64..64/2:0:manual' }, dwords: { StallAfter: 10 } },
   { key: 'NodeUnplug', name: 'Node Unplug', formats: small, tag: 0x53, devicePath: '\\\\?\\usb#node_unplug' },
+  { key: 'NodeFail', name: 'Node Fail', formats: small, tag: 0x54, dwords: { FrameLimit: 5 } },
+  { key: 'NodeRace', name: 'Node Race', formats: small, tag: 0x55, devicePath: '\\\\?\\usb#node_race' },
 ]);
 test.after(async () => {
   await fenwyr.shutdown();
@@ -63,9 +65,10 @@ test('a stalled stream is recovered by the package as the host had it, and frame
   await device.output('bgra');
   await device.setControl('brightness', 20);
   const events = record(device, ['stalled', 'recovered']);
-  await device.start();
   // The first attempt fails (an attempt binds twice: its moniker, then the device found again).
+  // Set before the start: reg.exe can take longer than the 10 frames before the stall.
   devices.setDword('NodeStall', 'FailNextBinds', 2);
+  await device.start();
   const frames = [];
   await within((async () => {
     for await (const frame of device.frames()) {
@@ -116,4 +119,30 @@ test('a device lost while running is recovered once it is back, and frames() wai
   assert.strictEqual(device.state, 'running');
   assert.strictEqual((await device.stats()).recoveries, 1);
   await device.close();
+});
+
+test('a failure is reported once, to the loop waiting for it: no \'error\' then', async () => {
+  // No 'error' listener: an 'error' emitted on top of the loop's throw would end the process.
+  const device = await fenwyr.open('Node Fail');
+  await device.start();
+  await assert.rejects(within((async () => {
+    for await (const frame of device.frames()) assert.ok(frame.width === 160);
+  })(), 5000, 'the failure'), { code: 'DEVICE_FAILED', hresult: 0x8007048f });
+  // The watch (every 100 ms) has seen the failure by now.
+  await new Promise((resolve) => setTimeout(resolve, 400));
+  assert.strictEqual(device.state, 'failed');
+  await device.close();
+});
+
+test('an open() that races a close() of the same device is watched', async () => {
+  const first = await fenwyr.open('Node Race');
+  const opening = fenwyr.open('Node Race');
+  await first.close();
+  const second = await opening;
+  await second.start();
+  const lost = eventWithin(second, 'lost', 3000);
+  devices.setDword('NodeRace', 'Unplugged', 1);
+  await lost;
+  assert.strictEqual(second.state, 'lost');
+  await second.close();
 });

@@ -121,13 +121,13 @@ test('without a camera or without the libraries, opening fails with an error and
     const { tarvik, fenwyr } = require(${JSON.stringify(require.resolve('..'))});
     const names = [];
     for (const call of [() => tarvik.Camera.openSync(), () => fenwyr.devicesSync()]) {
-      try { call(); names.push('none'); } catch (error) { names.push(error.name); }
+      try { call(); names.push('none'); } catch (error) { names.push(error.name + ' ' + error.code); }
     }
-    tarvik.Camera.open().then(() => names.push('none'), (error) => names.push(error.name))
+    tarvik.Camera.open().then(() => names.push('none'), (error) => names.push(error.name + ' ' + error.code))
       .then(() => console.log(names.join(',')));`;
   // The stand-in reads its configuration when it is loaded: hence a child process each.
-  const cases = [[{ CAMERA_STANDIN: 'present=0' }, 'CameraError,none,CameraError'],
-    [{ CAMERA_LIBRARIES_DIR: empty }, 'Error,Error,Error']];
+  const cases = [[{ CAMERA_STANDIN: 'present=0' }, 'CameraError CAMERA_NOT_FOUND,none,CameraError CAMERA_NOT_FOUND'],
+    [{ CAMERA_LIBRARIES_DIR: empty }, Array(3).fill('CameraError LIBRARY_NOT_FOUND').join(',')]];
   try {
     for (const [env, expected] of cases) {
       const [status, printed] = child(opens, env);

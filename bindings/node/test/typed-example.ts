@@ -1,7 +1,7 @@
 // A typed host of the package: compiled (not run) by the tests with tsc --noEmit, so the
 // declarations keep matching what the package exports.
-import { fenwyr, tarvik, CameraError, hresultName, type Device, type Frame, type Output, type StreamStats }
-  from 'camera-libraries';
+import { fenwyr, tarvik, CameraError, hresultName, type ChosenFormat, type Device, type Frame, type Output,
+  type StreamStats } from 'camera-libraries';
 
 export async function host(): Promise<void> {
   const [first] = await fenwyr.devices();
@@ -16,6 +16,10 @@ export async function host(): Promise<void> {
   device.on('error', (error: CameraError) => console.log(error.code, error.hresult && hresultName(error.hresult)));
   const formats = await device.formats();
   await device.setFormat(formats[0].index, formats[0].maxFps);
+  const chosen: ChosenFormat = await device.setFormat({ width: 1280, height: 720, fps: 30, pixelFormat: 'MJPG' });
+  console.log(chosen.index, chosen.fps, chosen.minFps <= chosen.fps);
+  // @ts-expect-error: the index form says nothing of what it chose
+  const nothing: ChosenFormat = await device.setFormat(0);
   await device.setControl('brightness', fenwyr.CONTROLS.brightness + 1);
   await device.start();
   const output: Output = 'rgba';
@@ -27,9 +31,11 @@ export async function host(): Promise<void> {
   }
   const still: Frame | null = await device.grab({ timeoutMs: 1000, output: 'bgr24' });
   console.log(still?.pixelFormat === fenwyr.PIXEL_FORMATS[5]);
-  const other: fenwyr.Device = fenwyr.openSync('USB Camera');
-  other.closeSync();
-  fenwyr.shutdownSync();
+  {
+    using other: fenwyr.Device = fenwyr.openSync('USB Camera');
+    console.log(other.state, fenwyr.native.getDeviceError(other.index));
+  }
+  process.on('exit', fenwyr.shutdownSync);
 
   await using camera = await tarvik.Camera.open();
   await camera.set({ aoi: { x: 0, y: 0, width: 640, height: 480 }, fps: 30, gamma: 120 });
@@ -52,4 +58,10 @@ export function refused(error: CameraError): void {
   // @ts-expect-error: a code is one of the package's names, not any string
   if (error.code === 'E_INVALID_ARG') console.log('misspelt');
   if (error.code === 'DEVICE_LOST' || error.code === 'ERROR_TIMEOUT') console.log(error.hresult);
+  // @ts-expect-error: a result without a name has code UNKNOWN_HRESULT, never its hex text
+  if (error.code === 'HRESULT 0x80040154') console.log('never');
+  if (error.code === 'DEVICE_NOT_FOUND' || error.code === 'LIBRARY_FAILED') console.log(error.cause);
+  console.log(new CameraError('wrapped', 0x80004005, { cause: error }).cause === error);
+  // @ts-expect-error: init belongs to the package's fenwyr thread, the library's init thread
+  fenwyr.native.init();
 }
