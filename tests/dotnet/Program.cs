@@ -96,6 +96,8 @@ internal static class Program
         Check.Equal("Dotnet Camera A|Dotnet Camera B ✓|Dotnet Camera C", string.Join("|", list.Select(d => d.Name)), "names");
         Check.Equal(@"\\?\usb#vid_1234&pid_000a#dotnet_a", list[0].Path, "path");
         Check.True(list.All(d => d.State == DeviceState.Closed), "all closed");
+        Check.Equal(ApartmentState.STA, VideoDevices.Thread.Invoke(() => Thread.CurrentThread.GetApartmentState()),
+            "fenwyr's thread's apartment");
         using var byPath = VideoDevice.Open(@"\\?\USB#DOTNET_B");
         using var byName = VideoDevice.Open("Dotnet Camera B ✓");
         Check.True(ReferenceEquals(byPath, byName), "one object per device");
