@@ -19,6 +19,9 @@ lib/fenwyr.def lib/libfenwyr.dll.a lib/libtarvik.dll.a lib/tarvik.def node/camer
 node/camera-libraries/index.d.ts node/camera-libraries/index.js node/camera-libraries/index.mjs
 node/camera-libraries/LICENSE node/camera-libraries/package.json node/camera-libraries/bin/fenwyr.dll
 node/camera-libraries/bin/tarvik.dll $node_files"
+# The .NET package, where the build had the .NET SDK to pack it.
+nupkg="dotnet/CameraLibraries.$version.nupkg"
+[ -f "$tree/dotnet/package/CameraLibraries.$version.nupkg" ] && expected_development="$expected_development $nupkg"
 expected_debug="bin/.debug/camcli.exe.debug bin/.debug/fenwyr.dll.debug bin/.debug/tarvik.dll.debug
 simulators/.debug/uEye_api_64.dll.debug simulators/.debug/vcam.dll.debug"
 expected_simulators="simulators/uEye_api_64.dll simulators/vcam.dll"
@@ -35,6 +38,14 @@ for component in runtime development debug simulators; do
         diff -u "$work/wanted" "$work/actual"
     fi
 done
+
+# The .NET package carries the very DLLs that ship.
+if [ -f "$work/development/$nupkg" ]; then
+    mkdir "$work/nupkg" && (cd "$work/nupkg" && cmake -E tar xf "$work/development/$nupkg") || fail "unpack $nupkg"
+    for dll in fenwyr.dll tarvik.dll; do
+        cmp -s "$work/nupkg/runtimes/win-x64/native/$dll" "$work/runtime/bin/$dll" || fail "$nupkg's $dll is not the shipped one"
+    done
+fi
 
 imports() { "$objdump" -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort; }
 for file in runtime/bin/tarvik.dll runtime/bin/fenwyr.dll runtime/bin/camcli.exe \

@@ -1,0 +1,4 @@
+using System.Runtime.Versioning;
+
+// The DLLs are Windows x64 ones.
+[assembly: SupportedOSPlatform("windows")]

@@ -1,0 +1,17 @@
+# Lists the .nupkg and checks what a host's restore needs from it. -DPACKAGE=... -DVERSION=...
+file(ARCHIVE_EXTRACT INPUT ${PACKAGE} DESTINATION ${PACKAGE}.contents)
+foreach(entry runtimes/win-x64/native/fenwyr.dll runtimes/win-x64/native/tarvik.dll lib/net8.0/CameraLibraries.dll
+              lib/net8.0/CameraLibraries.xml LICENSE README.md CameraLibraries.nuspec)
+  if(NOT EXISTS ${PACKAGE}.contents/${entry})
+    message(FATAL_ERROR "the package lacks ${entry}")
+  endif()
+endforeach()
+file(READ ${PACKAGE}.contents/CameraLibraries.nuspec nuspec)
+foreach(text "<version>${VERSION}</version>" "<license type=\"file\">LICENSE</license>")
+  string(FIND "${nuspec}" "${text}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the nuspec lacks ${text}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE ${PACKAGE}.contents)
+message(STATUS "package ok: ${PACKAGE}")
