@@ -226,6 +226,15 @@ int main(int argc, char** argv) {
                             tjDestroy(decoder);
                             return std::vector<double>{ms};
                         });
+                    // Grey from MJPG needs the luma only: held to fenwyr's own colour path, run beside it.
+                    FrameConverter colourConverter;
+                    std::vector<uint8_t> colour(size_t(w) * h * 4);
+                    if (mjpg && output == FENWYR_OUTPUT_GRAY8)
+                        runs.push_back([&] { return std::vector<double>{millisecondsPer([&] {
+                            if (!colourConverter.convert(frame.layout, frame.bytes.data(), frame.bytes.size(),
+                                                         FENWYR_OUTPUT_BGRA32, colour.data()))
+                                throw std::runtime_error("fenwyr did not convert " + source);
+                        })}; });
                     // libyuv's own MJPG path (limited range), which fenwyr used before: its speed is the bar.
                     if (mjpg && output == FENWYR_OUTPUT_BGRA32)
                         runs.push_back([&] {
@@ -238,14 +247,23 @@ int main(int argc, char** argv) {
                                               outputName(output);
                     figures.push_back({group, "fenwyr", "ms/frame", samples[0][0], "memcpy"});
                     figures.push_back({group, "memcpy", "ms/frame", samples[1][0], ""});
-                    if (samples.size() > 2) {
+                    if (mjpg && output == FENWYR_OUTPUT_GRAY8) {
+                        figures.push_back({group, "fenwyr BGRA32", "ms/frame", samples[2][0], "fenwyr"});
+                        const double ratio = median(samples[0][0]) / median(samples[2][0]);
+                        char line[224];
+                        std::snprintf(line, sizeof line, "%-32s %5.2fx the time of fenwyr's BGRA32 path (goal <= 0.6: %s)",
+                                      group.c_str(), ratio, ratio <= 0.6 ? "met" : "NOT met");
+                        goals.push_back(line);
+                    } else if (samples.size() > 2) {
                         const char* other = !mjpg ? "scalar" : output == FENWYR_OUTPUT_BGR24 ? "WIC" : "TurboJPEG";
                         figures.push_back({group, other, "ms/frame", samples[2][0], "fenwyr"});
                         const double fenwyr = median(samples[0][0]), reference = median(samples[2][0]);
-                        char line[160];
+                        char line[224];
+                        const double floor = fenwyr / median(samples[1][0]);
                         if (!mjpg)
-                            std::snprintf(line, sizeof line, "%-32s %5.2fx the memcpy floor (goal <= 2), %5.1fx faster than scalar (goal >= 10)",
-                                          group.c_str(), fenwyr / median(samples[1][0]), reference / fenwyr);
+                            std::snprintf(line, sizeof line, "%-32s %5.2fx the memcpy floor (goal <= 2: %s), %5.1fx faster than scalar (goal >= 10: %s)",
+                                          group.c_str(), floor, floor <= 2 ? "met" : "NOT met", reference / fenwyr,
+                                          reference / fenwyr >= 10 ? "met" : "NOT met");
                         else
                             std::snprintf(line, sizeof line, "%-32s %5.1fx faster than %s%s", group.c_str(),
                                           reference / fenwyr, other, output == FENWYR_OUTPUT_BGR24 && w == 1920 ? " (goal >= 5)" : "");
@@ -253,7 +271,7 @@ int main(int argc, char** argv) {
                     }
                     if (samples.size() > 3) {
                         figures.push_back({group, "libyuv MJPG", "ms/frame", samples[3][0], "fenwyr"});
-                        char line[160];
+                        char line[224];
                         std::snprintf(line, sizeof line, "%-32s %5.2fx the time of libyuv's MJPG path%s", group.c_str(),
                                       median(samples[0][0]) / median(samples[3][0]), w == 1920 ? " (goal <= 1.1)" : "");
                         goals.push_back(line);
