@@ -184,11 +184,6 @@ bool writeJpegBand(void* context, JpegSampling sampling, const JpegBand& band) {
     const uint8_t* y = band.planes[0];
     const int yStride = band.strides[0];
     const bool alpha = to.output == FENWYR_OUTPUT_BGRA32 || to.output == FENWYR_OUTPUT_RGBA32;
-    if (to.output == FENWYR_OUTPUT_GRAY8) {
-        // The JPEG's own luma.
-        libyuv::CopyPlane(y, yStride, out, to.stride, to.width, band.rows);
-        return true;
-    }
     if (sampling == JpegSampling::grey) {
         // Grey is the same in either byte order.
         if (alpha)
@@ -390,6 +385,8 @@ bool FrameConverter::decodeJpeg(const media_type::FrameLayout& layout, const uin
     if (end < 4 || frame[0] != 0xFF || frame[1] != 0xD8 || frame[end - 2] != 0xFF || frame[end - 1] != 0xD9)
         return false;
     const int width = layout.width;
+    if (output == FENWYR_OUTPUT_GRAY8)
+        return jpeg_.decodeLuma(frame, end, width, layout.height, picture, width);
     bgra_.resize(static_cast<size_t>(width) * 4 * kBandRows);
     JpegPicture to{output, picture, width * bytesPerPixel(output), width, bgra_.data()};
     return jpeg_.decode(frame, end, width, layout.height, writeJpegBand, &to);
