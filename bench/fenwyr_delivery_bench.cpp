@@ -94,15 +94,18 @@ double percentile(std::vector<double> values, double p) {
 std::map<std::string, std::vector<double>> pooledLatency;
 std::string pooledAs;  // where record() adds its latencies; empty: nowhere
 
-// Lets the stream settle, then records for `seconds`: frames/s, MB/s, p50 and p99 latency (µs),
-// the share of frames missed (%) and the process's CPU time per frame delivered (µs).
-std::vector<double> record(double seconds) {
+// Lets the stream settle, then records for `seconds` (and on until `frames` came, for at most
+// 30 s more): frames/s, MB/s, p50 and p99 latency (µs), the share of frames missed (%) and the
+// process's CPU time per frame delivered (µs).
+std::vector<double> record(double seconds, long long frames = 0) {
     Sleep(200);
     delivery.reset();
     const double cpuBefore = processCpuMicros();
     delivery.recording = true;
     const auto start = Clock::now();
     Sleep(static_cast<DWORD>(seconds * 1000));
+    while (delivery.frames < frames && Clock::now() - start < std::chrono::duration<double>(seconds + 30))
+        Sleep(10);
     delivery.recording = false;
     const double cpu = processCpuMicros() - cpuBefore;
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
@@ -119,7 +122,8 @@ std::vector<double> record(double seconds) {
 
 enum class Way { callback, callbackEx, grabFrame };
 
-std::vector<double> throughFenwyr(int device, Way way, double seconds, int32_t output = FENWYR_OUTPUT_NATIVE) {
+std::vector<double> throughFenwyr(int device, Way way, double seconds, int32_t output = FENWYR_OUTPUT_NATIVE,
+                                  long long frames = 0) {
     if (!openDevice(device))
         throw std::runtime_error("fenwyr could not open the device");
     setOutputFormat(device, output);
@@ -146,7 +150,7 @@ std::vector<double> throughFenwyr(int device, Way way, double seconds, int32_t o
                 }
             }
         });
-    std::vector<double> figures = record(seconds);
+    std::vector<double> figures = record(seconds, frames);
     stopCapture(device);
     if (poller.joinable())
         poller.join();
@@ -156,7 +160,7 @@ std::vector<double> throughFenwyr(int device, Way way, double seconds, int32_t o
 
 // The platform's graph alone; with `copy`, its callback copies each frame into host memory, as
 // any pull API must (the fair baseline for grabFrame).
-std::vector<double> platformOnly(const std::wstring& name, double seconds, bool copy = false) {
+std::vector<double> platformOnly(const std::wstring& name, double seconds, bool copy = false, long long frames = 0) {
     PlatformGraph graph;
     if (FAILED(graph.open(name)))
         throw std::runtime_error("the platform graph could not be built");
@@ -170,7 +174,7 @@ std::vector<double> platformOnly(const std::wstring& name, double seconds, bool 
         graph.setCallback([](const BYTE* data, long length, double) { delivery.onFrame(data, length); });
     if (FAILED(graph.run()))
         throw std::runtime_error("the platform graph could not run");
-    const std::vector<double> figures = record(seconds);
+    const std::vector<double> figures = record(seconds, frames);
     graph.stop();
     return figures;
 }
@@ -211,8 +215,9 @@ double medianOf(const std::vector<Figure>& figures, const std::string& group, co
 
 void deliveryTable(int repetitions, std::vector<Figure>& figures) {
     for (const Stream& s : kStreams) {
-        // A paced stream runs long enough for kPacedFrames over all repetitions.
-        const double seconds = s.fps ? std::max(1.0, 1.1 * kPacedFrames / (s.fps * repetitions)) : 1.0;
+        // A paced stream runs until it gave kPacedFrames over all repetitions, however late they come.
+        const long long frames = s.fps ? static_cast<long long>(kPacedFrames / repetitions) + 1 : 0;
+        const double seconds = s.fps ? std::max(1.0, double(frames) / s.fps) : 1.0;
         auto pooled = [&](int variant, std::function<std::vector<double>()> run) {
             return [&s, variant, run] {
                 pooledAs = s.fps ? std::string(s.label) + "/" + kVariants[variant] : std::string();
@@ -222,11 +227,11 @@ void deliveryTable(int repetitions, std::vector<Figure>& figures) {
             };
         };
         const auto samples = alternate(repetitions, {
-            pooled(0, [&] { return throughFenwyr(s.device, Way::callback, seconds); }),
-            pooled(1, [&] { return throughFenwyr(s.device, Way::callbackEx, seconds); }),
-            pooled(2, [&] { return throughFenwyr(s.polledDevice, Way::grabFrame, seconds); }),
-            pooled(3, [&] { return platformOnly(s.name, seconds); }),
-            pooled(4, [&] { return platformOnly(s.name, seconds, true); }),
+            pooled(0, [&] { return throughFenwyr(s.device, Way::callback, seconds, FENWYR_OUTPUT_NATIVE, frames); }),
+            pooled(1, [&] { return throughFenwyr(s.device, Way::callbackEx, seconds, FENWYR_OUTPUT_NATIVE, frames); }),
+            pooled(2, [&] { return throughFenwyr(s.polledDevice, Way::grabFrame, seconds, FENWYR_OUTPUT_NATIVE, frames); }),
+            pooled(3, [&] { return platformOnly(s.name, seconds, false, frames); }),
+            pooled(4, [&] { return platformOnly(s.name, seconds, true, frames); }),
         });
         const char* units[] = {"frames/s", "MB/s", "p50 us", "p99 us", "missed %", "CPU us/frame"};
         for (int v = 0; v < 5; ++v)

@@ -9,9 +9,9 @@
 namespace {
 
 // How long a taker waits on the condition variables before it waits on events, handling sent
-// messages: frames at 50 per second or more reach a waiting host without a kernel object, and a
-// message sent to a waiting thread waits at most this long.
-constexpr LONGLONG kFastWaitMs = 20;
+// messages: frames at 20 per second or more (a busy 30 fps camera's too) reach a waiting host
+// without a kernel object, and a message sent to a waiting thread waits at most this long.
+constexpr LONGLONG kFastWaitMs = 50;
 
 LONGLONG ticksPerSecond() {
     static const LONGLONG frequency = [] {

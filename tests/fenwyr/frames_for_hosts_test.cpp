@@ -370,7 +370,7 @@ TEST(FramesForHosts, AStopEndsEveryWaitingGrabAtOnceAndATimeOutNeverEndsAWaitEar
     }
     // Time-outs around the ends of those ways.
     ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-    for (const int32_t timeoutMs : {1, 19, 20, 21, 45}) {
+    for (const int32_t timeoutMs : {1, 49, 50, 51, 75}) {
         SCOPED_TRACE(timeoutMs);
         const Waits waits = grabsAtOnce(2, timeoutMs, milliseconds(-1));
         for (size_t k = 0; k < waits.results.size(); ++k) {
