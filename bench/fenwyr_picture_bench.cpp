@@ -174,6 +174,37 @@ double millisecondsPer(const std::function<void()>& work) {
     return std::chrono::duration<double, std::milli>(Clock::now() - begin).count() / calls;
 }
 
+// BGR24 from YUY2 or NV12 the ways libyuv offers besides fenwyr's: by way of BGRA in bands of
+// 32 rows, or of 4:2:2 planes (YUY2) and libyuv's one pass from them; NV12's one pass.
+void otherBgr24(const Frame& frame, bool byPlanes, uint8_t* out, std::vector<uint8_t>& scratch) {
+    const int w = frame.layout.width, h = frame.layout.height, cw = (w + 1) / 2;
+    const uint8_t* in = frame.bytes.data();
+    const bool yuy2 = frame.layout.fourcc == fourcc('Y', 'U', 'Y', '2');
+    if (!yuy2 && byPlanes) {
+        libyuv::NV12ToRGB24(in, w, in + size_t(w) * h, w, out, w * 3, w, h);
+        return;
+    }
+    scratch.resize(size_t(w) * 4 * 32);
+    uint8_t* y = scratch.data();
+    uint8_t* u = y + size_t(w) * 32;
+    uint8_t* v = u + size_t(cw) * 32;
+    for (int first = 0; first < h; first += 32) {
+        const int rows = std::min(32, h - first);
+        uint8_t* o = out + size_t(first) * w * 3;
+        if (yuy2 && byPlanes) {
+            libyuv::YUY2ToI422(in + size_t(first) * w * 2, w * 2, y, w, u, cw, v, cw, w, rows);
+            libyuv::I422ToRGB24(y, w, u, cw, v, cw, o, w * 3, w, rows);
+            continue;
+        }
+        if (yuy2)
+            libyuv::YUY2ToARGB(in + size_t(first) * w * 2, w * 2, scratch.data(), w * 4, w, rows);
+        else
+            libyuv::NV12ToARGB(in + size_t(first) * w, w, in + size_t(w) * h + size_t(first / 2) * w, w, scratch.data(),
+                               w * 4, w, rows);
+        libyuv::ARGBToRGB24(scratch.data(), w * 4, o, w * 3, w, rows);
+    }
+}
+
 const char* outputName(int32_t output) {
     return output == FENWYR_OUTPUT_BGRA32 ? "BGRA32" : output == FENWYR_OUTPUT_BGR24 ? "BGR24" : "GRAY8";
 }
@@ -242,6 +273,15 @@ int main(int argc, char** argv) {
                                 libyuv::MJPGToARGB(frame.bytes.data(), frame.bytes.size(), copy.data(), w * 4, w, h, w, h);
                             })};
                         });
+                    // The other 24-bit ways, measured beside fenwyr's (after the runs the goals read).
+                    std::vector<uint8_t> scratch;
+                    const bool otherWays = output == FENWYR_OUTPUT_BGR24 && (source == "YUY2" || source == "NV12");
+                    if (otherWays)
+                        for (const bool byPlanes : {false, true})
+                            runs.push_back([&, byPlanes] {
+                                return std::vector<double>{
+                                    millisecondsPer([&] { otherBgr24(frame, byPlanes, copy.data(), scratch); })};
+                            });
                     const auto samples = alternate(repetitions, runs);
                     const std::string group = source + " " + std::to_string(w) + "x" + std::to_string(h) + " to " +
                                               outputName(output);
@@ -269,7 +309,12 @@ int main(int argc, char** argv) {
                                           reference / fenwyr, other, output == FENWYR_OUTPUT_BGR24 && w == 1920 ? " (goal >= 5)" : "");
                         goals.push_back(line);
                     }
-                    if (samples.size() > 3) {
+                    if (otherWays) {
+                        const size_t k = samples.size() - 2;
+                        figures.push_back({group, "by BGRA bands", "ms/frame", samples[k][0], "fenwyr"});
+                        figures.push_back({group, source == "YUY2" ? "by I422 planes" : "one pass", "ms/frame",
+                                           samples[k + 1][0], "fenwyr"});
+                    } else if (samples.size() > 3) {
                         figures.push_back({group, "libyuv MJPG", "ms/frame", samples[3][0], "fenwyr"});
                         char line[224];
                         std::snprintf(line, sizeof line, "%-32s %5.2fx the time of libyuv's MJPG path%s", group.c_str(),
