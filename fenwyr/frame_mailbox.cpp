@@ -154,7 +154,7 @@ void FrameMailbox::setRunning(bool running) {
 
 void FrameMailbox::discardUnread() {
     wanted_ = true;
-    std::lock_guard<std::mutex> lock(mutex_);
+    Exclusive lock(lock_);
     unread_ = false;
 }
 
