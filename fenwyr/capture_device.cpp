@@ -408,15 +408,10 @@ HRESULT CaptureDevice::changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* form
     if (!built)
         return E_POINTER;
     const Busy busy(busy_);
-    const bool wasRunning = streaming();
-    if (wasRunning) {
-        closeDeliveries();
-        const HRESULT stopped = mediaControl->Stop();
-        if (FAILED(stopped)) {
-            openDeliveries();
-            return stopped;
-        }
-    }
+    bool wasRunning = false;
+    const HRESULT stopped = stopForChange(wasRunning);
+    if (FAILED(stopped))
+        return stopped;
     // What to go back to when the new format cannot be connected or run.
     AM_MEDIA_TYPE* current = nullptr;
     const media_type::Ptr previous(SUCCEEDED(config->GetFormat(&current)) ? current : nullptr);
@@ -448,14 +443,28 @@ HRESULT CaptureDevice::changeFormat(IAMStreamConfig* config, AM_MEDIA_TYPE* form
         return result;
     }
     sampleHandler_.setLayout(connectedLayout());
-    if (wasRunning) {
-        openDeliveries();
-        if (FAILED(runGraph())) {
-            settleState(FENWYR_STATE_STOPPED);
-            setMailboxesRunning(false);
-        }
-    }
+    if (wasRunning)
+        resumeAfterChange();
     return result;
+}
+
+HRESULT CaptureDevice::stopForChange(bool& wasRunning) {
+    wasRunning = streaming();
+    if (!wasRunning)
+        return S_OK;
+    closeDeliveries();
+    const HRESULT stopped = mediaControl->Stop();
+    if (FAILED(stopped))
+        openDeliveries();
+    return stopped;
+}
+
+void CaptureDevice::resumeAfterChange() {
+    openDeliveries();
+    if (FAILED(runGraph())) {
+        settleState(FENWYR_STATE_STOPPED);
+        setMailboxesRunning(false);
+    }
 }
 
 void CaptureDevice::closeDeliveries() {
@@ -490,26 +499,16 @@ HRESULT CaptureDevice::changeStillFormat(int32_t capability) {
         return known;
     const Busy busy(busy_);
     // The still pin takes a new format only while the graph is stopped.
-    const bool wasRunning = streaming();
-    if (wasRunning) {
-        closeDeliveries();
-        const HRESULT stopped = mediaControl->Stop();
-        if (FAILED(stopped)) {
-            openDeliveries();
-            return stopped;
-        }
-    }
+    bool wasRunning = false;
+    const HRESULT stopped = stopForChange(wasRunning);
+    if (FAILED(stopped))
+        return stopped;
     const HRESULT changed = stills_.changeFormat(*type);
     stills_.handler().setLayout(stills_.layout());
     if (SUCCEEDED(changed))
         choices.stillCapability = capability;
-    if (wasRunning) {
-        openDeliveries();
-        if (FAILED(runGraph())) {
-            settleState(FENWYR_STATE_STOPPED);
-            setMailboxesRunning(false);
-        }
-    }
+    if (wasRunning)
+        resumeAfterChange();
     return changed;
 }
 

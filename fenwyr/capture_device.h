@@ -192,6 +192,11 @@ private:
     // Sets `format` (none: keeps the pin's) and connects the split chain, ending in the frame sink
     // (`sink`) or the grabber; a failure leaves the chain taken apart.
     HRESULT connectFormat(IAMStreamConfig* config, const ChainToEnd& split, bool sink, AM_MEDIA_TYPE* format);
+    // Stops a streaming graph for a format change (wasRunning says whether it streamed); on
+    // failure it goes on streaming and the device's error comes back.
+    HRESULT stopForChange(bool& wasRunning);
+    // Runs again after a change; a graph that will not run is left stopped.
+    void resumeAfterChange();
     // Both handlers (stream and stills) at once: host code runs on neither once closed.
     void closeDeliveries();
     void openDeliveries();

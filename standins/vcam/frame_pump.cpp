@@ -32,17 +32,6 @@ FramePump::~FramePump() {
     join();
 }
 
-HRESULT FramePump::start() {
-    // A thread of the device's own (it starts in this DLL, as a driver's would).
-    thread_ = CreateThread(nullptr, 0, threadStart, this, 0, &threadId_);
-    return thread_ ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-}
-
-DWORD WINAPI FramePump::threadStart(void* pump) {
-    static_cast<FramePump*>(pump)->threadMain();
-    return 0;
-}
-
 void FramePump::run(IReferenceClock* clock, REFERENCE_TIME streamStart) {
     std::lock_guard<std::mutex> lock(mutex_);
     clock_ = clock;
@@ -59,20 +48,6 @@ void FramePump::pause() {
     running_ = false;
     ++generation_;
     wake_.notify_all();
-}
-
-void FramePump::requestExit() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    exiting_ = true;
-    wake_.notify_all();
-}
-
-void FramePump::join() {
-    if (!thread_ || threadId_ == GetCurrentThreadId())
-        return;
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-    thread_ = nullptr;
 }
 
 REFERENCE_TIME FramePump::now(IReferenceClock* clock) const {

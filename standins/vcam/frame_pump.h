@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "pump_thread.h"
 #include "capture_card.h"
 #include "device_controls.h"
 #include "device_presence.h"
@@ -56,24 +57,19 @@ struct PumpSettings {
 // pause() it delivers frames downstream, one per frame interval of the graph's clock
 // (or as fast as downstream takes them when unthrottled), and watches the device's presence.
 // Once the device is unplugged the stream stays silent, even after it is plugged back.
-class FramePump {
+class FramePump : public PumpThread {
 public:
     explicit FramePump(PumpSettings settings);
     ~FramePump();
     FramePump(const FramePump&) = delete;
     FramePump& operator=(const FramePump&) = delete;
 
-    HRESULT start();
     // Delivers from now on; `clock` may be null, `streamStart` is the graph's run time.
     void run(IReferenceClock* clock, REFERENCE_TIME streamStart);
     void pause();
-    // Asks the thread to end; a delivery blocked in the allocator ends once it is decommitted.
-    void requestExit();
-    void join();
 
 private:
-    static DWORD WINAPI threadStart(void* pump);
-    void threadMain();
+    void threadMain() override;
     void stream();
     // Hands one frame downstream; `size` gets its length once Receive was called.
     HRESULT deliver(class FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime,
@@ -93,9 +89,6 @@ private:
     PumpSettings settings_;
     REFERENCE_TIME pacing_;  // the frame interval, or 30 fps when the format has none
 
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool exiting_ = false;
     bool running_ = false;
     bool halted_ = false;  // downstream refused a frame: wait for the next run
     bool lost_ = false;    // frame limit reached or stream ended: nothing more this stream
@@ -109,6 +102,4 @@ private:
     bool originPending_ = false;
     REFERENCE_TIME nextTime_ = 0;  // stream time the next frame falls due at
 
-    HANDLE thread_ = nullptr;
-    DWORD threadId_ = 0;
 };

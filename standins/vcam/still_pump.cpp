@@ -20,16 +20,6 @@ StillPump::~StillPump() {
     join();
 }
 
-HRESULT StillPump::start() {
-    thread_ = CreateThread(nullptr, 0, threadStart, this, 0, &threadId_);
-    return thread_ ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-}
-
-DWORD WINAPI StillPump::threadStart(void* pump) {
-    static_cast<StillPump*>(pump)->threadMain();
-    return 0;
-}
-
 void StillPump::run() {
     std::lock_guard<std::mutex> lock(mutex_);
     running_ = true;
@@ -48,20 +38,6 @@ void StillPump::trigger() {
         return;
     ++pending_;
     wake_.notify_all();
-}
-
-void StillPump::requestExit() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    exiting_ = true;
-    wake_.notify_all();
-}
-
-void StillPump::join() {
-    if (!thread_ || threadId_ == GetCurrentThreadId())
-        return;
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-    thread_ = nullptr;
 }
 
 void StillPump::threadMain() {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "pump_thread.h"
 #include "device_controls.h"
 #include "device_presence.h"
 #include "frame_painter.h"
@@ -27,33 +28,23 @@ struct StillSettings {
 // The still pin's thread: from start() to the end it exists; while running it sends one still
 // downstream per trigger (software, or the device's button while external triggering is on).
 // Stills carry no sample times, so a renderer never holds them back.
-class StillPump {
+class StillPump : public PumpThread {
 public:
     explicit StillPump(StillSettings settings);
     ~StillPump();
     StillPump(const StillPump&) = delete;
     StillPump& operator=(const StillPump&) = delete;
 
-    HRESULT start();
     void run();
     void pause();
     // One still, when running; ignored otherwise, as a camera that does not stream ignores it.
     void trigger();
-    // Asks the thread to end; a delivery blocked in the allocator ends once it is decommitted.
-    void requestExit();
-    void join();
 
 private:
-    static DWORD WINAPI threadStart(void* pump);
-    void threadMain();
+    void threadMain() override;
     HRESULT deliver(class FrameSource& source, uint32_t sequence);
 
     StillSettings settings_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool exiting_ = false;
     bool running_ = false;
     unsigned pending_ = 0;
-    HANDLE thread_ = nullptr;
-    DWORD threadId_ = 0;
 };
