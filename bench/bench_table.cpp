@@ -26,7 +26,7 @@ std::vector<std::vector<std::vector<double>>> alternate(int repetitions,
 
 void printTable(const std::string& title, const std::vector<Figure>& figures) {
     std::printf("\n%s\n", title.c_str());
-    std::printf("%-34s %-14s %14s %14s %14s  %-10s %s\n", "measure", "variant", "median", "min", "max", "unit",
+    std::printf("%-34s %-14s %14s %14s %14s  %-12s %s\n", "measure", "variant", "median", "min", "max", "unit",
                 "ratio");
     for (const Figure& f : figures) {
         const double m = median(f.samples);
@@ -38,7 +38,7 @@ void printTable(const std::string& title, const std::vector<Figure>& figures) {
                               b.variant.c_str());
                 ratio = text;
             }
-        std::printf("%-34s %-14s %14.2f %14.2f %14.2f  %-10s %s\n", f.group.c_str(), f.variant.c_str(), m,
+        std::printf("%-34s %-14s %14.2f %14.2f %14.2f  %-12s %s\n", f.group.c_str(), f.variant.c_str(), m,
                     *std::min_element(f.samples.begin(), f.samples.end()),
                     *std::max_element(f.samples.begin(), f.samples.end()), f.unit.c_str(), ratio.c_str());
     }

@@ -163,7 +163,8 @@ FENWYR_API int32_t setFrameCallbackEx(int32_t device, FrameCallbackEx callback, 
 /* Copies the newest frame this host has not grabbed yet into buffer and describes it in info,
  * waiting up to timeoutMs (0: no wait) for one. For hosts that cannot take callbacks on foreign
  * threads: it may be called from any thread, also while another thread stops the device.
- * The newest-frame copy starts with the device's first grabFrame call. Results:
+ * The newest-frame copy starts with the device's first grabFrame call. A call that has waited
+ * 50 ms handles the messages other threads send to its thread while it goes on waiting. Results:
  *   S_OK;
  *   HRESULT_FROM_WIN32(ERROR_TIMEOUT) (0x800705B4) when no frame came in time;
  *   HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER) (0x8007007A) when capacity is smaller than the

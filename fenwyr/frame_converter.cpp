@@ -184,11 +184,6 @@ bool writeJpegBand(void* context, JpegSampling sampling, const JpegBand& band) {
     const uint8_t* y = band.planes[0];
     const int yStride = band.strides[0];
     const bool alpha = to.output == FENWYR_OUTPUT_BGRA32 || to.output == FENWYR_OUTPUT_RGBA32;
-    if (to.output == FENWYR_OUTPUT_GRAY8) {
-        // The JPEG's own luma.
-        libyuv::CopyPlane(y, yStride, out, to.stride, to.width, band.rows);
-        return true;
-    }
     if (sampling == JpegSampling::grey) {
         // Grey is the same in either byte order.
         if (alpha)
@@ -268,6 +263,8 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
 
     // Direct paths: one pass from the device's layout to the picture.
     switch (source) {
+    // 24-bit from packed 4:2:2 stays in bands by way of BGRA below: faster here than by way of
+    // 4:2:2 planes and libyuv's one pass from them (I422ToRGB24).
     case Source::yuy2:
         if (output == FENWYR_OUTPUT_GRAY8)
             return libyuv::YUY2ToY(frame, layout.stride, picture, stride, width, height) == 0;
@@ -287,8 +284,10 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
         switch (output) {
         case FENWYR_OUTPUT_BGRA32: return libyuv::NV12ToARGB(y, width, u, uvStride, picture, stride, width, height) == 0;
         case FENWYR_OUTPUT_RGBA32: return libyuv::NV12ToABGR(y, width, u, uvStride, picture, stride, width, height) == 0;
+        case FENWYR_OUTPUT_BGR24: return libyuv::NV12ToRGB24(y, width, u, uvStride, picture, stride, width, height) == 0;
+        case FENWYR_OUTPUT_RGB24: return libyuv::NV12ToRAW(y, width, u, uvStride, picture, stride, width, height) == 0;
         case FENWYR_OUTPUT_GRAY8: libyuv::CopyPlane(y, width, picture, stride, width, height); return true;
-        default: break;  // 24-bit: faster in bands by way of BGRA than libyuv's one pass
+        default: break;
         }
         break;
     }
@@ -299,6 +298,10 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
             return libyuv::I420ToARGB(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
         case FENWYR_OUTPUT_RGBA32:
             return libyuv::I420ToABGR(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
+        case FENWYR_OUTPUT_BGR24:
+            return libyuv::I420ToRGB24(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
+        case FENWYR_OUTPUT_RGB24:
+            return libyuv::I420ToRAW(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
         case FENWYR_OUTPUT_GRAY8: libyuv::CopyPlane(y, width, picture, stride, width, height); return true;
         default: break;
         }
@@ -390,6 +393,8 @@ bool FrameConverter::decodeJpeg(const media_type::FrameLayout& layout, const uin
     if (end < 4 || frame[0] != 0xFF || frame[1] != 0xD8 || frame[end - 2] != 0xFF || frame[end - 1] != 0xD9)
         return false;
     const int width = layout.width;
+    if (output == FENWYR_OUTPUT_GRAY8)
+        return jpeg_.decodeLuma(frame, end, width, layout.height, picture, width);
     bgra_.resize(static_cast<size_t>(width) * 4 * kBandRows);
     JpegPicture to{output, picture, width * bytesPerPixel(output), width, bgra_.data()};
     return jpeg_.decode(frame, end, width, layout.height, writeJpegBand, &to);

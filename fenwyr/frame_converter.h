@@ -10,8 +10,9 @@
 // Turns a device's frames into pictures: BGR24, BGRA32, RGB24, RGBA32 or GRAY8, top-down and
 // packed. Pixel conversions by libyuv (BT.601 limited range for YUV sources); MJPG decoded by
 // libjpeg-turbo into the JPEG's own planes and converted by libyuv with the JPEG's full-range
-// matrix, a band at a time. One converter per device, used on its streaming thread only;
-// it keeps its buffers from frame to frame, so converting allocates only when frames grow.
+// matrix, a band at a time (grey: the luma alone). One converter per device, used on its
+// streaming thread only; it keeps its buffers from frame to frame, so converting allocates
+// only when frames grow.
 class FrameConverter {
 public:
     FrameConverter() = default;

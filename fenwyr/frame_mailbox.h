@@ -1,7 +1,6 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 #include <windows.h>
@@ -41,26 +40,35 @@ private:
         int32_t capacity = 0;
         FrameInfo* info = nullptr;
         bool filled = false;
+        bool onEvent = false;  // the taker waits on handOffEvent_, not on handOffDone_
     };
     // The hand-off taker's buffer filled by `write`; false when there is none that fits or it failed.
     bool handOffUnderLock(const FrameInfo& info, Writer write, void* context);
 
     std::atomic<bool> wanted_{false};
-    std::mutex mutex_;
-    // Signalled whenever a frame is kept or running changes; waiters reset it under the lock.
-    HANDLE changed_;
+    // Slim lock and condition variables: a frame that comes within a taker's first
+    // kFastWaitMs reaches it without a kernel object (under Wine, without its server).
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    // Woken whenever a frame is kept or running changes.
+    CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
     // Wakes the hand-off taker: its buffer was filled, a frame was kept instead, or running changed.
-    HANDLE handOffDone_;
+    CONDITION_VARIABLE handOffDone_ = CONDITION_VARIABLE_INIT;
+    // The same for takers past their first kFastWaitMs, which wait on events while handling the
+    // messages other threads send them (a condition variable cannot wake for those).
+    // changedEvent_ is reset by the last such waiter to leave; handOffEvent_ resets itself.
+    HANDLE changedEvent_;
+    HANDLE handOffEvent_;
     HandOff handOff_;
     std::vector<uint8_t> newest_;
     FrameInfo newestInfo_{};
     bool unread_ = false;
     bool running_ = false;
-    // Takers waiting for changed_; nobody is woken while there are none.
+    // Takers waiting for changed_ and for changedEvent_; nobody is woken while there are none.
     int waiting_ = 0;
+    int waitingOnEvent_ = 0;
     // Filled by the streaming thread outside the lock, then swapped with newest_.
     std::vector<uint8_t> incoming_;
-    // The frame a taker copies to the host, swapped out of newest_ under the lock.
-    std::mutex takeMutex_;
+    // The frame a taker copies to the host, swapped out of newest_ under the lock; taken before lock_.
+    SRWLOCK takeLock_ = SRWLOCK_INIT;
     std::vector<uint8_t> taken_;
 };

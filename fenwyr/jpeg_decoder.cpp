@@ -81,6 +81,57 @@ JpegDecoder::~JpegDecoder() {
     jpeg_destroy_decompress(&state_->info);
 }
 
+bool JpegDecoder::readHeader(const uint8_t* jpeg, size_t length, int width, int height, JpegSampling& sampling) {
+    jpeg_decompress_struct* info = &state_->info;
+    state_->errors.base.num_warnings = 0;
+    jpeg_mem_src(info, jpeg, static_cast<unsigned long>(length));
+    jpeg_read_header(info, TRUE);
+    // A frame of another size than the connection's would not fit the picture.
+    if (info->image_width != static_cast<JDIMENSION>(width) || info->image_height != static_cast<JDIMENSION>(height) ||
+        !samplingOf(*info, sampling)) {
+        jpeg_abort_decompress(info);
+        return false;
+    }
+    return true;
+}
+
+bool JpegDecoder::decodeLuma(const uint8_t* jpeg, size_t length, int width, int height, uint8_t* picture,
+                             int stride) {
+    State& s = *state_;
+    jpeg_decompress_struct* info = &s.info;
+    if (!jpeg || !picture || length == 0 || length > 0x7FFFFFFF || width <= 0 || height <= 0 || stride < width)
+        return false;
+    // As in decode: nothing below needs destroying.
+    if (setjmp(s.errors.failed)) {
+        jpeg_abort_decompress(info);
+        return false;
+    }
+    JpegSampling sampling = JpegSampling::grey;
+    if (!readHeader(jpeg, length, width, height, sampling))
+        return false;
+    // Grey output of a YCbCr JPEG marks Cb and Cr as not needed: libjpeg decodes their
+    // coefficients (the scan interleaves them) and nothing more. Same transform as decode.
+    info->out_color_space = JCS_GRAYSCALE;
+    info->dct_method = JDCT_IFAST;
+    info->do_fancy_upsampling = FALSE;
+    info->do_block_smoothing = FALSE;
+    jpeg_start_decompress(info);
+    JSAMPROW rows[4 * DCTSIZE];
+    while (info->output_scanline < info->output_height) {
+        const JDIMENSION first = info->output_scanline;
+        const JDIMENSION count = info->output_height - first < 4 * DCTSIZE ? info->output_height - first : 4 * DCTSIZE;
+        for (JDIMENSION r = 0; r < count; ++r)
+            rows[r] = picture + static_cast<size_t>(first + r) * static_cast<size_t>(stride);
+        if (jpeg_read_scanlines(info, rows, count) == 0) {
+            jpeg_abort_decompress(info);
+            return false;
+        }
+    }
+    // As in decode: a scan cut short fails here too.
+    jpeg_finish_decompress(info);
+    return true;
+}
+
 bool JpegDecoder::decode(const uint8_t* jpeg, size_t length, int width, int height, BandSink sink, void* context) {
     State& s = *state_;
     jpeg_decompress_struct* info = &s.info;
@@ -91,16 +142,9 @@ bool JpegDecoder::decode(const uint8_t* jpeg, size_t length, int width, int heig
         jpeg_abort_decompress(info);
         return false;
     }
-    s.errors.base.num_warnings = 0;
-    jpeg_mem_src(info, jpeg, static_cast<unsigned long>(length));
-    jpeg_read_header(info, TRUE);
     JpegSampling sampling = JpegSampling::grey;
-    // A frame of another size than the connection's would not fit the picture.
-    if (info->image_width != static_cast<JDIMENSION>(width) || info->image_height != static_cast<JDIMENSION>(height) ||
-        !samplingOf(*info, sampling)) {
-        jpeg_abort_decompress(info);
+    if (!readHeader(jpeg, length, width, height, sampling))
         return false;
-    }
     // The JPEG's own planes; the fast integer transform (within a level or two of the exact one
     // at webcam qualities) keeps 1080p decoding as fast as libyuv's MJPG path was.
     info->raw_data_out = TRUE;

@@ -33,8 +33,13 @@ public:
     // False for a frame that is not a baseline or progressive JPEG of exactly width x height in a
     // sampling above, a damaged one, or when `sink` returned false.
     bool decode(const uint8_t* jpeg, size_t length, int width, int height, BandSink sink, void* context);
+    // The same frames' luma alone, straight into `picture` (rows `stride` bytes apart): the chroma
+    // is read past but never transformed, upsampled or converted.
+    bool decodeLuma(const uint8_t* jpeg, size_t length, int width, int height, uint8_t* picture, int stride);
 
 private:
+    // After the set-up of the jump back: reads the header and checks what `decode` accepts.
+    bool readHeader(const uint8_t* jpeg, size_t length, int width, int height, JpegSampling& sampling);
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -320,6 +320,69 @@ TEST(FramesForHosts, GrabFrameWaitsKeepsAFrameTooLargeForTheBufferAndEndsWhenSto
     uninit();
 }
 
+// Grabs of a device that sends nothing, from `count` threads at once (one of them is the taker
+// the streaming thread would fill directly, the others wait for a kept frame): each result and
+// when it began and ended; `stopped` is when a stop after `stopAfter` (if not negative) returned.
+struct Waits {
+    std::vector<HRESULT> results;
+    std::vector<Clock::time_point> began, ended;
+};
+double msBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+Waits grabsAtOnce(int count, int32_t timeoutMs, milliseconds stopAfter, Clock::time_point* stopped = nullptr) {
+    Waits waits{std::vector<HRESULT>(count, S_OK), std::vector<Clock::time_point>(count),
+                std::vector<Clock::time_point>(count)};
+    std::vector<std::thread> threads;
+    for (int k = 0; k < count; ++k)
+        threads.emplace_back([&, k] {
+            std::vector<uint8_t> buffer(kSmallFrameBytes);
+            FrameInfo info{};
+            waits.began[k] = Clock::now();
+            waits.results[k] = grabFrame(0, buffer.data(), kSmallFrameBytes, &info, timeoutMs);
+            waits.ended[k] = Clock::now();
+        });
+    if (stopAfter.count() >= 0) {
+        std::this_thread::sleep_for(stopAfter);
+        EXPECT_TRUE(SUCCEEDED(stopCapture(0)));
+        *stopped = Clock::now();
+    }
+    for (std::thread& t : threads)
+        t.join();
+    return waits;
+}
+
+TEST(FramesForHosts, AStopEndsEveryWaitingGrabAtOnceAndATimeOutNeverEndsAWaitEarly) {
+    VcamDevices devices({withSwitch(camera(L"a", L"Alpha"), L"Frozen", 1)});
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    // Early and late in a wait, which may be waited out in different ways.
+    for (const int stopAfterMs : {8, 300}) {
+        SCOPED_TRACE(stopAfterMs);
+        ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+        Clock::time_point stopped;
+        const Waits waits = grabsAtOnce(3, 20000, milliseconds(stopAfterMs), &stopped);
+        for (size_t k = 0; k < waits.results.size(); ++k) {
+            EXPECT_EQ(waits.results[k], VFW_E_NOT_RUNNING) << "waiter " << k;
+            EXPECT_LT(msBetween(stopped, waits.ended[k]), 1000) << "waiter " << k << " outlived the stop";
+        }
+    }
+    // Time-outs around the ends of those ways.
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    for (const int32_t timeoutMs : {1, 49, 50, 51, 75}) {
+        SCOPED_TRACE(timeoutMs);
+        const Waits waits = grabsAtOnce(2, timeoutMs, milliseconds(-1));
+        for (size_t k = 0; k < waits.results.size(); ++k) {
+            EXPECT_EQ(waits.results[k], kTimeout) << "waiter " << k;
+            EXPECT_GE(msBetween(waits.began[k], waits.ended[k]), timeoutMs) << "waiter " << k << " ended early";
+            EXPECT_LT(msBetween(waits.began[k], waits.ended[k]), timeoutMs + 500) << "waiter " << k;
+        }
+    }
+    stopCapture(0);
+    uninit();
+}
+
 TEST(FramesForHosts, APollingThreadSurvivesManyStartsAndStops) {
     VcamDevices devices({vcamDevice(L"a", L"Alpha", L"160x120@60 RGB24")});
     init();

@@ -187,6 +187,30 @@ TEST(HostThreads, CallbackThatSendsToTheStoppingThreadDoesNotDeadlockStopOrUnini
     DestroyWindow(uiWindow);
 }
 
+TEST(HostThreads, AWaitingGrabHandlesWhatAnotherThreadSendsItsThread) {
+    VcamDevices devices({withSwitch(camera(L"a", L"Alpha"), L"Frozen", 1)});  // no frame comes
+    uiWindow = makeUiWindow();
+    ASSERT_NE(uiWindow.load(), nullptr);
+    init();
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    const int shown = framesShown;
+    std::atomic<bool> handled{false};
+    std::thread sender([&] {
+        Sleep(100);
+        DWORD_PTR result = 0;
+        handled = SendMessageTimeoutW(uiWindow, WM_APP, 0, 0, SMTO_NORMAL, 1500, &result) != 0;
+    });
+    std::vector<uint8_t> buffer(kSmallFrameBytes);
+    FrameInfo info{};
+    EXPECT_EQ(grabFrame(0, buffer.data(), kSmallFrameBytes, &info, 2500), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    sender.join();
+    EXPECT_TRUE(handled) << "the message waited for the grab to end";
+    EXPECT_EQ(framesShown, shown + 1);
+    uninit();
+    DestroyWindow(uiWindow);
+}
+
 TEST(HostThreads, StartStopOpenAndUninitFromInsideTheCallbackAreRefusedAndChangeNothing) {
     VcamDevices devices({camera(L"a", L"Alpha")});
     init();

@@ -220,22 +220,27 @@ TEST(Pictures, ADamagedFrameIsSkippedAndTheNextFrameDelivered) {
         const wchar_t* format;
         const wchar_t* damage;
         DWORD bytesLost;  // at the end (TruncateBytes); 0: half
+        int32_t output;
     } cases[] = {
-        {L"160x120@30 MJPG", L"TruncateEvery", 0},   // its second half lost
-        {L"160x120@30 MJPG", L"CutScanEvery", 0},    // the middle of its scan lost, the end marker kept
-        {L"160x120@30 RGB24", L"TruncateEvery", 480},  // one row short
-        {L"160x120@30 MJPG", L"TruncateEvery", 2},     // only its end marker lost; the tag puts FF D9 before it
+        {L"160x120@30 MJPG", L"TruncateEvery", 0, FENWYR_OUTPUT_BGR24},   // its second half lost
+        {L"160x120@30 MJPG", L"CutScanEvery", 0, FENWYR_OUTPUT_BGR24},    // the middle of its scan lost, the end marker kept
+        {L"160x120@30 RGB24", L"TruncateEvery", 480, FENWYR_OUTPUT_BGR24},  // one row short
+        {L"160x120@30 MJPG", L"TruncateEvery", 2, FENWYR_OUTPUT_BGR24},     // only its end marker lost; the tag puts FF D9 before it
+        // Grey is decoded from the luma alone.
+        {L"160x120@30 MJPG", L"CutScanEvery", 0, FENWYR_OUTPUT_GRAY8},
+        {L"160x120@30 MJPG", L"TruncateEvery", 2, FENWYR_OUTPUT_GRAY8},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::string(c.format, c.format + wcslen(c.format)) << " "
-                                        << std::string(c.damage, c.damage + wcslen(c.damage)) << " " << c.bytesLost);
+                                        << std::string(c.damage, c.damage + wcslen(c.damage)) << " " << c.bytesLost
+                                        << " output " << c.output);
         VcamDevice device =
             withSwitch(withSwitch(vcamDevice(L"a", L"Alpha", c.format), c.damage, 3), L"TruncateBytes", c.bytesLost);
         device.tag = 0xD9FF;  // FF D9 in every frame's stamp
         VcamDevices devices({device});
         init();
         Seen seen;
-        ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGR24), S_OK);
+        ASSERT_EQ(setOutputFormat(0, c.output), S_OK);
         ASSERT_EQ(setFrameCallbackEx(0, Seen::receive, &seen), S_OK);
         ASSERT_EQ(openDevice(0), 1);
         ASSERT_TRUE(SUCCEEDED(startCapture(0)));
