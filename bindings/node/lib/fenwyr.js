@@ -416,9 +416,11 @@ class Device extends EventEmitter {
   }
 
   // Triggers the still pin and resolves with its still, a frame as grab()'s (with output, in that
-  // output), or null when none came within timeoutMs. Rejects with E_PROP_ID_UNSUPPORTED without a
-  // still pin, VFW_E_NOT_RUNNING when stopped, DEVICE_LOST or DEVICE_FAILED as grab() does.
-  async still({ timeoutMs = 3000, output, signal } = {}) {
+  // output), or null when none came within timeoutMs; `options` as grab()'s. Rejects with
+  // E_PROP_ID_UNSUPPORTED without a still pin, VFW_E_NOT_RUNNING when stopped, DEVICE_LOST or
+  // DEVICE_FAILED as grab() does.
+  async still(options = 3000) {
+    const { timeoutMs = 3000, output, signal } = typeof options === 'number' ? { timeoutMs: options } : options;
     if (integer(timeoutMs, 'timeoutMs') < 0) throw new RangeError(`timeoutMs must be 0 or above, not ${timeoutMs}`);
     if (output !== undefined && !Object.hasOwn(OUTPUTS, output))
       throw new TypeError(`output must be one of ${Object.keys(OUTPUTS).join(', ')}`);
