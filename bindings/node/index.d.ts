@@ -44,6 +44,31 @@ export type ControlName =
   | 'brightness' | 'contrast' | 'hue' | 'saturation' | 'sharpness' | 'gamma' | 'colorEnable' | 'whiteBalance'
   | 'backlightCompensation' | 'gain' | 'pan' | 'tilt' | 'roll' | 'zoom' | 'exposure' | 'iris' | 'focus';
 
+/** The platform's analog video standards (AnalogVideo_ without the prefix). */
+export type VideoStandard =
+  | 'NTSC_M' | 'NTSC_M_J' | 'NTSC_433' | 'PAL_B' | 'PAL_D' | 'PAL_G' | 'PAL_H' | 'PAL_I' | 'PAL_M' | 'PAL_N' | 'PAL_60'
+  | 'SECAM_B' | 'SECAM_D' | 'SECAM_G' | 'SECAM_H' | 'SECAM_K' | 'SECAM_K1' | 'SECAM_L' | 'SECAM_L1' | 'PAL_N_COMBO';
+/** A capture card's connector kind ('hdmi': the platform's parallel digital input). */
+export type InputType = 'composite' | 'svideo' | 'tuner' | 'component' | 'hdmi' | 'sdi' | 'other';
+export interface Input {
+  /** As selectInput() takes it. */
+  index: number;
+  type: InputType;
+  /** The platform's PhysConn_Video_ value, as the card reports it. */
+  connector: number;
+  /** The card captures this input now. */
+  routed: boolean;
+  /** The audio input that goes with it, routed with it; null when the card names none. */
+  audio: { index: number; routed: boolean } | null;
+}
+export interface VideoStandardState {
+  available: VideoStandard[];
+  /** null: one outside the platform's names. */
+  current: VideoStandard | null;
+  /** The decoder has locked onto a signal; null when it does not tell. */
+  locked: boolean | null;
+}
+
 export interface DeviceEntry { index: number; name: string; path: string; state: DeviceState; }
 export interface Format {
   index: number; width: number; height: number; bitCount: number; pixelFormat: PixelFormat; fourcc: string;
@@ -127,6 +152,26 @@ export namespace fenwyr {
      * nearest rate within its range. Resolves with the format chosen; rejects with FORMAT_NOT_FOUND when none fits.
      */
     setFormat(wanted: FormatWanted): Promise<ChosenFormat>;
+    /** The capability setFormat(wanted) would set, with the rate it would take; null when none fits. Sets nothing. */
+    chooseFormat(wanted: FormatWanted): Promise<ChosenFormat | null>;
+    /** The still pin's capabilities (often larger than the stream's); none without a still pin. */
+    stillFormats(): Promise<Format[]>;
+    /** The still pin's capability for later stills; rejects with E_PROP_ID_UNSUPPORTED without a still pin. */
+    setStillFormat(index: number): Promise<void>;
+    /**
+     * Triggers the still pin and resolves with its still (with output, in that output), or null after timeoutMs
+     * (default 3000); rejects with E_PROP_ID_UNSUPPORTED without a still pin, VFW_E_NOT_RUNNING when stopped,
+     * DEVICE_LOST or DEVICE_FAILED when lost or failed. The device's button stills are not offered.
+     */
+    still(options?: number | { timeoutMs?: number; output?: Output; signal?: AbortSignal }): Promise<Frame | null>;
+    /** A capture card's video inputs; none without a crossbar. */
+    inputs(): Promise<Input[]>;
+    /** Routes a video input (and its audio); rejects with E_PROP_ID_UNSUPPORTED without a crossbar. */
+    selectInput(index: number): Promise<void>;
+    /** The analog decoder's standards and signal lock; null without a decoder. */
+    videoStandard(): Promise<VideoStandardState | null>;
+    /** One of the decoder's standards; rejects with E_INVALIDARG for one it does not offer, E_PROP_ID_UNSUPPORTED without a decoder. */
+    setVideoStandard(name: VideoStandard): Promise<void>;
     controls(): Promise<Control[]>;
     control(name: ControlName): Promise<Control>;
     setControl(name: ControlName, value: number | 'auto'): Promise<void>;
@@ -179,6 +224,8 @@ export namespace fenwyr {
   }
   /** Control names and the ids the library takes for them. */
   const CONTROLS: Readonly<Record<ControlName, number>>;
+  /** Video standard names and the platform's AnalogVideo_ bits for them. */
+  const VIDEO_STANDARDS: Readonly<Record<VideoStandard, number>>;
   /** Device states by the library's numbers (index). */
   const STATES: readonly DeviceState[];
   /** Pixel formats by the library's codes (index). */

@@ -8,7 +8,7 @@ const native = require('./native');
 const { CallThread, abortable, callSite } = require('./call_thread');
 const errors = require('./errors');
 const { integer, finite } = require('./arguments');
-const { STATES, PIXEL_FORMATS, OUTPUTS, CONTROLS, fourccText } = require('./fenwyr_calls');
+const { STATES, PIXEL_FORMATS, OUTPUTS, CONTROLS, VIDEO_STANDARDS, fourccText } = require('./fenwyr_calls');
 
 const { CameraError, check, codes, codedError } = errors;
 const { RING } = require('./grab_calls');
@@ -29,6 +29,11 @@ const ANY_THREAD = ['grabFrame', 'getDeviceState', 'getDeviceError', 'setOutputF
 // The shortest wait of a frames() loop's grab: timeoutMs 0 would ask the grab thread again at
 // once, a core's worth of round trips between frames (a frame that comes is returned at once).
 const MIN_FRAMES_WAIT_MS = 10;
+
+// The longest single wait for a still on the fenwyr thread, which serves every device: its other
+// calls and its watch wait at most this long. Each wait triggers the device again (takeStill's
+// rule), so a still slower than this is asked for again, and the first to come is the answer.
+const STILL_SLICE_MS = 250;
 
 // The pixelFormat of each picture output's frames; a native frame's is the device's format's.
 const PICTURES = { bgr24: 'RGB24', bgra: 'RGB32', rgb: 'RGB', rgba: 'RGBA', gray: 'GRAY8' };
@@ -202,6 +207,16 @@ function controlName(name) {
   return name;
 }
 
+// { width, height, fps, pixelFormat }, each optional (0: any), checked here.
+function wantedFormat({ width = 0, height = 0, fps = 0, pixelFormat }) {
+  for (const [value, what] of [[width, 'width'], [height, 'height']])
+    if (integer(value, what) < 0) throw new RangeError(`${what} must be 0 (any) or above, not ${value}`);
+  if (finite(fps, 'fps') < 0) throw new RangeError(`fps must be 0 (any) or above, not ${fps}`);
+  if (pixelFormat !== undefined && (typeof pixelFormat !== 'string' || !/^[\x20-\x7e]{1,6}$/.test(pixelFormat)))
+    throw new TypeError(`pixelFormat must be a FourCC or a pixel format's name, not ${String(pixelFormat)}`);
+  return { width, height, fps, pixelFormat };
+}
+
 function frameFrom(data, info) {
   const length = info.readInt32LE(24);
   return {
@@ -367,24 +382,114 @@ class Device extends EventEmitter {
   }
 
   // A capability by its index (fps 0: its default rate), or by what the host wants:
-  // { width, height, fps, pixelFormat } (each optional), the best capability (exact size and
-  // encoding, the least bandwidth) at the nearest rate within its range. The second form resolves
-  // with the format chosen; none fits: FORMAT_NOT_FOUND.
+  // { width, height, fps, pixelFormat } (each optional), chosen as chooseFormat() chooses it. The
+  // second form resolves with the format chosen; none fits: FORMAT_NOT_FOUND.
   async setFormat(index, fps = 0) {
     if (index !== null && typeof index === 'object') {
-      const { width = 0, height = 0, fps: rate = 0, pixelFormat } = index;
-      for (const [value, what] of [[width, 'width'], [height, 'height']])
-        if (integer(value, what) < 0) throw new RangeError(`${what} must be 0 (any) or above, not ${value}`);
-      if (finite(rate, 'fps') < 0) throw new RangeError(`fps must be 0 (any) or above, not ${rate}`);
-      if (pixelFormat !== undefined && (typeof pixelFormat !== 'string' || !/^[\x20-\x7e]{1,6}$/.test(pixelFormat)))
-        throw new TypeError(`pixelFormat must be a FourCC or a pixel format's name, not ${String(pixelFormat)}`);
-      const { state, format } = await this._call('chooseFormat', { width, height, fps: rate, pixelFormat });
+      const { state, format } = await this._call('setWantedFormat', wantedFormat(index));
       this._core.setState(state);
       return format;
     }
     integer(index, 'capability');
     if (finite(fps, 'fps') < 0) throw new RangeError(`fps must be 0 (the default) or above, not ${fps}`);
     await this._callForState('setFormat', index, fps);
+  }
+
+  // The capability that serves { width, height, fps, pixelFormat } (each optional): the exact size
+  // and encoding, the least bandwidth, with the rate it would be set at (the one asked for or the
+  // nearest within its range); null when none does. Nothing is set.
+  async chooseFormat(wanted) {
+    if (wanted === null || typeof wanted !== 'object')
+      throw new TypeError(`chooseFormat takes { width, height, fps, pixelFormat }, not ${wanted}`);
+    return this._call('chooseFormat', wantedFormat(wanted));
+  }
+
+  // The still pin's capabilities, as formats() lists the stream's; none without a still pin.
+  stillFormats() {
+    return this._call('stillFormats');
+  }
+
+  // The still pin's capability for later stills (a running device stops and runs again).
+  async setStillFormat(index) {
+    if (integer(index, 'still capability') < 0) throw new RangeError(`a still capability is 0 or above, not ${index}`);
+    await this._callForState('setStillFormat', index);
+  }
+
+  // Triggers the still pin and resolves with its still, a frame as grab()'s (with output, in that
+  // output), or null when none came within timeoutMs; `options` as grab()'s. Rejects with
+  // E_PROP_ID_UNSUPPORTED without a still pin, VFW_E_NOT_RUNNING when stopped, DEVICE_LOST or
+  // DEVICE_FAILED as grab() does.
+  async still(options = 3000) {
+    const { timeoutMs = 3000, output, signal } = typeof options === 'number' ? { timeoutMs: options } : options;
+    if (integer(timeoutMs, 'timeoutMs') < 0) throw new RangeError(`timeoutMs must be 0 or above, not ${timeoutMs}`);
+    if (output !== undefined && !Object.hasOwn(OUTPUTS, output))
+      throw new TypeError(`output must be one of ${Object.keys(OUTPUTS).join(', ')}`);
+    signal?.throwIfAborted();
+    ++this._consumers;
+    try {
+      if (output !== undefined) await this.output(output);
+      const deadline = Date.now() + timeoutMs;
+      let capacity = 0;
+      for (;;) {
+        signal?.throwIfAborted();
+        if (!this._open) throw this._closedError();
+        // An aborted wait ends on the fenwyr thread within a slice; its still is dropped.
+        const slice = Math.min(Math.max(0, deadline - Date.now()), STILL_SLICE_MS);
+        const { hr, buffer, info } = await abortable(this._call('still', capacity, slice), signal, this._closing.signal);
+        const details = Buffer.from(info);
+        if (hr === 0) {
+          const frame = frameFrom(Buffer.from(buffer), details);
+          // A compressed still gets memory of its own size, as a grabbed frame does.
+          if (frame.data.length < buffer.byteLength) {
+            const own = Buffer.allocUnsafeSlow(frame.data.length);
+            frame.data.copy(own);
+            frame.data = own;
+          }
+          return frame;
+        }
+        if ((hr >>> 0) === codes.ERROR_TIMEOUT) {
+          if (Date.now() >= deadline) return null;
+          continue;
+        }
+        // The still is kept for the next call, which does not trigger again.
+        if ((hr >>> 0) === codes.ERROR_INSUFFICIENT_BUFFER) {
+          capacity = details.readInt32LE(24);
+          continue;
+        }
+        check(hr, `takeStill on device ${this.index}`);
+      }
+    } catch (error) {
+      if (error === signal?.reason) throw error;
+      if (!this._open) throw this._closedError();
+      if (error?.hresult !== codes.VFW_E_NOT_RUNNING) throw error;
+      throw (await this._gone(error)) ?? error;
+    } finally {
+      --this._consumers;
+    }
+  }
+
+  // A capture card's video inputs: { index, type, connector, routed, audio: { index, routed } | null }
+  // with type 'composite', 'svideo', 'tuner', 'component', 'hdmi', 'sdi' or 'other'; none without a crossbar.
+  inputs() {
+    return this._call('inputs');
+  }
+
+  // Routes a video input (its index in inputs()) to the capture, with its audio input.
+  async selectInput(index) {
+    if (integer(index, 'input') < 0) throw new RangeError(`an input is 0 or above, not ${index}`);
+    await this._call('selectInput', index);
+  }
+
+  // The decoder's standards by name (fenwyr.VIDEO_STANDARDS), the current one, and whether it has
+  // locked onto a signal (null: it does not tell); null without an analog video decoder.
+  videoStandard() {
+    return this._call('videoStandard');
+  }
+
+  async setVideoStandard(name) {
+    if (typeof name !== 'string' || !Object.hasOwn(VIDEO_STANDARDS, name))
+      throw new TypeError(`a video standard is one of ${Object.keys(VIDEO_STANDARDS).join(', ')}, not ${String(name)}`);
+    await this._call('setVideoStandard', name);
   }
 
   controls() {
@@ -627,6 +732,7 @@ class Device extends EventEmitter {
 
 module.exports = {
   devices, devicesSync, open, openSync, shutdown, shutdownSync, listDevices, Device, CONTROLS, STATES, PIXEL_FORMATS,
+  VIDEO_STANDARDS,
   // The record and callback types of `native`'s declarations (for koffi.register, koffi.decode).
   get types() {
     return native.types;

@@ -20,6 +20,14 @@ const CONTROLS = {
   whiteBalance: 7, backlightCompensation: 8, gain: 9,
   pan: 100, tilt: 101, roll: 102, zoom: 103, exposure: 104, iris: 105, focus: 106,
 };
+// The platform's AnalogVideo_ bits, by the names camcli gives them.
+const VIDEO_STANDARDS = {
+  NTSC_M: 0x1, NTSC_M_J: 0x2, NTSC_433: 0x4, PAL_B: 0x10, PAL_D: 0x20, PAL_G: 0x40, PAL_H: 0x80, PAL_I: 0x100,
+  PAL_M: 0x200, PAL_N: 0x400, PAL_60: 0x800, SECAM_B: 0x1000, SECAM_D: 0x2000, SECAM_G: 0x4000, SECAM_H: 0x8000,
+  SECAM_K: 0x10000, SECAM_K1: 0x20000, SECAM_L: 0x40000, SECAM_L1: 0x80000, PAL_N_COMBO: 0x100000,
+};
+// InputInfo.type: the FENWYR_INPUT_ values.
+const INPUT_TYPES = ['other', 'composite', 'svideo', 'tuner', 'component', 'hdmi', 'sdi'];
 const CONTROL_AUTO = 1;
 const CONTROL_MANUAL = 2;
 const STATE_POLL_MS = 100;
@@ -258,21 +266,32 @@ function calls(options, report) {
       pixelFormat: PIXEL_FORMATS[r.pixelFormat] || 'other' };
   }
 
-  function formatsOf(index) {
+  // A FormatInfo list, of the stream's capabilities or of the still pin's.
+  function formatList(name, index) {
     const n = lib();
-    const count = check(n.getFormats(index, null, 0), 'getFormats');
+    const count = check(n[name](index, null, 0), name);
     if (count === 0) return [];
     const block = Buffer.alloc(count * koffi.sizeof(FormatInfo));
-    check(n.getFormats(index, block, count), 'getFormats');
-    return koffi.decode(block, FormatInfo, count).map((f) => ({
+    // (A list that shrank between the two calls fills fewer records.)
+    const filled = Math.min(count, check(n[name](index, block, count), name));
+    return koffi.decode(block, FormatInfo, count).slice(0, filled).map((f) => ({
       index: f.index, width: f.width, height: f.height, bitCount: f.bitCount,
       pixelFormat: PIXEL_FORMATS[f.pixelFormat] || 'other', fourcc: fourccText(f.fourcc),
       defaultFps: f.defaultFps, minFps: f.minFps, maxFps: f.maxFps,
     }));
   }
 
-  // A capability by what the host wants (0 or undefined: any): the library's choice (exact size and
-  // FourCC, least bandwidth), then the nearest rate within the chosen one's range. RGB
+  const formatsOf = (index) => formatList('getFormats', index);
+
+  // E_PROP_ID_UNSUPPORTED says what the device lacks; other failures as check's.
+  function supported(hr, index, lacking, what) {
+    if ((hr >>> 0) === codes.E_PROP_ID_UNSUPPORTED)
+      throw new CameraError(`device ${index} has no ${lacking}`, codes.E_PROP_ID_UNSUPPORTED);
+    return check(hr, what);
+  }
+
+  // A capability by what the host wants (0 or undefined: any), or null: the library's choice (exact
+  // size and FourCC, least bandwidth), at the rate asked for or the nearest within its range. RGB
   // capabilities have no FourCC: asked by their pixelFormat name, they are chosen here.
   function chooseFormat(index, { width = 0, height = 0, fps = 0, pixelFormat }) {
     const list = formatsOf(index);
@@ -288,13 +307,78 @@ function calls(options, report) {
         (!width || f.width === width) && (!height || f.height === height));
       chosen = fits.find((f) => fps >= f.minFps && fps <= f.maxFps) ?? fits[0];
     }
-    if (!chosen) {
-      const wanted = `${width || 'any'}x${height || 'any'} ${pixelFormat ?? 'any'} at ${fps || 'any'} fps`;
-      throw codedError('FORMAT_NOT_FOUND', `device ${index} has no format for ${wanted}`, codes.E_INVALIDARG);
-    }
+    if (!chosen) return null;
     const rate = fps ? Math.min(Math.max(fps, chosen.minFps), chosen.maxFps) : 0;
-    check(lib().setFormat(index, chosen.index, rate), `setFormat(${chosen.index}, ${rate})`);
-    return { state: settled(index), format: { ...chosen, fps: rate || chosen.defaultFps } };
+    return { ...chosen, fps: rate || chosen.defaultFps, rate };
+  }
+
+  // As chooseFormat, and set; none fits: FORMAT_NOT_FOUND.
+  function setWantedFormat(index, wanted) {
+    const found = chooseFormat(index, wanted);
+    if (!found) {
+      const { width, height, fps, pixelFormat } = wanted;
+      const text = `${width || 'any'}x${height || 'any'} ${pixelFormat ?? 'any'} at ${fps || 'any'} fps`;
+      throw codedError('FORMAT_NOT_FOUND', `device ${index} has no format for ${text}`, codes.E_INVALIDARG);
+    }
+    const { rate, ...format } = found;
+    check(lib().setFormat(index, format.index, rate), `setFormat(${format.index}, ${rate})`);
+    return { state: settled(index), format };
+  }
+
+  // A first buffer for a still: the largest still capability's, as a 4-byte picture or its own
+  // bytes (the device's sizes, capped; a larger still says what it needs).
+  function stillSize(index) {
+    let size = 4096;
+    for (const f of stillFormatsOf(index)) {
+      const own = Math.ceil((f.width * Math.max(f.bitCount, 0)) / 32) * 4 * f.height;
+      size = Math.max(size, own, f.width * f.height * 4);
+    }
+    return Math.min(size, 1 << 28);
+  }
+
+  function stillFormatsOf(index) {
+    try {
+      return formatList('getStillFormats', index);
+    } catch (error) {
+      // A device without a still pin has no still formats.
+      if (error.hresult === codes.E_PROP_ID_UNSUPPORTED) return [];
+      throw error;
+    }
+  }
+
+  function inputsOf(index) {
+    const n = lib();
+    const what = `getInputs on device ${index}`;
+    const hr = n.getInputs(index, null, 0);
+    if ((hr >>> 0) === codes.E_PROP_ID_UNSUPPORTED) return [];
+    const count = check(hr, what);
+    if (count === 0) return [];
+    const block = Buffer.alloc(count * native.INPUT_INFO_SIZE);
+    const filled = Math.min(count, check(n.getInputs(index, block, count), what));
+    return Array.from({ length: filled }, (_, k) => {
+      const at = k * native.INPUT_INFO_SIZE;
+      const audio = block.readInt32LE(at + 16);
+      return {
+        index: block.readInt32LE(at), type: INPUT_TYPES[block.readInt32LE(at + 4)] ?? 'other',
+        connector: block.readInt32LE(at + 8), routed: block.readInt32LE(at + 12) !== 0,
+        audio: audio < 0 ? null : { index: audio, routed: block.readInt32LE(at + 20) !== 0 },
+      };
+    });
+  }
+
+  const standardName = (bit) => Object.keys(VIDEO_STANDARDS).find((name) => VIDEO_STANDARDS[name] === bit) ?? null;
+
+  function videoStandardOf(index) {
+    const [available, current, locked] = [Buffer.alloc(4), Buffer.alloc(4), Buffer.alloc(4)];
+    const hr = lib().getVideoStandard(index, available, current, locked);
+    if ((hr >>> 0) === codes.E_PROP_ID_UNSUPPORTED) return null;
+    check(hr, `getVideoStandard on device ${index}`);
+    const mask = available.readInt32LE(0);
+    const lock = locked.readInt32LE(0);
+    return {
+      available: Object.keys(VIDEO_STANDARDS).filter((name) => mask & VIDEO_STANDARDS[name]),
+      current: standardName(current.readInt32LE(0)), locked: lock < 0 ? null : lock !== 0,
+    };
   }
 
   function reopen(index) {
@@ -369,7 +453,46 @@ function calls(options, report) {
 
     format,
 
-    chooseFormat,
+    chooseFormat(index, wanted) {
+      const found = chooseFormat(index, wanted);
+      if (!found) return null;
+      const { rate, ...format } = found;
+      return format;
+    },
+
+    setWantedFormat,
+
+    stillFormats: stillFormatsOf,
+
+    setStillFormat(index, capability) {
+      supported(lib().setStillFormat(index, capability), index, 'still pin', `setStillFormat(${capability})`);
+      return settled(index);
+    },
+
+    // One wait for a still, of at most timeoutMs: each call triggers the device (takeStill's rule),
+    // except the one after a still too large for its buffer, which returns that still. The
+    // buffer is made here (capacity 0: a first guess) and goes back transferred.
+    still(index, capacity, timeoutMs) {
+      const buffer = new ArrayBuffer(capacity || stillSize(index));
+      const info = new ArrayBuffer(native.FRAME_INFO_SIZE);
+      const hr = lib().takeStill(index, Buffer.from(buffer), buffer.byteLength, Buffer.from(info), timeoutMs);
+      if ((hr >>> 0) === codes.E_PROP_ID_UNSUPPORTED)
+        throw new CameraError(`device ${index} has no still pin`, codes.E_PROP_ID_UNSUPPORTED);
+      return { hr, buffer, info };
+    },
+
+    inputs: inputsOf,
+
+    selectInput(index, input) {
+      supported(lib().selectInput(index, input), index, 'crossbar', `selectInput(${input})`);
+    },
+
+    videoStandard: videoStandardOf,
+
+    setVideoStandard(index, name) {
+      supported(lib().setVideoStandard(index, VIDEO_STANDARDS[name]), index, 'analog video decoder',
+        `setVideoStandard(${name})`);
+    },
 
     setFormat(index, capability, fps) {
       check(lib().setFormat(index, capability, fps), `setFormat(${capability}, ${fps})`);
@@ -466,4 +589,4 @@ function calls(options, report) {
   };
 }
 
-module.exports = Object.assign(calls, { STATES, PIXEL_FORMATS, OUTPUTS, CONTROLS, fourccText });
+module.exports = Object.assign(calls, { STATES, PIXEL_FORMATS, OUTPUTS, CONTROLS, VIDEO_STANDARDS, INPUT_TYPES, fourccText });

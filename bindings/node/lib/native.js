@@ -71,6 +71,7 @@ const CameraContext = koffi.pointer(typeName('CameraContext'), koffi.opaque());
 
 const FRAME_INFO_SIZE = 64;
 const STREAM_STATS_SIZE = 40;
+const INPUT_INFO_SIZE = 24;
 
 // The package installs anywhere (a project's Linux CI too) and refuses here, where it would run.
 function checkPlatform(platform = process.platform, arch = process.arch) {
@@ -132,6 +133,18 @@ function loadFenwyr() {
     recoverDevice: lib.func(declare('int32_t recoverDevice(int32_t device)')),
     // stats is a Buffer of STREAM_STATS_SIZE bytes, read as FrameInfo's 64-bit fields are.
     getStreamStats: lib.func(declare('int32_t getStreamStats(int32_t device, void *stats)')),
+    getStillFormats: lib.func(declare('int32_t getStillFormats(int32_t device, void *formats, int32_t capacity)')),
+    setStillFormat: lib.func(declare('int32_t setStillFormat(int32_t device, int32_t capability)')),
+    // buffer and info as grabFrame's.
+    takeStill: lib.func(declare(
+      'int32_t takeStill(int32_t device, void *buffer, int32_t capacity, void *info, int32_t timeoutMs)')),
+    // inputs is a Buffer of capacity INPUT_INFO_SIZE records.
+    getInputs: lib.func(declare('int32_t getInputs(int32_t device, void *inputs, int32_t capacity)')),
+    selectInput: lib.func(declare('int32_t selectInput(int32_t device, int32_t input)')),
+    // available, current and locked: a Buffer of 4 bytes each.
+    getVideoStandard: lib.func(declare(
+      'int32_t getVideoStandard(int32_t device, void *available, void *current, void *locked)')),
+    setVideoStandard: lib.func(declare('int32_t setVideoStandard(int32_t device, int32_t standard)')),
     CoTaskMemFree: ole32.func('void __stdcall CoTaskMemFree(void *block)'),
   };
 }
@@ -197,6 +210,7 @@ function claim() {
 
 module.exports = {
   koffi, fenwyr, tarvik, claim, setLibraryDirectory, libraryDirectory, FRAME_INFO_SIZE, STREAM_STATS_SIZE,
+  INPUT_INFO_SIZE,
   types: {
     DeviceInfo, ResolutionInfo, DeviceIdentity, FormatInfo, ControlInfo, FrameArrivedCallback, FrameCallbackEx,
     DeviceEventCallback, AoiRect, AoiSize, AoiInfoRecord, RangeRecord, CameraContext,

@@ -9,14 +9,16 @@ const os = require('os');
 const path = require('path');
 const { VirtualDevices } = require('./support');
 
-const devices = new VirtualDevices([{ key: 'NodeReadme', name: 'USB Camera', formats: '320x240@30 YUY2', tag: 0x77 }]);
+// A card with a still pin, for the example of stills and inputs.
+const devices = new VirtualDevices([{ key: 'NodeReadme', name: 'USB Camera', formats: '320x240@30 YUY2', tag: 0x77,
+  strings: { StillFormats: '320x240@0 YUY2;640x480@0 YUY2' }, dwords: { CaptureCard: 1 } }]);
 test.after(() => devices.dispose());
 
 const readme = fs.readFileSync(path.join(__dirname, '..', 'README.md'), 'utf8');
 const examples = [...readme.matchAll(/```js\n(.*?)```/gs)].map((match) => match[1]);
 
 test('the README\'s examples run as written', (t) => {
-  assert.strictEqual(examples.length, 5);
+  assert.strictEqual(examples.length, 6);
   for (const [k, code] of examples.entries()) {
     const script = path.join(__dirname, `readme-example-${process.pid}-${k}.mjs`);
     const output = path.join(os.tmpdir(), `readme-example-${process.pid}-${k}.txt`);

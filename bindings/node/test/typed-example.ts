@@ -1,7 +1,7 @@
 // A typed host of the package: compiled (not run) by the tests with tsc --noEmit, so the
 // declarations keep matching what the package exports.
-import { fenwyr, tarvik, CameraError, hresultName, type ChosenFormat, type Device, type Frame, type Output,
-  type StreamStats } from 'camera-libraries';
+import { fenwyr, tarvik, CameraError, hresultName, type ChosenFormat, type Device, type Frame, type Input,
+  type Output, type StreamStats, type VideoStandard } from 'camera-libraries';
 
 export async function host(): Promise<void> {
   const [first] = await fenwyr.devices();
@@ -20,6 +20,8 @@ export async function host(): Promise<void> {
   console.log(chosen.index, chosen.fps, chosen.minFps <= chosen.fps);
   // @ts-expect-error: the index form says nothing of what it chose
   const nothing: ChosenFormat = await device.setFormat(0);
+  const asked: ChosenFormat | null = await device.chooseFormat({ pixelFormat: 'YUY2' });
+  if (asked) await device.setFormat(asked.index, asked.fps);
   await device.setControl('brightness', fenwyr.CONTROLS.brightness + 1);
   await device.start();
   const output: Output = 'rgba';
@@ -31,6 +33,17 @@ export async function host(): Promise<void> {
   }
   const still: Frame | null = await device.grab({ timeoutMs: 1000, output: 'bgr24' });
   console.log(still?.pixelFormat === fenwyr.PIXEL_FORMATS[5]);
+  const [largest] = (await device.stillFormats()).sort((x, y) => y.width * y.height - x.width * x.height);
+  if (largest) await device.setStillFormat(largest.index);
+  const photo: Frame | null = await device.still({ output: 'rgba', timeoutMs: 5000, signal: controller.signal });
+  console.log(photo?.width === largest?.width);
+  const hdmi: Input | undefined = (await device.inputs()).find((input) => input.type === 'hdmi');
+  if (hdmi && !hdmi.routed) await device.selectInput(hdmi.index);
+  console.log(hdmi?.audio?.routed);
+  const standard = await device.videoStandard();
+  const pal: VideoStandard = 'PAL_B';
+  if (standard?.available.includes(pal)) await device.setVideoStandard(pal);
+  console.log(standard?.locked === null, standard?.current, fenwyr.VIDEO_STANDARDS.SECAM_L);
   {
     using other: fenwyr.Device = fenwyr.openSync('USB Camera');
     console.log(other.state, fenwyr.native.getDeviceError(other.index));
@@ -64,4 +77,8 @@ export function refused(error: CameraError): void {
   console.log(new CameraError('wrapped', 0x80004005, { cause: error }).cause === error);
   // @ts-expect-error: init belongs to the package's fenwyr thread, the library's init thread
   fenwyr.native.init();
+  // @ts-expect-error: a standard is named, not given as its bit
+  void fenwyr.openSync(0).setVideoStandard(0x10);
+  // @ts-expect-error: an input's type is one of the kinds, not the platform's connector
+  if (({} as Input).type === 'ParallelDigital') console.log('never');
 }
