@@ -424,9 +424,7 @@ class Device extends EventEmitter {
     if (integer(timeoutMs, 'timeoutMs') < 0) throw new RangeError(`timeoutMs must be 0 or above, not ${timeoutMs}`);
     if (output !== undefined && !Object.hasOwn(OUTPUTS, output))
       throw new TypeError(`output must be one of ${Object.keys(OUTPUTS).join(', ')}`);
-    signal?.throwIfAborted();
-    ++this._consumers;
-    try {
+    return this._consuming(signal, async () => {
       if (output !== undefined) await this.output(output);
       const deadline = Date.now() + timeoutMs;
       let capacity = 0;
@@ -458,14 +456,7 @@ class Device extends EventEmitter {
         }
         check(hr, `takeStill on device ${this.index}`);
       }
-    } catch (error) {
-      if (error === signal?.reason) throw error;
-      if (!this._open) throw this._closedError();
-      if (error?.hresult !== codes.VFW_E_NOT_RUNNING) throw error;
-      throw (await this._gone(error)) ?? error;
-    } finally {
-      --this._consumers;
-    }
+    });
   }
 
   // A capture card's video inputs: { index, type, connector, routed, audio: { index, routed } | null }
@@ -537,15 +528,23 @@ class Device extends EventEmitter {
   async grab(options = 1000) {
     const { timeoutMs = 1000, output, signal } = typeof options === 'number' ? { timeoutMs: options } : options;
     if (integer(timeoutMs, 'timeoutMs') < 0) throw new RangeError(`timeoutMs must be 0 or above, not ${timeoutMs}`);
+    return this._consuming(signal, async () => {
+      const picture = output === undefined ? null : await this._picture(output);
+      return (await this._grab(timeoutMs, null, signal, picture))[0];
+    });
+  }
+
+  // Runs a wait that consumes this handle's failures (grab() and still()): an abort rejects with
+  // its reason, a close with DEVICE_CLOSED, a device stopped by a loss or failure with the code
+  // frames() throws for it.
+  async _consuming(signal, wait) {
     signal?.throwIfAborted();
     ++this._consumers;
     try {
-      const picture = output === undefined ? null : await this._picture(output);
-      return (await this._grab(timeoutMs, null, signal, picture))[0];
+      return await wait();
     } catch (error) {
       if (error === signal?.reason) throw error;
       if (!this._open) throw this._closedError();
-      // Not running because it was lost or failed: the code frames() throws for it.
       if (error?.hresult !== codes.VFW_E_NOT_RUNNING) throw error;
       throw (await this._gone(error)) ?? error;
     } finally {
