@@ -75,6 +75,10 @@ struct CaptureDevice {
     HRESULT changeStillFormat(int32_t capability);
     // Triggers the still pin and waits for the still. VFW_E_WRONG_STATE in a host callback or while busy().
     HRESULT takeStill(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
+    // Any thread: the next unread still, without triggering; see grabStill.
+    HRESULT grabStill(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs) {
+        return stills_.grab(buffer, capacity, info, timeoutMs);
+    }
     // Where stills go; kept across opens. E_PROP_ID_UNSUPPORTED (nothing set) for a callback on an
     // open device without a still pin; null is always taken.
     HRESULT setStillCallback(FrameCallbackEx callback, void* userData);

@@ -264,6 +264,16 @@ FENWYR_API int32_t takeStill(int32_t device, uint8_t* buffer, int32_t capacity, 
     });
 }
 
+FENWYR_API int32_t grabStill(int32_t device, uint8_t* buffer, int32_t capacity, FrameInfo* info, int32_t timeoutMs) {
+    if (capacity < 0 || timeoutMs < 0)
+        return E_INVALIDARG;
+    return resultOnDevice(device, [&](CaptureDevice& d) -> HRESULT {
+        if (!buffer || !info)
+            return E_POINTER;
+        return d.grabStill(buffer, capacity, *info, timeoutMs);
+    });
+}
+
 FENWYR_API int32_t setStillCallback(int32_t device, FrameCallbackEx callback, void* userData) {
     return resultOnDevice(device, [&](CaptureDevice& d) { return d.setStillCallback(callback, userData); });
 }

@@ -519,6 +519,14 @@ FENWYR_API int32_t setStillFormat(int32_t device, int32_t capability);
  * without a still pin. While it waits it handles messages sent to this thread. */
 FENWYR_API int32_t takeStill(int32_t device, uint8_t* buffer, int32_t capacity, FrameInfo* info, int32_t timeoutMs);
 
+/* Any thread, as grabFrame: waits up to timeoutMs for a still not yet read (one a takeStill
+ * triggered, or the device's button) and copies it, without triggering. With takeStill(..., 0)
+ * on the init thread to trigger, a host waits here on a thread of its own; a host that polls
+ * gets the button's stills here. grabFrame's results (a still too large for the buffer stays
+ * unread), VFW_E_WRONG_STATE inside the still callback, E_PROP_ID_UNSUPPORTED when the device's
+ * last open found no still pin. */
+FENWYR_API int32_t grabStill(int32_t device, uint8_t* buffer, int32_t capacity, FrameInfo* info, int32_t timeoutMs);
+
 /* Sends every still (those takeStill triggers and those of the device's button) to callback (null:
  * to none), on the still pin's thread, in the output format; the stream's callbacks do not get them.
  * Replaced as setFrameCallbackEx replaces its callback. It may be set before openDevice and lasts

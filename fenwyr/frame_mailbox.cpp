@@ -158,6 +158,11 @@ void FrameMailbox::discardUnread() {
     unread_ = false;
 }
 
+bool FrameMailbox::hasUnread() {
+    Exclusive lock(lock_);
+    return unread_;
+}
+
 HRESULT FrameMailbox::take(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs) {
     wanted_ = true;
     const LONGLONG start = ticksNow();

@@ -29,6 +29,8 @@ public:
     void setRunning(bool running);
     // Any thread: forgets the unread frame, if any; frames are kept for takers from now on.
     void discardUnread();
+    // Any thread: whether a frame is kept that no taker has read.
+    bool hasUnread();
     // Any thread: copies the newest unread frame, waiting up to timeoutMs for one. The grabFrame
     // results; arguments are already checked.
     HRESULT take(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);

@@ -16,6 +16,11 @@ constexpr wchar_t kRendererName[] = L"Still Null Renderer";
 
 void StillBranch::build(IGraphBuilder* graph, ICaptureGraphBuilder2* builder, IBaseFilter* capture) {
     tearDown();
+    buildBranch(graph, builder, capture);
+    available_ = present();
+}
+
+void StillBranch::buildBranch(IGraphBuilder* graph, ICaptureGraphBuilder2* builder, IBaseFilter* capture) {
     ComPtr<IPin> pin;
     if (FAILED(builder->FindPin(capture, PINDIR_OUTPUT, &PIN_CATEGORY_STILL, &MEDIATYPE_Video, FALSE, 0, &pin)) ||
         !pin)
@@ -149,7 +154,8 @@ HRESULT StillBranch::trigger() {
 HRESULT StillBranch::take(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs) {
     if (!present())
         return E_PROP_ID_UNSUPPORTED;
-    if (!retryPending_) {
+    // A still left for this call by the last one is taken as it is, unless another taker got it.
+    if (!retryPending_ || !handler_.mailbox().hasUnread()) {
         // Only a still that this call asked for.
         handler_.mailbox().discardUnread();
         const HRESULT triggered = trigger();
@@ -159,6 +165,15 @@ HRESULT StillBranch::take(uint8_t* buffer, int32_t capacity, FrameInfo& info, in
     const HRESULT taken = handler_.mailbox().take(buffer, capacity, info, timeoutMs);
     retryPending_ = taken == HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     return taken;
+}
+
+HRESULT StillBranch::grab(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs) {
+    if (!available_)
+        return E_PROP_ID_UNSUPPORTED;
+    // The still it would wait for comes only after the still callback on this thread returns.
+    if (handler_.deliveringOnThisThread())
+        return VFW_E_WRONG_STATE;
+    return handler_.mailbox().take(buffer, capacity, info, timeoutMs);
 }
 
 media_type::FrameLayout StillBranch::layout() {

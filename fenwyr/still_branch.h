@@ -42,12 +42,16 @@ public:
     // without a branch. A still too large for the buffer stays for the next call, which takes it
     // without triggering again. A device without a software trigger is waited on for its next still.
     HRESULT take(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
+    // Any thread: waits for a still not yet read, without triggering; E_PROP_ID_UNSUPPORTED when
+    // the device's last graph had no branch.
+    HRESULT grab(uint8_t* buffer, int32_t capacity, FrameInfo& info, int32_t timeoutMs);
 
     SampleHandler& handler() { return handler_; }
     // How the branch's stills are laid out now (zeros without a branch).
     media_type::FrameLayout layout();
 
 private:
+    void buildBranch(IGraphBuilder* graph, ICaptureGraphBuilder2* builder, IBaseFilter* capture);
     HRESULT connectWith(const AM_MEDIA_TYPE* format);
     void disconnect();
     HRESULT trigger();
@@ -65,4 +69,6 @@ private:
     Microsoft::WRL::ComPtr<IBaseFilter> nullRenderer_;
     // The last take left a still too large for its buffer.
     bool retryPending_ = false;
+    // Whether the last build made a branch; kept through a teardown, for takers on other threads.
+    std::atomic<bool> available_{false};
 };

@@ -198,6 +198,39 @@ TEST(Stills, TimeOutsSmallBuffersAndStatesAnswerAsGrabFrameDoes) {
     setStillCallback(0, nullptr, nullptr);
 }
 
+// A host that triggers on the init thread and waits on one of its own, or polls for the button.
+TEST(Stills, GrabStillWaitsOnAnyThreadWithoutTriggering) {
+    Opened camera(stillCamera(L"s"));
+    ASSERT_EQ(camera.opened, 1);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    std::vector<uint8_t> buffer(kLargest);
+    FrameInfo info{};
+    EXPECT_EQ(grabStill(0, buffer.data(), kLargest, &info, 300), kTimeout) << "nothing triggered";
+    const auto grabElsewhere = [&](int32_t capacity, FrameInfo& got) {
+        HRESULT hr = E_FAIL;
+        std::thread taker([&] { hr = grabStill(0, buffer.data(), capacity, &got, 5000); });
+        taker.join();
+        return hr;
+    };
+    const HRESULT triggered = takeStill(0, buffer.data(), kLargest, &info, 0);
+    ASSERT_TRUE(triggered == kTimeout || triggered == S_OK) << std::hex << triggered;
+    if (triggered == kTimeout)
+        ASSERT_EQ(grabElsewhere(kLargest, info), S_OK) << "the still takeStill asked for";
+    EXPECT_EQ(info.width, 640);
+    VcamDevices::setDword(L"s", L"StillButton", 1);
+    FrameInfo button{};
+    ASSERT_EQ(grabElsewhere(kLargest, button), S_OK) << "the button's still";
+    EXPECT_EQ(button.sequence, info.sequence + 1);
+
+    // A still left by a too small buffer and taken by grabStill: the next takeStill triggers.
+    ASSERT_EQ(takeStill(0, buffer.data(), 1000, &info, 5000), kTooSmall);
+    ASSERT_EQ(grabElsewhere(kLargest, info), S_OK);
+    FrameInfo next{};
+    EXPECT_EQ(takeStill(0, buffer.data(), kLargest, &next, 5000), S_OK);
+    EXPECT_EQ(next.sequence, info.sequence + 1);
+    stopCapture(0);
+}
+
 TEST(Stills, TheStillFormatSurvivesRecovery) {
     Opened camera(stillCamera(L"s"));
     ASSERT_EQ(camera.opened, 1);
@@ -232,6 +265,7 @@ TEST(Stills, ADeviceWithoutAStillPinKeepsItsGraph) {
     EXPECT_EQ(getStillFormats(0, formats, 1), kUnsupported);
     EXPECT_EQ(setStillFormat(0, 0), kUnsupported);
     EXPECT_EQ(takeStill(0, buffer.data(), 16, &info, 0), kUnsupported);
+    EXPECT_EQ(grabStill(0, buffer.data(), 16, &info, 0), kUnsupported);
     EXPECT_EQ(setStillCallback(0, InfoLog::receive, &log), kUnsupported);
     EXPECT_EQ(setStillCallback(0, nullptr, nullptr), S_OK) << "one set before the open can be taken back";
     EXPECT_EQ(graphFilters(), without);

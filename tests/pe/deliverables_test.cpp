@@ -58,7 +58,7 @@ const std::vector<std::string> kFenwyrExports = {
     // The reason of a failure, for hosts that poll.
     "getDeviceError",
     // Still images.
-    "getStillFormats", "setStillFormat", "takeStill", "setStillCallback"};
+    "getStillFormats", "setStillFormat", "takeStill", "grabStill", "setStillCallback"};
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());
