@@ -161,9 +161,9 @@ export namespace fenwyr {
     /**
      * Triggers the still pin and resolves with its still (with output, in that output), or null after timeoutMs
      * (default 3000); rejects with E_PROP_ID_UNSUPPORTED without a still pin, VFW_E_NOT_RUNNING when stopped,
-     * DEVICE_LOST or DEVICE_FAILED when lost or failed. The device's button stills are not offered.
+     * DEVICE_LOST or DEVICE_FAILED when lost or failed. With trigger false, the next still without triggering: the device's button.
      */
-    still(options?: number | { timeoutMs?: number; output?: Output; signal?: AbortSignal }): Promise<Frame | null>;
+    still(options?: number | { timeoutMs?: number; output?: Output; signal?: AbortSignal; trigger?: boolean }): Promise<Frame | null>;
     /** A capture card's video inputs; none without a crossbar. */
     inputs(): Promise<Input[]>;
     /** Routes a video input (and its audio); rejects with E_PROP_ID_UNSUPPORTED without a crossbar. */

@@ -30,11 +30,6 @@ const ANY_THREAD = ['grabFrame', 'getDeviceState', 'getDeviceError', 'setOutputF
 // once, a core's worth of round trips between frames (a frame that comes is returned at once).
 const MIN_FRAMES_WAIT_MS = 10;
 
-// The longest single wait for a still on the fenwyr thread, which serves every device: its other
-// calls and its watch wait at most this long. Each wait triggers the device again (takeStill's
-// rule), so a still slower than this is asked for again, and the first to come is the answer.
-const STILL_SLICE_MS = 250;
-
 // The pixelFormat of each picture output's frames; a native frame's is the device's format's.
 const PICTURES = { bgr24: 'RGB24', bgra: 'RGB32', rgb: 'RGB', rgba: 'RGBA', gray: 'GRAY8' };
 
@@ -416,45 +411,47 @@ class Device extends EventEmitter {
   }
 
   // Triggers the still pin and resolves with its still, a frame as grab()'s (with output, in that
-  // output), or null when none came within timeoutMs; `options` as grab()'s. Rejects with
+  // output), or null when none came within timeoutMs; `options` as grab()'s, and `trigger: false`
+  // waits for the next still without triggering (the device's button). Rejects with
   // E_PROP_ID_UNSUPPORTED without a still pin, VFW_E_NOT_RUNNING when stopped, DEVICE_LOST or
   // DEVICE_FAILED as grab() does.
   async still(options = 3000) {
-    const { timeoutMs = 3000, output, signal } = typeof options === 'number' ? { timeoutMs: options } : options;
+    const { timeoutMs = 3000, output, signal, trigger = true } =
+      typeof options === 'number' ? { timeoutMs: options } : options;
     if (integer(timeoutMs, 'timeoutMs') < 0) throw new RangeError(`timeoutMs must be 0 or above, not ${timeoutMs}`);
+    if (typeof trigger !== 'boolean') throw new TypeError(`trigger must be true or false, not ${String(trigger)}`);
     if (output !== undefined && !Object.hasOwn(OUTPUTS, output))
       throw new TypeError(`output must be one of ${Object.keys(OUTPUTS).join(', ')}`);
     return this._consuming(signal, async () => {
       if (output !== undefined) await this.output(output);
       const deadline = Date.now() + timeoutMs;
-      let capacity = 0;
+      // The fenwyr thread triggers and answers at once; a grab thread waits for the still.
+      let answer = trigger
+        ? await abortable(this._call('still', 0, 0), signal, this._closing.signal)
+        : { hr: codes.ERROR_TIMEOUT, buffer: new ArrayBuffer(await this._call('stillSize')), info: new ArrayBuffer(0) };
       for (;;) {
-        signal?.throwIfAborted();
-        if (!this._open) throw this._closedError();
-        // An aborted wait ends on the fenwyr thread within a slice; its still is dropped.
-        const slice = Math.min(Math.max(0, deadline - Date.now()), STILL_SLICE_MS);
-        const { hr, buffer, info } = await abortable(this._call('still', capacity, slice), signal, this._closing.signal);
-        const details = Buffer.from(info);
+        const { hr } = answer;
+        const details = Buffer.from(answer.info);
         if (hr === 0) {
-          const frame = frameFrom(Buffer.from(buffer), details);
+          const frame = frameFrom(Buffer.from(answer.buffer), details);
           // A compressed still gets memory of its own size, as a grabbed frame does.
-          if (frame.data.length < buffer.byteLength) {
+          if (frame.data.length < answer.buffer.byteLength) {
             const own = Buffer.allocUnsafeSlow(frame.data.length);
             frame.data.copy(own);
             frame.data = own;
           }
           return frame;
         }
-        if ((hr >>> 0) === codes.ERROR_TIMEOUT) {
-          if (Date.now() >= deadline) return null;
-          continue;
-        }
-        // The still is kept for the next call, which does not trigger again.
-        if ((hr >>> 0) === codes.ERROR_INSUFFICIENT_BUFFER) {
-          capacity = details.readInt32LE(24);
-          continue;
-        }
-        check(hr, `takeStill on device ${this.index}`);
+        let capacity = answer.buffer.byteLength;
+        if ((hr >>> 0) === codes.E_PROP_ID_UNSUPPORTED)
+          throw new CameraError(`device ${this.index} has no still pin`, codes.E_PROP_ID_UNSUPPORTED);
+        // A still too large for the buffer stays unread for a larger one.
+        if ((hr >>> 0) === codes.ERROR_INSUFFICIENT_BUFFER) capacity = details.readInt32LE(24);
+        else if ((hr >>> 0) !== codes.ERROR_TIMEOUT) check(hr, `takeStill on device ${this.index}`);
+        else if (Date.now() >= deadline) return null;
+        signal?.throwIfAborted();
+        if (!this._open) throw this._closedError();
+        answer = await this._onGrabThread('still', new ArrayBuffer(capacity), deadline, signal);
       }
     });
   }
@@ -561,6 +558,23 @@ class Device extends EventEmitter {
     return goneError(this.index, state, error, cause);
   }
 
+  // One wait of the grab thread ('grab' or 'still') until the deadline; an abort or a close ends
+  // it at once, and the grab thread within a slice.
+  async _onGrabThread(wait, buffer, deadline, signal) {
+    const core = this._core;
+    const grabs = core.grabThread();
+    const ticket = ++core.ticket;
+    const onAbort = () => core.abort(ticket);
+    const signals = [signal, this._closing.signal];
+    const waiting = abortable(grabs.call(wait, buffer, Math.max(0, deadline - Date.now()), ticket), ...signals);
+    signals.forEach((s) => s?.addEventListener('abort', onAbort, { once: true }));
+    try {
+      return await waiting;
+    } finally {
+      signals.forEach((s) => s?.removeEventListener('abort', onAbort));
+    }
+  }
+
   // [frame or null, the buffer it is in]; `offered` is a buffer to fill if it is large enough;
   // with `picture`, a frame of another pixelFormat is passed over.
   async _grab(timeoutMs, offered, signal, picture) {
@@ -576,21 +590,10 @@ class Device extends EventEmitter {
       if (buffer === core.unused) core.unused = null;
       buffer ??= new ArrayBuffer(core.capacity);
       const lentOffered = buffer === offered;
-      const grabs = core.grabThread();
-      const ticket = ++core.ticket;
-      const onAbort = () => core.abort(ticket);
       signal?.throwIfAborted();
       if (!this._open) throw this._closedError();
-      const signals = [signal, this._closing.signal];
       // An aborted grab leaves its buffer with the grab thread: the next one takes another.
-      const waiting = abortable(grabs.call('grab', buffer, Math.max(0, deadline - Date.now()), ticket), ...signals);
-      signals.forEach((s) => s?.addEventListener('abort', onAbort, { once: true }));
-      let answer;
-      try {
-        answer = await waiting;
-      } finally {
-        signals.forEach((s) => s?.removeEventListener('abort', onAbort));
-      }
+      const answer = await this._onGrabThread('grab', buffer, deadline, signal);
       const { hr } = answer;
       const info = Buffer.from(answer.info);
       buffer = answer.buffer;

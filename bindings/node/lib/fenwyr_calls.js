@@ -463,15 +463,17 @@ function calls(options, report) {
     setWantedFormat,
 
     stillFormats: stillFormatsOf,
+    // Bytes enough for any still of the device (a first guess for a compressed one).
+    stillSize,
 
     setStillFormat(index, capability) {
       supported(lib().setStillFormat(index, capability), index, 'still pin', `setStillFormat(${capability})`);
       return settled(index);
     },
 
-    // One wait for a still, of at most timeoutMs: each call triggers the device (takeStill's rule),
-    // except the one after a still too large for its buffer, which returns that still. The
-    // buffer is made here (capacity 0: a first guess) and goes back transferred.
+    // Triggers the device and answers at once (timeoutMs 0; the wait is the grab thread's) unless
+    // a still too large for its last buffer is waiting, which it returns. The buffer is made here
+    // (capacity 0: a first guess) and goes back transferred.
     still(index, capacity, timeoutMs) {
       const buffer = new ArrayBuffer(capacity || stillSize(index));
       const info = new ArrayBuffer(native.FRAME_INFO_SIZE);

@@ -10,21 +10,25 @@ const SLICE_MS = 100;
 const RING = 16;
 
 module.exports = ({ device, aborts }) => {
-  const { grabFrame } = native.fenwyr();
+  const { grabFrame, grabStill } = native.fenwyr();
   const aborted = new BigInt64Array(aborts);
   const stopped = (ticket) =>
     Atomics.load(aborted, RING) !== 0n || Atomics.load(aborted, ticket % RING) === BigInt(ticket);
   const ERROR_TIMEOUT = 0x800705b4 | 0;
+  // One wait of `take` (grabFrame or grabStill) in slices, as long as timeoutMs or until aborted.
+  const waitWith = (take) => (buffer, timeoutMs, ticket) => {
+    const info = new ArrayBuffer(native.FRAME_INFO_SIZE);
+    const deadline = Date.now() + timeoutMs;
+    for (;;) {
+      const left = Math.max(0, deadline - Date.now());
+      const hr = take(device, Buffer.from(buffer), buffer.byteLength, Buffer.from(info), Math.min(left, SLICE_MS));
+      if (hr !== ERROR_TIMEOUT || left <= SLICE_MS || stopped(ticket)) return { hr, buffer, info };
+    }
+  };
   return {
-    grab(buffer, timeoutMs, ticket) {
-      const info = new ArrayBuffer(native.FRAME_INFO_SIZE);
-      const deadline = Date.now() + timeoutMs;
-      for (;;) {
-        const left = Math.max(0, deadline - Date.now());
-        const hr = grabFrame(device, Buffer.from(buffer), buffer.byteLength, Buffer.from(info), Math.min(left, SLICE_MS));
-        if (hr !== ERROR_TIMEOUT || left <= SLICE_MS || stopped(ticket)) return { hr, buffer, info };
-      }
-    },
+    grab: waitWith(grabFrame),
+    // A still that a takeStill on the fenwyr thread triggered (or the device's button).
+    still: waitWith(grabStill),
 
     // Answered once the grabs asked before it are.
     idle() {},

@@ -138,6 +138,8 @@ function loadFenwyr() {
     // buffer and info as grabFrame's.
     takeStill: lib.func(declare(
       'int32_t takeStill(int32_t device, void *buffer, int32_t capacity, void *info, int32_t timeoutMs)')),
+    grabStill: lib.func(declare(
+      'int32_t grabStill(int32_t device, void *buffer, int32_t capacity, void *info, int32_t timeoutMs)')),
     // inputs is a Buffer of capacity INPUT_INFO_SIZE records.
     getInputs: lib.func(declare('int32_t getInputs(int32_t device, void *inputs, int32_t capacity)')),
     selectInput: lib.func(declare('int32_t selectInput(int32_t device, int32_t input)')),

@@ -45,19 +45,19 @@ test('a still comes at the still size chosen, as a picture or the device\'s byte
   // The stream goes on at its own size beside the stills; a number is the time-out, as for grab().
   assert.deepStrictEqual([(await camera.grab(2000)).width, (await camera.still(2000)).width], [320, 640]);
   await assert.rejects(camera.still({ signal: AbortSignal.abort() }), { name: 'AbortError' });
-  // A still whose wait on the fenwyr thread never ends (a camera that sends none) ends at its abort.
-  const { _call } = fenwyr.Device.prototype;
-  camera._call = (name, ...args) => (name === 'still' ? new Promise(() => {}) : _call.call(camera, name, ...args));
+  // Without a trigger the wait is for the device's button; one that never comes ends at its abort.
   const controller = new AbortController();
-  const waiting = camera.still({ signal: controller.signal });
-  setTimeout(() => controller.abort(), 100);
+  const waiting = camera.still({ trigger: false, signal: controller.signal, timeoutMs: 10000 });
+  setTimeout(() => controller.abort(), 300);
   await assert.rejects(within(waiting, 1000, 'the aborted still'), { name: 'AbortError' });
-  delete camera._call;
+  const button = camera.still({ trigger: false, timeoutMs: 5000 });
+  setTimeout(() => devices.setDword('NodeStill', 'StillButton', 1), 300);
+  assert.strictEqual((await within(button, 6000, 'the button\'s still')).width, 640);
 
   const plain = await fenwyr.open('Node Plain Camera');
   await plain.start();
   assert.deepStrictEqual(await plain.stillFormats(), []);
-  for (const call of [() => plain.still(), () => plain.setStillFormat(0)])
+  for (const call of [() => plain.still(), () => plain.still({ trigger: false }), () => plain.setStillFormat(0)])
     await assert.rejects(call(), { name: 'CameraError', code: 'E_PROP_ID_UNSUPPORTED', message: /no still pin/ });
   assert.ok(await plain.grab(2000), 'its stream is untouched');
   await Promise.all([camera.close(), plain.close()]);
@@ -115,6 +115,7 @@ test('chooseFormat answers without setting; bad arguments never reach the librar
     [() => camera.chooseFormat({ fps: NaN }), TypeError], [() => camera.chooseFormat({ pixelFormat: 7 }), TypeError],
     [() => camera.setStillFormat(1.5), TypeError], [() => camera.setStillFormat(-1), RangeError],
     [() => camera.still({ timeoutMs: -1 }), RangeError], [() => camera.still({ output: 'jpeg' }), TypeError],
+    [() => camera.still({ trigger: 1 }), TypeError],
     [() => camera.selectInput('1'), TypeError], [() => camera.selectInput(-1), RangeError],
     [() => camera.setVideoStandard('PAL'), TypeError], [() => camera.setVideoStandard('toString'), TypeError],
     [() => camera.setVideoStandard(0x10), TypeError]];

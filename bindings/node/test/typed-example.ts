@@ -37,6 +37,8 @@ export async function host(): Promise<void> {
   if (largest) await device.setStillFormat(largest.index);
   const photo: Frame | null = await device.still({ output: 'rgba', timeoutMs: 5000, signal: controller.signal });
   console.log(photo?.width === largest?.width);
+  const pressed: Frame | null = await device.still({ trigger: false, timeoutMs: 60000 });
+  console.log(pressed?.sequence);
   const hdmi: Input | undefined = (await device.inputs()).find((input) => input.type === 'hdmi');
   if (hdmi && !hdmi.routed) await device.selectInput(hdmi.index);
   console.log(hdmi?.audio?.routed);
