@@ -251,15 +251,37 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
         length < neededBytes(source, layout))
         return false;
 
+    // Each band of rows goes its own way through libyuv, on this thread or a helper; 4:2:0
+    // chroma rows pair up, so bands start on even rows.
+    const size_t laneBytes = static_cast<size_t>(width) * 4 * kBandRows;
+    bgra_.resize(laneBytes * static_cast<size_t>(rows_.lanes()));
+    auto band = [&](int first, int rows, int lane) {
+        return convertBand(layout, frame, first, rows, output, picture, bgra_.data() + laneBytes * lane);
+    };
+    const size_t bytes = static_cast<size_t>(width) * height * bytesPerPixel(output);
+    return rows_.run(height, 2, bytes, band);
+}
+
+bool FrameConverter::convertBand(const media_type::FrameLayout& layout, const uint8_t* frame, int first, int rows,
+                                 int32_t output, uint8_t* picture, uint8_t* bgra) {
+    const int width = layout.width;
+    const int height = layout.height;
     const int stride = width * bytesPerPixel(output);
-    // libyuv reads a source upside down when given a negative height.
-    const int rows = layout.bottomUp ? -height : height;
-    const uint8_t* y = frame;
+    uint8_t* out = picture + static_cast<size_t>(first) * stride;
+    const Source source = sourceOf(layout);
     const int chromaStride = (width + 1) / 2;
-    const uint8_t* u = frame + static_cast<size_t>(width) * height;
+    const uint8_t* y = frame + static_cast<size_t>(width) * first;
+    const uint8_t* chroma = frame + static_cast<size_t>(width) * height;
+    const uint8_t* u = chroma + static_cast<size_t>(chromaStride) * (first / 2);
     const uint8_t* v = u + static_cast<size_t>(chromaStride) * ((height + 1) / 2);
     if (source == Source::yv12)
         std::swap(u, v);
+    const uint8_t* packed = frame + static_cast<size_t>(first) * layout.stride;
+    // Picture rows [first, first + rows) of an RGB frame: stored bottom row first unless top-down,
+    // which libyuv reads upside down from the band's lowest line when given a negative height.
+    const uint8_t* lines =
+        frame + static_cast<size_t>(layout.bottomUp ? height - first - rows : first) * layout.stride;
+    const int lineRows = layout.bottomUp ? -rows : rows;
 
     // Direct paths: one pass from the device's layout to the picture.
     switch (source) {
@@ -267,26 +289,27 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
     // 4:2:2 planes and libyuv's one pass from them (I422ToRGB24).
     case Source::yuy2:
         if (output == FENWYR_OUTPUT_GRAY8)
-            return libyuv::YUY2ToY(frame, layout.stride, picture, stride, width, height) == 0;
+            return libyuv::YUY2ToY(packed, layout.stride, out, stride, width, rows) == 0;
         break;
     case Source::uyvy:
         if (output == FENWYR_OUTPUT_GRAY8)
-            return libyuv::UYVYToY(frame, layout.stride, picture, stride, width, height) == 0;
+            return libyuv::UYVYToY(packed, layout.stride, out, stride, width, rows) == 0;
         break;
     case Source::y800:
         if (output == FENWYR_OUTPUT_GRAY8) {
-            libyuv::CopyPlane(y, width, picture, stride, width, height);
+            libyuv::CopyPlane(y, width, out, stride, width, rows);
             return true;
         }
         break;
     case Source::nv12: {
         const int uvStride = chromaStride * 2;
+        const uint8_t* uv = chroma + static_cast<size_t>(uvStride) * (first / 2);
         switch (output) {
-        case FENWYR_OUTPUT_BGRA32: return libyuv::NV12ToARGB(y, width, u, uvStride, picture, stride, width, height) == 0;
-        case FENWYR_OUTPUT_RGBA32: return libyuv::NV12ToABGR(y, width, u, uvStride, picture, stride, width, height) == 0;
-        case FENWYR_OUTPUT_BGR24: return libyuv::NV12ToRGB24(y, width, u, uvStride, picture, stride, width, height) == 0;
-        case FENWYR_OUTPUT_RGB24: return libyuv::NV12ToRAW(y, width, u, uvStride, picture, stride, width, height) == 0;
-        case FENWYR_OUTPUT_GRAY8: libyuv::CopyPlane(y, width, picture, stride, width, height); return true;
+        case FENWYR_OUTPUT_BGRA32: return libyuv::NV12ToARGB(y, width, uv, uvStride, out, stride, width, rows) == 0;
+        case FENWYR_OUTPUT_RGBA32: return libyuv::NV12ToABGR(y, width, uv, uvStride, out, stride, width, rows) == 0;
+        case FENWYR_OUTPUT_BGR24: return libyuv::NV12ToRGB24(y, width, uv, uvStride, out, stride, width, rows) == 0;
+        case FENWYR_OUTPUT_RGB24: return libyuv::NV12ToRAW(y, width, uv, uvStride, out, stride, width, rows) == 0;
+        case FENWYR_OUTPUT_GRAY8: libyuv::CopyPlane(y, width, out, stride, width, rows); return true;
         default: break;
         }
         break;
@@ -295,25 +318,25 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
     case Source::yv12:
         switch (output) {
         case FENWYR_OUTPUT_BGRA32:
-            return libyuv::I420ToARGB(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
+            return libyuv::I420ToARGB(y, width, u, chromaStride, v, chromaStride, out, stride, width, rows) == 0;
         case FENWYR_OUTPUT_RGBA32:
-            return libyuv::I420ToABGR(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
+            return libyuv::I420ToABGR(y, width, u, chromaStride, v, chromaStride, out, stride, width, rows) == 0;
         case FENWYR_OUTPUT_BGR24:
-            return libyuv::I420ToRGB24(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
+            return libyuv::I420ToRGB24(y, width, u, chromaStride, v, chromaStride, out, stride, width, rows) == 0;
         case FENWYR_OUTPUT_RGB24:
-            return libyuv::I420ToRAW(y, width, u, chromaStride, v, chromaStride, picture, stride, width, height) == 0;
-        case FENWYR_OUTPUT_GRAY8: libyuv::CopyPlane(y, width, picture, stride, width, height); return true;
+            return libyuv::I420ToRAW(y, width, u, chromaStride, v, chromaStride, out, stride, width, rows) == 0;
+        case FENWYR_OUTPUT_GRAY8: libyuv::CopyPlane(y, width, out, stride, width, rows); return true;
         default: break;
         }
         break;
     case Source::rgb24:
         switch (output) {
         case FENWYR_OUTPUT_BGR24:
-            libyuv::CopyPlane(layout.bottomUp ? frame + static_cast<size_t>(height - 1) * layout.stride : frame,
-                              layout.bottomUp ? -layout.stride : layout.stride, picture, stride, width * 3, height);
+            libyuv::CopyPlane(layout.bottomUp ? lines + static_cast<size_t>(rows - 1) * layout.stride : lines,
+                              layout.bottomUp ? -layout.stride : layout.stride, out, stride, width * 3, rows);
             return true;
-        case FENWYR_OUTPUT_RGB24: return libyuv::RAWToRGB24(frame, layout.stride, picture, stride, width, rows) == 0;
-        case FENWYR_OUTPUT_GRAY8: return libyuv::RGB24ToJ400(frame, layout.stride, picture, stride, width, rows) == 0;
+        case FENWYR_OUTPUT_RGB24: return libyuv::RAWToRGB24(lines, layout.stride, out, stride, width, lineRows) == 0;
+        case FENWYR_OUTPUT_GRAY8: return libyuv::RGB24ToJ400(lines, layout.stride, out, stride, width, lineRows) == 0;
         default: break;
         }
         break;
@@ -322,16 +345,13 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
     }
 
     // Everything else by way of BGRA: straight into the picture when that is what is wanted,
-    // else a band of rows at a time, so the BGRA in between stays in the cache.
+    // else kBandRows rows at a time, so the BGRA in between stays in the cache.
     if (output == FENWYR_OUTPUT_BGRA32)
-        return toBgra(layout, frame, 0, height, picture);
-    bgra_.resize(static_cast<size_t>(width) * 4 * kBandRows);
-    for (int first = 0; first < height; first += kBandRows) {
-        const int rows = std::min(kBandRows, height - first);
-        uint8_t* out = picture + static_cast<size_t>(first) * stride;
-        if (!toBgra(layout, frame, first, rows, bgra_.data()))
-            return false;
-        if (!fromBgra(bgra_.data(), output, out, stride, width, rows))
+        return toBgra(layout, frame, first, rows, out);
+    for (int done = 0; done < rows; done += kBandRows) {
+        const int part = std::min(kBandRows, rows - done);
+        if (!toBgra(layout, frame, first + done, part, bgra) ||
+            !fromBgra(bgra, output, out + static_cast<size_t>(done) * stride, stride, width, part))
             return false;
     }
     return true;

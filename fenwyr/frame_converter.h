@@ -6,13 +6,15 @@
 #include "fenwyr.h"
 #include "jpeg_decoder.h"
 #include "media_type.h"
+#include "parallel_rows.h"
 
 // Turns a device's frames into pictures: BGR24, BGRA32, RGB24, RGBA32 or GRAY8, top-down and
 // packed. Pixel conversions by libyuv (BT.601 limited range for YUV sources); MJPG decoded by
 // libjpeg-turbo into the JPEG's own planes and converted by libyuv with the JPEG's full-range
-// matrix, a band at a time (grey: the luma alone). One converter per device, used on its
-// streaming thread only; it keeps its buffers from frame to frame, so converting allocates
-// only when frames grow.
+// matrix, a band at a time (grey: the luma alone). Other frames large enough are shared out in
+// bands of rows to helper threads on the machine's other processors. One converter per device,
+// used on its streaming thread only; it keeps its buffers from frame to frame, so converting
+// allocates only when frames grow.
 class FrameConverter {
 public:
     FrameConverter() = default;
@@ -34,10 +36,16 @@ public:
 private:
     bool decodeJpeg(const media_type::FrameLayout& layout, const uint8_t* frame, size_t length, int32_t output,
                     uint8_t* picture);
+    // Picture rows [first, first + rows) of a checked frame (not MJPG) into `picture`, by way of
+    // `bgra` (kBandRows rows) where needed; `first` is even.
+    static bool convertBand(const media_type::FrameLayout& layout, const uint8_t* frame, int first, int rows,
+                            int32_t output, uint8_t* picture, uint8_t* bgra);
     // Picture rows [first, first + rows) of the frame (already checked for length) as BGRA,
     // top-down, packed, into `bgra`; `first` is even.
     static bool toBgra(const media_type::FrameLayout& layout, const uint8_t* frame, int first, int rows, uint8_t* bgra);
 
+    // A band of BGRA rows for each lane of rows_.
     std::vector<uint8_t> bgra_;
     JpegDecoder jpeg_;
+    ParallelRows rows_;
 };

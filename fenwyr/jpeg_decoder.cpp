@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <jpeglib.h>
@@ -109,23 +110,48 @@ bool JpegDecoder::decodeLuma(const uint8_t* jpeg, size_t length, int width, int 
     JpegSampling sampling = JpegSampling::grey;
     if (!readHeader(jpeg, length, width, height, sampling))
         return false;
-    // Grey output of a YCbCr JPEG marks Cb and Cr as not needed: libjpeg decodes their
-    // coefficients (the scan interleaves them) and nothing more. Same transform as decode.
-    info->out_color_space = JCS_GRAYSCALE;
+    // The luma plane straight from the transform into the picture: Cb and Cr marked as not
+    // needed (as libjpeg's own grey output does), so their coefficients are read past and never
+    // transformed. Same transform as decode.
+    for (int k = 1; k < info->num_components; ++k)
+        info->comp_info[k].component_needed = FALSE;
+    info->raw_data_out = TRUE;
     info->dct_method = JDCT_IFAST;
     info->do_fancy_upsampling = FALSE;
     info->do_block_smoothing = FALSE;
     jpeg_start_decompress(info);
-    JSAMPROW rows[4 * DCTSIZE];
-    while (info->output_scanline < info->output_height) {
-        const JDIMENSION first = info->output_scanline;
-        const JDIMENSION count = info->output_height - first < 4 * DCTSIZE ? info->output_height - first : 4 * DCTSIZE;
-        for (JDIMENSION r = 0; r < count; ++r)
-            rows[r] = picture + static_cast<size_t>(first + r) * static_cast<size_t>(stride);
-        if (jpeg_read_scanlines(info, rows, count) == 0) {
+
+    // The transform writes whole blocks: rows past the picture's last go to a band of its own,
+    // and so does every row when whole blocks would not fit in one.
+    const int bandRows = info->max_v_samp_factor * DCTSIZE;
+    const int blockWidth = static_cast<int>(info->comp_info[0].width_in_blocks) * DCTSIZE;
+    const bool inPlace = stride >= blockWidth;
+    JSAMPARRAY image[3] = {nullptr, nullptr, nullptr};
+    for (int k = 0; k < info->num_components; ++k) {
+        const jpeg_component_info& component = info->comp_info[k];
+        const int planeStride = static_cast<int>(component.width_in_blocks) * DCTSIZE;
+        const int rows = component.v_samp_factor * DCTSIZE;
+        s.planes[k].resize(static_cast<size_t>(planeStride) * rows);
+        s.rows[k].resize(static_cast<size_t>(rows));
+        for (int r = 0; r < rows; ++r)
+            s.rows[k][static_cast<size_t>(r)] = s.planes[k].data() + static_cast<size_t>(r) * planeStride;
+        image[k] = s.rows[k].data();
+    }
+    JSAMPROW band[4 * DCTSIZE];
+    image[0] = band;
+    for (int first = 0; first < height; first += bandRows) {
+        const int rows = height - first < bandRows ? height - first : bandRows;
+        for (int r = 0; r < bandRows; ++r)
+            band[r] = inPlace && r < rows ? picture + static_cast<size_t>(first + r) * static_cast<size_t>(stride)
+                                          : s.rows[0][static_cast<size_t>(r)];
+        if (jpeg_read_raw_data(info, image, static_cast<JDIMENSION>(bandRows)) != static_cast<JDIMENSION>(bandRows)) {
             jpeg_abort_decompress(info);
             return false;
         }
+        if (!inPlace)
+            for (int r = 0; r < rows; ++r)
+                std::memcpy(picture + static_cast<size_t>(first + r) * static_cast<size_t>(stride), band[r],
+                            static_cast<size_t>(width));
     }
     // As in decode: a scan cut short fails here too.
     jpeg_finish_decompress(info);

@@ -312,12 +312,16 @@ TEST(Pictures, EveryBgrPictureMatchesTheReferenceDecodingOfTheSameFramePixelForP
     } sources[] = {{L"161x120@30 RGB24", false}, {L"160x-120@30 RGB24", false}, {L"160x120@30 RGB32", false},
                    {L"160x120@30 RGB565", false}, {L"160x120@30 RGB555", false}, {L"160x120@30 YUY2", false},
                    {L"160x120@30 UYVY", false},   {L"160x120@30 NV12", false},   {L"160x120@30 I420", false},
-                   {L"160x120@30 YV12", false},   {L"160x120@30 Y800", false},   {L"160x120@30 MJPG", true}};
+                   {L"160x120@30 YV12", false},   {L"160x120@30 Y800", false},   {L"160x120@30 MJPG", true},
+                   // Large enough to be shared out in bands of rows: their seams, odd heights and
+                   // bottom-up rows.
+                   {L"1280x-721@30 RGB24", false}, {L"1280x721@30 RGB32", false}, {L"1280x720@30 YUY2", false},
+                   {L"1280x722@30 NV12", false},  {L"1280x722@30 I420", false},  {L"1280x720@30 YV12", false}};
     VcamDevices devices({vcamDevice(L"a", L"Alpha", formatList(sources))});
     init();
     ASSERT_EQ(openDevice(0), 1);
-    FormatInfo infos[16]{};
-    ASSERT_EQ(getFormats(0, infos, 16), int32_t(std::size(sources)));
+    FormatInfo infos[32]{};
+    ASSERT_EQ(getFormats(0, infos, 32), int32_t(std::size(sources)));
     ResolutionInfo* resolutions = getResolutions(0);
     ASSERT_NE(resolutions, nullptr);
     ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGR24), S_OK);
