@@ -74,34 +74,79 @@ void fenwyrCallbackEx(const uint8_t* data, const FrameInfo* info, void* userData
     static_cast<Delivery*>(userData)->onFrame(data, info->length);
 }
 
-// Under Wine the process is a Linux one, whose threads' run times procfs gives in nanoseconds
+// The text of a small file, or empty.
+std::string readSmallFile(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    char text[512] = {};
+    DWORD length = 0;
+    const BOOL read = ReadFile(file, text, sizeof text - 1, &length, nullptr);
+    CloseHandle(file);
+    return read ? std::string(text, length) : std::string();
+}
+
+// Under Wine a process is a Linux one, whose threads' run times procfs gives in nanoseconds
 // (through the drive Wine maps to /): far finer than GetProcessTimes' 10 ms ticks there, which
-// leave a paced run's few hundred milliseconds of CPU a few ticks apart. False elsewhere.
-bool linuxThreadsMicros(double& micros) {
+// leave a paced run's few hundred milliseconds of CPU a few ticks apart. Wine's server opens
+// the files, so /proc/self is the server; this process is the one whose command line names its
+// program (as a Unix path, so by file name). Empty elsewhere.
+std::string fileNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string linuxProcessDir() {
+    char module[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, module, MAX_PATH);
+    const std::string program = fileNameOf(module);
     WIN32_FIND_DATAA entry;
-    HANDLE threads = FindFirstFileA("Z:\\proc\\self\\task\\*", &entry);
+    HANDLE processes = FindFirstFileA("Z:\\proc\\*", &entry);
+    if (program.empty() || processes == INVALID_HANDLE_VALUE)
+        return {};
+    std::string found;
+    do {
+        const std::string dir = std::string("Z:\\proc\\") + entry.cFileName;
+        if (entry.cFileName[0] < '0' || entry.cFileName[0] > '9')
+            continue;
+        const std::string commandLine = readSmallFile(dir + "\\cmdline");
+        if (_stricmp(fileNameOf(commandLine.c_str()).c_str(), program.c_str()) == 0)
+            found = dir;
+    } while (found.empty() && FindNextFileA(processes, &entry));
+    FindClose(processes);
+    return found;
+}
+
+// Nanoseconds on a processor in a schedstat file (its first field), or -1.
+double runNanos(const std::string& schedstat) {
+    const std::string text = readSmallFile(schedstat);
+    return text.empty() ? -1 : std::strtod(text.c_str(), nullptr);
+}
+
+// The Linux threads' time of this process so far, µs; false when not under Wine.
+bool linuxThreadsMicros(double& micros) {
+    static const std::string process = linuxProcessDir();
+    if (process.empty())
+        return false;
+    WIN32_FIND_DATAA entry;
+    HANDLE threads = FindFirstFileA((process + "\\task\\*").c_str(), &entry);
     if (threads == INVALID_HANDLE_VALUE)
         return false;
     double total = 0;
-    bool read = false;
     do {
-        if (entry.cFileName[0] == '.')
-            continue;
-        const std::string path = std::string("Z:\\proc\\self\\task\\") + entry.cFileName + "\\schedstat";
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            continue;  // a thread that ended in between
-        char text[128] = {};
-        DWORD length = 0;
-        if (ReadFile(file, text, sizeof text - 1, &length, nullptr) && length > 0) {
-            total += std::strtod(text, nullptr) / 1000.0;  // first field: time on a processor, ns
-            read = true;
-        }
-        CloseHandle(file);
+        // A thread that ended in between reads as nothing.
+        if (entry.cFileName[0] != '.')
+            total += std::max(0.0, runNanos(process + "\\task\\" + entry.cFileName + "\\schedstat")) / 1000.0;
     } while (FindNextFileA(threads, &entry));
     FindClose(threads);
     micros = total;
-    return read;
+    return true;
+}
+
+// Wine's server's time so far, µs (0 when not under Wine): kernel objects cost a round trip to it.
+double wineServerMicros() {
+    static const bool underWine = !linuxProcessDir().empty();
+    return underWine ? std::max(0.0, runNanos("Z:\\proc\\self\\schedstat")) / 1000.0 : 0;
 }
 
 // User plus kernel time of the whole process so far, in microseconds: the streaming threads, the
@@ -133,11 +178,12 @@ std::string pooledAs;  // where record() adds its latencies; empty: nowhere
 
 // Lets the stream settle, then records for `seconds` (and on until `frames` came, for at most
 // 30 s more): frames/s, MB/s, p50 and p99 latency (µs), the share of frames missed (%) and the
-// process's CPU time per frame delivered (µs).
+// process's CPU time per frame delivered and Wine's server's (µs).
 std::vector<double> record(double seconds, long long frames = 0) {
     Sleep(200);
     delivery.reset();
     const double cpuBefore = processCpuMicros();
+    const double serverBefore = wineServerMicros();
     delivery.recording = true;
     const auto start = Clock::now();
     Sleep(static_cast<DWORD>(seconds * 1000));
@@ -145,6 +191,7 @@ std::vector<double> record(double seconds, long long frames = 0) {
         Sleep(10);
     delivery.recording = false;
     const double cpu = processCpuMicros() - cpuBefore;
+    const double server = wineServerMicros() - serverBefore;
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     const double taken = double(delivery.frames);
     if (!pooledAs.empty()) {
@@ -154,7 +201,7 @@ std::vector<double> record(double seconds, long long frames = 0) {
     return {taken / elapsed, delivery.bytes / elapsed / 1e6, percentile(delivery.latencyMicros, 0.5),
             percentile(delivery.latencyMicros, 0.99),
             taken ? 100.0 * double(delivery.missed) / (taken + double(delivery.missed)) : 0.0,
-            taken ? cpu / taken : 0.0};
+            taken ? cpu / taken : 0.0, taken ? server / taken : 0.0};
 }
 
 enum class Way { callback, callbackEx, grabFrame };
@@ -270,9 +317,9 @@ void deliveryTable(int repetitions, std::vector<Figure>& figures) {
             pooled(3, [&] { return platformOnly(s.name, seconds, false, frames); }),
             pooled(4, [&] { return platformOnly(s.name, seconds, true, frames); }),
         });
-        const char* units[] = {"frames/s", "MB/s", "p50 us", "p99 us", "missed %", "CPU us/frame"};
+        const char* units[] = {"frames/s", "MB/s", "p50 us", "p99 us", "missed %", "CPU us/frame", "server us/frame"};
         for (int v = 0; v < 5; ++v)
-            for (int u = 0; u < 6; ++u)
+            for (int u = 0; u < 7; ++u)
                 if (u != 4 || v == 2)  // only a polling host misses frames
                     figures.push_back({std::string("delivery ") + s.label, kVariants[v], units[u], samples[v][u],
                                        v == 2 && u != 4 ? "platform+copy" : v < 3 && u != 4 ? "platform" : ""});
@@ -483,6 +530,10 @@ int main(int argc, char** argv) {
         uninit();
         printTable("Frame delivery (fenwyr), " + std::to_string(repetitions) + " alternating repetitions of 1 s",
                    figures);
+        double micros = 0;
+        std::printf("CPU time from %s\n", linuxThreadsMicros(micros)
+                                               ? "the process's Linux threads (procfs, ns); server: Wine's server"
+                                               : "GetProcessTimes");
         printDeliveryGoals(figures);
 
         figures.clear();
