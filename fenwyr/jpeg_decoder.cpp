@@ -67,6 +67,27 @@ struct JpegDecoder::State {
     // One iMCU row of each component, and libjpeg's row pointers into it.
     std::vector<uint8_t> planes[3];
     std::vector<JSAMPROW> rows[3];
+
+    // Starts decoding into the JPEG's own planes, with the fast integer transform (within a level
+    // or two of the exact one at webcam qualities, and as fast as libyuv's MJPG path was at
+    // 1080p); `image` points at the rows of one iMCU row of each component.
+    void startRaw(JSAMPARRAY image[3]) {
+        info.raw_data_out = TRUE;
+        info.dct_method = JDCT_IFAST;
+        info.do_fancy_upsampling = FALSE;
+        info.do_block_smoothing = FALSE;
+        jpeg_start_decompress(&info);
+        for (int k = 0; k < info.num_components; ++k) {
+            const jpeg_component_info& component = info.comp_info[k];
+            const int stride = static_cast<int>(component.width_in_blocks) * DCTSIZE;
+            const int count = component.v_samp_factor * DCTSIZE;
+            planes[k].resize(static_cast<size_t>(stride) * count);
+            rows[k].resize(static_cast<size_t>(count));
+            for (int r = 0; r < count; ++r)
+                rows[k][static_cast<size_t>(r)] = planes[k].data() + static_cast<size_t>(r) * stride;
+            image[k] = rows[k].data();
+        }
+    }
 };
 
 JpegDecoder::JpegDecoder() : state_(new State) {
@@ -112,31 +133,15 @@ bool JpegDecoder::decodeLuma(const uint8_t* jpeg, size_t length, int width, int 
         return false;
     // The luma plane straight from the transform into the picture: Cb and Cr marked as not
     // needed (as libjpeg's own grey output does), so their coefficients are read past and never
-    // transformed. Same transform as decode.
+    // transformed.
     for (int k = 1; k < info->num_components; ++k)
         info->comp_info[k].component_needed = FALSE;
-    info->raw_data_out = TRUE;
-    info->dct_method = JDCT_IFAST;
-    info->do_fancy_upsampling = FALSE;
-    info->do_block_smoothing = FALSE;
-    jpeg_start_decompress(info);
-
+    JSAMPARRAY image[3] = {nullptr, nullptr, nullptr};
+    s.startRaw(image);
     // The transform writes whole blocks: rows past the picture's last go to a band of its own,
     // and so does every row when whole blocks would not fit in one.
     const int bandRows = info->max_v_samp_factor * DCTSIZE;
-    const int blockWidth = static_cast<int>(info->comp_info[0].width_in_blocks) * DCTSIZE;
-    const bool inPlace = stride >= blockWidth;
-    JSAMPARRAY image[3] = {nullptr, nullptr, nullptr};
-    for (int k = 0; k < info->num_components; ++k) {
-        const jpeg_component_info& component = info->comp_info[k];
-        const int planeStride = static_cast<int>(component.width_in_blocks) * DCTSIZE;
-        const int rows = component.v_samp_factor * DCTSIZE;
-        s.planes[k].resize(static_cast<size_t>(planeStride) * rows);
-        s.rows[k].resize(static_cast<size_t>(rows));
-        for (int r = 0; r < rows; ++r)
-            s.rows[k][static_cast<size_t>(r)] = s.planes[k].data() + static_cast<size_t>(r) * planeStride;
-        image[k] = s.rows[k].data();
-    }
+    const bool inPlace = stride >= static_cast<int>(info->comp_info[0].width_in_blocks) * DCTSIZE;
     JSAMPROW band[4 * DCTSIZE];
     image[0] = band;
     for (int first = 0; first < height; first += bandRows) {
@@ -171,28 +176,13 @@ bool JpegDecoder::decode(const uint8_t* jpeg, size_t length, int width, int heig
     JpegSampling sampling = JpegSampling::grey;
     if (!readHeader(jpeg, length, width, height, sampling))
         return false;
-    // The JPEG's own planes; the fast integer transform (within a level or two of the exact one
-    // at webcam qualities) keeps 1080p decoding as fast as libyuv's MJPG path was.
-    info->raw_data_out = TRUE;
-    info->dct_method = JDCT_IFAST;
-    info->do_fancy_upsampling = FALSE;
-    info->do_block_smoothing = FALSE;
-    jpeg_start_decompress(info);
-
-    const int bandRows = info->max_v_samp_factor * DCTSIZE;
     JSAMPARRAY image[3] = {nullptr, nullptr, nullptr};
+    s.startRaw(image);
+    const int bandRows = info->max_v_samp_factor * DCTSIZE;
     JpegBand band{};
     for (int k = 0; k < info->num_components; ++k) {
-        const jpeg_component_info& component = info->comp_info[k];
-        const int stride = static_cast<int>(component.width_in_blocks) * DCTSIZE;
-        const int rows = component.v_samp_factor * DCTSIZE;
-        s.planes[k].resize(static_cast<size_t>(stride) * rows);
-        s.rows[k].resize(static_cast<size_t>(rows));
-        for (int r = 0; r < rows; ++r)
-            s.rows[k][static_cast<size_t>(r)] = s.planes[k].data() + static_cast<size_t>(r) * stride;
-        image[k] = s.rows[k].data();
         band.planes[k] = s.planes[k].data();
-        band.strides[k] = stride;
+        band.strides[k] = static_cast<int>(info->comp_info[k].width_in_blocks) * DCTSIZE;
     }
     for (int first = 0; first < height; first += bandRows) {
         if (jpeg_read_raw_data(info, image, static_cast<JDIMENSION>(bandRows)) != static_cast<JDIMENSION>(bandRows)) {

@@ -457,34 +457,46 @@ TEST(Pictures, APictureTooLargeForItsDescriptionIsNotConvertedAndNeverReachesThe
 }
 
 TEST(Pictures, MjpgGreysAreDecodedInTheJpegsOwnFullRange) {
-    VcamDevices devices({withSwitch(vcamDevice(L"a", L"Alpha", L"160x120@30 MJPG"), L"GreyRamp")});
+    // The second size's whole blocks overrun its rows and its last band: the ramp shows a row
+    // whose start another row's end overwrote.
+    const struct {
+        int width, height;
+    } sizes[] = {{160, 120}, {162, 122}};
+    VcamDevices devices(
+        {withSwitch(vcamDevice(L"a", L"Alpha", L"160x120@30 MJPG;162x122@30 MJPG"), L"GreyRamp")});
     init();
     ASSERT_EQ(openDevice(0), 1);
-    FormatInfo format{};
-    ASSERT_EQ(getFormats(0, &format, 1), 1);
-    const Source jpeg = {L"", 160, Kind::jpeg, 2};
-    for (const Output& output : kOutputs) {
-        SCOPED_TRACE(testing::Message() << "output " << output.output);
-        ASSERT_EQ(setOutputFormat(0, output.output), S_OK);
-        ASSERT_TRUE(SUCCEEDED(startCapture(0)));
-        const bool taken = FramePair::take(0, std::chrono::seconds(10));
-        ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
-        ASSERT_TRUE(taken);
-        // WIC's decoding of the same frame; the ramp reaches both ends of the range.
-        const std::vector<uint8_t> reference =
-            referenceBgr(referenceFormatOf(format, false), FramePair::native().data(), FramePair::native().size());
-        const std::vector<uint8_t>& picture = FramePair::picture();
-        ASSERT_EQ(picture.size(), size_t(160) * 120 * output.bytesPerPixel);
-        EXPECT_LE(reference[0], 2);
-        EXPECT_GE(reference[159 * 3], 253);
-        int worst = 0;
-        for (size_t i = 0; i < size_t(160) * 120; ++i) {
-            const uint8_t* bgr = &reference[i * 3];
-            const std::vector<int> expected = expectedChannels(jpeg, output, {bgr[0], bgr[1], bgr[2]});
-            for (size_t k = 0; k < expected.size(); ++k)
-                worst = std::max(worst, std::abs(int(picture[i * expected.size() + k]) - expected[k]));
+    FormatInfo formats[2]{};
+    ASSERT_EQ(getFormats(0, formats, 2), 2);
+    for (int32_t k = 0; k < 2; ++k) {
+        const int width = sizes[k].width, height = sizes[k].height;
+        SCOPED_TRACE(testing::Message() << width << "x" << height);
+        ASSERT_EQ(setFormat(0, k, 0.0), S_OK);
+        const Source jpeg = {L"", width, Kind::jpeg, 2};
+        for (const Output& output : kOutputs) {
+            SCOPED_TRACE(testing::Message() << "output " << output.output);
+            ASSERT_EQ(setOutputFormat(0, output.output), S_OK);
+            ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+            const bool taken = FramePair::take(0, std::chrono::seconds(10));
+            ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+            ASSERT_TRUE(taken);
+            // WIC's decoding of the same frame; the ramp reaches both ends of the range.
+            const std::vector<uint8_t> reference = referenceBgr(referenceFormatOf(formats[k], false),
+                                                                FramePair::native().data(), FramePair::native().size());
+            const std::vector<uint8_t>& picture = FramePair::picture();
+            ASSERT_EQ(picture.size(), size_t(width) * height * output.bytesPerPixel);
+            ASSERT_EQ(reference.size(), size_t(width) * height * 3);
+            EXPECT_LE(reference[0], 2);
+            EXPECT_GE(reference[size_t(width - 1) * 3], 253);
+            int worst = 0;
+            for (size_t i = 0; i < size_t(width) * height; ++i) {
+                const uint8_t* bgr = &reference[i * 3];
+                const std::vector<int> expected = expectedChannels(jpeg, output, {bgr[0], bgr[1], bgr[2]});
+                for (size_t c = 0; c < expected.size(); ++c)
+                    worst = std::max(worst, std::abs(int(picture[i * expected.size() + c]) - expected[c]));
+            }
+            EXPECT_LE(worst, jpeg.tolerance);
         }
-        EXPECT_LE(worst, jpeg.tolerance);
     }
     ASSERT_EQ(setFrameCallbackEx(0, nullptr, nullptr), S_OK);
     uninit();
