@@ -258,8 +258,12 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
     auto band = [&](int first, int rows, int lane) {
         return convertBand(layout, frame, first, rows, output, picture, bgra_.data() + laneBytes * lane);
     };
-    const size_t bytes = static_cast<size_t>(width) * height * bytesPerPixel(output);
-    return rows_.run(height, 2, bytes, band);
+    // Copying a plane is bound by memory, not by arithmetic: a helper would not make it faster.
+    const bool yuv = source == Source::yuy2 || source == Source::uyvy || source == Source::nv12 ||
+                     source == Source::i420 || source == Source::yv12 || source == Source::y800;
+    const bool copy = (output == FENWYR_OUTPUT_GRAY8 && yuv) || (output == FENWYR_OUTPUT_BGR24 && source == Source::rgb24);
+    const size_t pixels = copy ? 0 : static_cast<size_t>(width) * height;
+    return rows_.run(height, 2, pixels, band);
 }
 
 bool FrameConverter::convertBand(const media_type::FrameLayout& layout, const uint8_t* frame, int first, int rows,

@@ -73,10 +73,10 @@ DWORD WINAPI ParallelRows::helperLoop(void* parameter) {
     return 0;
 }
 
-bool ParallelRows::run(int height, int unit, size_t bytes, Work work, void* context) {
+bool ParallelRows::run(int height, int unit, size_t pixels, Work work, void* context) {
     if (height <= 0 || unit <= 0)
         return true;
-    if (lanes_ == 1 || bytes < kShareBytes || height < 2 * unit)
+    if (lanes_ == 1 || pixels < kSharePixels || height < 2 * unit)
         return work(context, 0, height, 0);
     if (helpers_.empty())
         startHelpers();
