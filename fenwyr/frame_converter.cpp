@@ -165,6 +165,36 @@ bool fromBgra(const uint8_t* bgra, int32_t output, uint8_t* picture, int stride,
     }
 }
 
+// Where picture rows [first, first + rows) of a frame are in it, for each layout: planes of
+// YUV (4:2:0 chroma from row first / 2), packed 4:2:2 rows, and RGB lines, stored bottom row
+// first unless top-down, which libyuv reads upside down from the band's lowest line when given
+// a negative height.
+struct SourceRows {
+    SourceRows(const media_type::FrameLayout& layout, const uint8_t* frame, int first, int rows) {
+        const size_t width = static_cast<size_t>(layout.width);
+        const size_t height = static_cast<size_t>(layout.height);
+        chromaStride = (layout.width + 1) / 2;
+        y = frame + width * first;
+        const uint8_t* chroma = frame + width * height;
+        uv = chroma + static_cast<size_t>(chromaStride) * 2 * (first / 2);
+        u = chroma + static_cast<size_t>(chromaStride) * (first / 2);
+        v = u + static_cast<size_t>(chromaStride) * ((height + 1) / 2);
+        if (sourceOf(layout) == Source::yv12)
+            std::swap(u, v);
+        packed = frame + static_cast<size_t>(first) * layout.stride;
+        lines = frame + static_cast<size_t>(layout.bottomUp ? layout.height - first - rows : first) * layout.stride;
+        lineRows = layout.bottomUp ? -rows : rows;
+    }
+    const uint8_t* y;
+    const uint8_t* uv;  // NV12
+    const uint8_t* u;
+    const uint8_t* v;
+    int chromaStride;  // of u and v; uv has twice as many bytes
+    const uint8_t* packed;
+    const uint8_t* lines;
+    int lineRows;
+};
+
 // Rows of BGRA converted at a time on the way to another output; even, as 4:2:0 chroma rows pair
 // up, and as many as a JPEG's band has at most (4 x 8).
 constexpr int kBandRows = 32;
@@ -269,23 +299,14 @@ bool FrameConverter::convert(const media_type::FrameLayout& layout, const uint8_
 bool FrameConverter::convertBand(const media_type::FrameLayout& layout, const uint8_t* frame, int first, int rows,
                                  int32_t output, uint8_t* picture, uint8_t* bgra) {
     const int width = layout.width;
-    const int height = layout.height;
     const int stride = width * bytesPerPixel(output);
     uint8_t* out = picture + static_cast<size_t>(first) * stride;
     const Source source = sourceOf(layout);
-    const int chromaStride = (width + 1) / 2;
-    const uint8_t* y = frame + static_cast<size_t>(width) * first;
-    const uint8_t* chroma = frame + static_cast<size_t>(width) * height;
-    const uint8_t* u = chroma + static_cast<size_t>(chromaStride) * (first / 2);
-    const uint8_t* v = u + static_cast<size_t>(chromaStride) * ((height + 1) / 2);
-    if (source == Source::yv12)
-        std::swap(u, v);
-    const uint8_t* packed = frame + static_cast<size_t>(first) * layout.stride;
-    // Picture rows [first, first + rows) of an RGB frame: stored bottom row first unless top-down,
-    // which libyuv reads upside down from the band's lowest line when given a negative height.
-    const uint8_t* lines =
-        frame + static_cast<size_t>(layout.bottomUp ? height - first - rows : first) * layout.stride;
-    const int lineRows = layout.bottomUp ? -rows : rows;
+    const SourceRows in(layout, frame, first, rows);
+    const uint8_t* y = in.y;
+    const uint8_t* u = in.u;
+    const uint8_t* v = in.v;
+    const int chromaStride = in.chromaStride;
 
     // Direct paths: one pass from the device's layout to the picture.
     switch (source) {
@@ -293,11 +314,11 @@ bool FrameConverter::convertBand(const media_type::FrameLayout& layout, const ui
     // 4:2:2 planes and libyuv's one pass from them (I422ToRGB24).
     case Source::yuy2:
         if (output == FENWYR_OUTPUT_GRAY8)
-            return libyuv::YUY2ToY(packed, layout.stride, out, stride, width, rows) == 0;
+            return libyuv::YUY2ToY(in.packed, layout.stride, out, stride, width, rows) == 0;
         break;
     case Source::uyvy:
         if (output == FENWYR_OUTPUT_GRAY8)
-            return libyuv::UYVYToY(packed, layout.stride, out, stride, width, rows) == 0;
+            return libyuv::UYVYToY(in.packed, layout.stride, out, stride, width, rows) == 0;
         break;
     case Source::y800:
         if (output == FENWYR_OUTPUT_GRAY8) {
@@ -307,7 +328,7 @@ bool FrameConverter::convertBand(const media_type::FrameLayout& layout, const ui
         break;
     case Source::nv12: {
         const int uvStride = chromaStride * 2;
-        const uint8_t* uv = chroma + static_cast<size_t>(uvStride) * (first / 2);
+        const uint8_t* uv = in.uv;
         switch (output) {
         case FENWYR_OUTPUT_BGRA32: return libyuv::NV12ToARGB(y, width, uv, uvStride, out, stride, width, rows) == 0;
         case FENWYR_OUTPUT_RGBA32: return libyuv::NV12ToABGR(y, width, uv, uvStride, out, stride, width, rows) == 0;
@@ -336,11 +357,11 @@ bool FrameConverter::convertBand(const media_type::FrameLayout& layout, const ui
     case Source::rgb24:
         switch (output) {
         case FENWYR_OUTPUT_BGR24:
-            libyuv::CopyPlane(layout.bottomUp ? lines + static_cast<size_t>(rows - 1) * layout.stride : lines,
+            libyuv::CopyPlane(layout.bottomUp ? in.lines + static_cast<size_t>(rows - 1) * layout.stride : in.lines,
                               layout.bottomUp ? -layout.stride : layout.stride, out, stride, width * 3, rows);
             return true;
-        case FENWYR_OUTPUT_RGB24: return libyuv::RAWToRGB24(lines, layout.stride, out, stride, width, lineRows) == 0;
-        case FENWYR_OUTPUT_GRAY8: return libyuv::RGB24ToJ400(lines, layout.stride, out, stride, width, lineRows) == 0;
+        case FENWYR_OUTPUT_RGB24: return libyuv::RAWToRGB24(in.lines, layout.stride, out, stride, width, in.lineRows) == 0;
+        case FENWYR_OUTPUT_GRAY8: return libyuv::RGB24ToJ400(in.lines, layout.stride, out, stride, width, in.lineRows) == 0;
         default: break;
         }
         break;
@@ -364,30 +385,19 @@ bool FrameConverter::convertBand(const media_type::FrameLayout& layout, const ui
 bool FrameConverter::toBgra(const media_type::FrameLayout& layout, const uint8_t* frame, int first, int rows,
                             uint8_t* bgra) {
     const int width = layout.width;
-    const int height = layout.height;
     const int stride = width * 4;
-    const int chromaStride = (width + 1) / 2;
-    const uint8_t* y = frame + static_cast<size_t>(width) * first;
-    const uint8_t* u = frame + static_cast<size_t>(width) * height + static_cast<size_t>(chromaStride) * (first / 2);
-    const uint8_t* v = u + static_cast<size_t>(chromaStride) * ((height + 1) / 2);
-    // Picture rows [first, first + rows) of an RGB frame: stored bottom row first unless top-down,
-    // which libyuv reads upside down from the band's lowest line when given a negative height.
-    const uint8_t* lines =
-        frame + static_cast<size_t>(layout.bottomUp ? height - first - rows : first) * layout.stride;
-    const int lineRows = layout.bottomUp ? -rows : rows;
+    const SourceRows in(layout, frame, first, rows);
+    const uint8_t* y = in.y;
+    const int chromaStride = in.chromaStride;
+    const uint8_t* lines = in.lines;
+    const int lineRows = in.lineRows;
     switch (sourceOf(layout)) {
-    case Source::yuy2:
-        return libyuv::YUY2ToARGB(frame + static_cast<size_t>(first) * layout.stride, layout.stride, bgra, stride,
-                                  width, rows) == 0;
-    case Source::uyvy:
-        return libyuv::UYVYToARGB(frame + static_cast<size_t>(first) * layout.stride, layout.stride, bgra, stride,
-                                  width, rows) == 0;
-    case Source::nv12: {
-        const uint8_t* uv = frame + static_cast<size_t>(width) * height + static_cast<size_t>(chromaStride) * 2 * (first / 2);
-        return libyuv::NV12ToARGB(y, width, uv, chromaStride * 2, bgra, stride, width, rows) == 0;
-    }
-    case Source::i420: return libyuv::I420ToARGB(y, width, u, chromaStride, v, chromaStride, bgra, stride, width, rows) == 0;
-    case Source::yv12: return libyuv::I420ToARGB(y, width, v, chromaStride, u, chromaStride, bgra, stride, width, rows) == 0;
+    case Source::yuy2: return libyuv::YUY2ToARGB(in.packed, layout.stride, bgra, stride, width, rows) == 0;
+    case Source::uyvy: return libyuv::UYVYToARGB(in.packed, layout.stride, bgra, stride, width, rows) == 0;
+    case Source::nv12: return libyuv::NV12ToARGB(y, width, in.uv, chromaStride * 2, bgra, stride, width, rows) == 0;
+    case Source::i420:
+    case Source::yv12:
+        return libyuv::I420ToARGB(y, width, in.u, chromaStride, in.v, chromaStride, bgra, stride, width, rows) == 0;
     case Source::y800: return libyuv::J400ToARGB(y, width, bgra, stride, width, rows) == 0;
     case Source::rgb24: return libyuv::RGB24ToARGB(lines, layout.stride, bgra, stride, width, lineRows) == 0;
     case Source::rgb565: return libyuv::RGB565ToARGB(lines, layout.stride, bgra, stride, width, lineRows) == 0;
