@@ -78,8 +78,11 @@ bool ParallelRows::run(int height, int unit, size_t pixels, Work work, void* con
         return true;
     if (lanes_ == 1 || pixels < kSharePixels || height < 2 * unit)
         return work(context, 0, height, 0);
-    if (helpers_.empty())
+    // Started once: a machine that cannot start them converts on the caller from then on.
+    if (!helpersStarted_) {
+        helpersStarted_ = true;
         startHelpers();
+    }
     if (helpers_.empty())
         return work(context, 0, height, 0);
 

@@ -60,6 +60,7 @@ private:
     const int lanes_;
     std::vector<Helper> helperLanes_;
     std::vector<HANDLE> helpers_;
+    bool helpersStarted_ = false;
     SRWLOCK lock_ = SRWLOCK_INIT;
     CONDITION_VARIABLE jobPosted_ = CONDITION_VARIABLE_INIT;
     CONDITION_VARIABLE helperLeft_ = CONDITION_VARIABLE_INIT;
