@@ -33,6 +33,10 @@ public:
     bool convert(const media_type::FrameLayout& layout, const uint8_t* frame, size_t length, int32_t output,
                  uint8_t* picture);
 
+    // Ends the threads that share large pictures, while no frame is being converted; they start
+    // again with the next such picture.
+    void stopHelpers() { rows_.stopHelpers(); }
+
 private:
     bool decodeJpeg(const media_type::FrameLayout& layout, const uint8_t* frame, size_t length, int32_t output,
                     uint8_t* picture);

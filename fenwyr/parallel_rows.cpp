@@ -18,6 +18,10 @@ constexpr int kBandsPerLane = 4;
 ParallelRows::ParallelRows() : lanes_(lanesOfThisMachine()) {}
 
 ParallelRows::~ParallelRows() {
+    stopHelpers();
+}
+
+void ParallelRows::stopHelpers() {
     AcquireSRWLockExclusive(&lock_);
     stopping_ = true;
     ReleaseSRWLockExclusive(&lock_);
@@ -26,6 +30,12 @@ ParallelRows::~ParallelRows() {
         WaitForSingleObject(helper, INFINITE);
         CloseHandle(helper);
     }
+    helpers_.clear();
+    helperLanes_.clear();
+    AcquireSRWLockExclusive(&lock_);
+    stopping_ = false;
+    ReleaseSRWLockExclusive(&lock_);
+    helpersStarted_ = false;
 }
 
 void ParallelRows::startHelpers() {

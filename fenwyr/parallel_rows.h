@@ -8,7 +8,7 @@
 // fewer than the machine's processors (at most three). The rows go out in bands that each thread
 // claims one at a time, so a helper that wakes late only does fewer of them and the caller never
 // waits for a helper that has not begun. Helpers start with the first picture worth sharing and
-// stop with the object. One caller at a time (a converter's streaming thread).
+// stop with stopHelpers or the object. One caller at a time (a converter's streaming thread).
 class ParallelRows {
 public:
     ParallelRows();
@@ -32,6 +32,9 @@ public:
             return (*static_cast<F*>(context))(first, rows, lane);
         }, &work);
     }
+
+    // Ends the helpers (the next picture worth sharing starts them again); not during run.
+    void stopHelpers();
 
     // Waking a helper costs 20 to 30 us of CPU (under Wine, on two cores): worth it from about
     // 1024x768 on, where it halves a picture's time for a few per cent more CPU; at 640x480 it

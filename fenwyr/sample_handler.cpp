@@ -175,4 +175,6 @@ void SampleHandler::openDelivery() {
 void SampleHandler::closeDelivery() {
     deliveryOpen_ = false;
     waitDispatchingSentMessages([this] { return deliveriesInFlight_ == 0; });
+    // No frame is converted now: the library keeps no threads of its own while nothing streams.
+    converter_.stopHelpers();
 }

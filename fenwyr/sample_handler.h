@@ -47,7 +47,8 @@ public:
     // Frames reach the host again (from the next start on).
     void openDelivery();
     // No later frame reaches the host; returns once no call of the host's callbacks is running,
-    // handling messages sent to this thread meanwhile (a callback may be waiting on them).
+    // handling messages sent to this thread meanwhile (a callback may be waiting on them), and
+    // the converter's helper threads have ended.
     // Never call it from inside a host callback: it would wait for itself.
     void closeDelivery();
 

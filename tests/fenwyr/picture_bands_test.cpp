@@ -2,11 +2,15 @@
 // meet where one pass would have put them, whichever way up the frame is stored.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "fenwyr.h"
 #include "frame_converter.h"
+#include "module_threads.h"
+#include "test_devices.h"
 
 namespace {
 
@@ -52,6 +56,27 @@ TEST(PictureBands, ABottomUpFrameMakesThePictureOfItsTopDownTwinAtEverySizeAndOu
                 EXPECT_TRUE(fromTopDown == fromBottomUp);
             }
         }
+}
+
+// The helpers are the library's threads: none may outlive the device, or unloading the library
+// would leave them without their code.
+TEST(PictureBands, TheHelpersOfALargePictureEndWithTheDevice) {
+    VcamDevices devices({vcamDevice(L"a", L"Alpha", L"1280x720@30 YUY2")});
+    init();
+    const std::size_t before = threadsStartedIn(L"fenwyr.dll");
+    ASSERT_EQ(openDevice(0), 1);
+    ASSERT_EQ(setOutputFormat(0, FENWYR_OUTPUT_BGR24), S_OK);
+    ASSERT_TRUE(SUCCEEDED(startCapture(0)));
+    std::vector<uint8_t> picture(size_t(1280) * 720 * 3);
+    FrameInfo info{};
+    for (int k = 0; k < 3; ++k)
+        ASSERT_EQ(grabFrame(0, picture.data(), int32_t(picture.size()), &info, 5000), S_OK);
+    // The event thread, and a helper on each further processor.
+    const std::size_t processors = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    EXPECT_EQ(threadsStartedIn(L"fenwyr.dll"), before + 1 + std::min<std::size_t>(processors, 4) - 1);
+    ASSERT_TRUE(SUCCEEDED(stopCapture(0)));
+    uninit();
+    EXPECT_EQ(threadsStartedIn(L"fenwyr.dll"), 0u);
 }
 
 }  // namespace
