@@ -218,11 +218,8 @@ void FramePump::endStream() {
 HRESULT FramePump::deliver(FrameSource& source, uint32_t sequence, const REFERENCE_TIME* streamTime,
                            REFERENCE_TIME period, const AM_MEDIA_TYPE* newType, long* size) {
     ComPtr<IMediaSample> sample;
-    HRESULT hr = settings_.allocator->GetBuffer(&sample, nullptr, nullptr, 0);
-    if (FAILED(hr))
-        return hr;
     BYTE* data = nullptr;
-    hr = sample->GetPointer(&data);
+    HRESULT hr = nextSample(settings_.allocator.Get(), sample, data);
     if (FAILED(hr))
         return hr;
     PictureTone tone = settings_.controls ? settings_.controls->tone() : PictureTone();

@@ -1,5 +1,7 @@
 #pragma once
 #include <windows.h>
+#include <dshow.h>
+#include <wrl/client.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -34,6 +36,12 @@ public:
 
 protected:
     virtual void threadMain() = 0;
+
+    // The allocator's next sample and its bytes; waits while every sample is out.
+    static HRESULT nextSample(IMemAllocator* allocator, Microsoft::WRL::ComPtr<IMediaSample>& sample, BYTE*& data) {
+        const HRESULT hr = allocator->GetBuffer(&sample, nullptr, nullptr, 0);
+        return FAILED(hr) ? hr : sample->GetPointer(&data);
+    }
 
     std::mutex mutex_;
     std::condition_variable wake_;

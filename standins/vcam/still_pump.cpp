@@ -77,11 +77,8 @@ void StillPump::threadMain() {
 
 HRESULT StillPump::deliver(FrameSource& source, uint32_t sequence) {
     ComPtr<IMediaSample> sample;
-    HRESULT hr = settings_.allocator->GetBuffer(&sample, nullptr, nullptr, 0);
-    if (FAILED(hr))
-        return hr;
     BYTE* data = nullptr;
-    hr = sample->GetPointer(&data);
+    HRESULT hr = nextSample(settings_.allocator.Get(), sample, data);
     if (FAILED(hr))
         return hr;
     const PictureTone tone = settings_.controls ? settings_.controls->tone() : PictureTone();

@@ -1,18 +1,22 @@
 #include "video_control.h"
 
-STDMETHODIMP VideoControl::GetCaps(IPin* pin, LONG* flags) {
-    if (!pin || !flags)
+HRESULT VideoControl::answerFor(IPin* pin, LONG still, LONG* answer) {
+    if (!pin || !answer)
         return E_POINTER;
     switch (roleOf(pin)) {
     case PinRole::still:
-        *flags = kStillCaps;
+        *answer = still;
         return S_OK;
     case PinRole::capture:
-        *flags = 0;
+        *answer = 0;
         return S_OK;
     default:
         return E_INVALIDARG;
     }
+}
+
+STDMETHODIMP VideoControl::GetCaps(IPin* pin, LONG* flags) {
+    return answerFor(pin, kStillCaps, flags);
 }
 
 STDMETHODIMP VideoControl::SetMode(IPin* pin, LONG mode) {
@@ -34,18 +38,7 @@ STDMETHODIMP VideoControl::SetMode(IPin* pin, LONG mode) {
 }
 
 STDMETHODIMP VideoControl::GetMode(IPin* pin, LONG* mode) {
-    if (!pin || !mode)
-        return E_POINTER;
-    switch (roleOf(pin)) {
-    case PinRole::still:
-        *mode = stillMode_;
-        return S_OK;
-    case PinRole::capture:
-        *mode = 0;
-        return S_OK;
-    default:
-        return E_INVALIDARG;
-    }
+    return answerFor(pin, stillMode_, mode);
 }
 
 STDMETHODIMP VideoControl::GetCurrentActualFrameRate(IPin*, LONGLONG*) { return E_NOTIMPL; }

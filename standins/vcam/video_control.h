@@ -31,5 +31,8 @@ protected:
     virtual void triggerStill() = 0;
 
 private:
+    // `still` for the still pin, 0 for the capture pin, E_INVALIDARG for another filter's.
+    HRESULT answerFor(IPin* pin, LONG still, LONG* answer);
+
     std::atomic<long> stillMode_{0};
 };
